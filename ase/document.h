@@ -1,0 +1,245 @@
+// The import document: what the reader makes of one ASE file.
+//
+// Plain records with explicit counts. The document owns every array, each
+// material its sub-materials, each object its mesh, channel and key arrays.
+// All of them come from DocumentAllocate/DocumentFree, so one seam can fail
+// any allocation of an import. ResetDocument frees everything and restores
+// the defaults; after every import the document is back in that state.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "math/vecmath.h"
+
+enum : int { kAseNameBytes = 256, kAsePathUnits = 260 };
+
+struct AseVertex {
+    Vec3 position;
+    int32_t colorSamples;
+    float color[4];  // r, g, b, a; 1, 1, 1, 1 on allocation
+};
+
+struct AseFace {
+    int32_t a, b, c;
+    int32_t materialId;  // -1 on allocation, as a, b, c
+};
+
+struct AseTexVertex {
+    float u, v;
+};
+
+struct AseColorVertex {
+    float r, g, b;
+};
+
+struct AseTriIndex {
+    int32_t a, b, c;  // -1 on allocation
+};
+
+struct AseMapChannel {
+    int32_t channel;
+    int32_t tvertCount;
+    AseTexVertex* tverts;
+    int32_t tfaceCount;
+    AseTriIndex* tfaces;
+};
+
+struct AseColorChannel {
+    int32_t cvertCount;
+    AseColorVertex* cverts;
+    int32_t cfaceCount;
+    AseTriIndex* cfaces;
+};
+
+struct AsePosKey {
+    float time;
+    Vec3 value;
+};
+
+struct AseRotKey {
+    float time;
+    Quat value;
+};
+
+struct AseScaleKey {
+    float time;
+    Vec3 value;
+};
+
+struct AseGeomObject {
+    int32_t vertexCount;
+    AseVertex* vertices;
+    int32_t faceCount;
+    AseFace* faces;
+    AseMapChannel texChannel;
+    AseColorChannel colorChannel;
+    int32_t mapChannelCount;
+    AseMapChannel* mapChannels;
+    int32_t posKeyCount;
+    AsePosKey* posKeys;
+    int32_t rotKeyCount;
+    AseRotKey* rotKeys;
+    int32_t scaleKeyCount;
+    AseScaleKey* scaleKeys;
+    Mat4 localTm;
+    Mat4 worldTm;
+    Vec3 localTranslation;
+    Vec3 localScale;
+    Quat localRotation;
+    char nodeName[kAseNameBytes];
+    char parentName[kAseNameBytes];
+    int32_t parentIndex;
+    int32_t materialRef;
+    // Capacities of the arrays that grow one element at a time; they grow by
+    // doubling so that appending stays linear.
+    int32_t mapChannelCapacity;
+    int32_t posKeyCapacity;
+    int32_t rotKeyCapacity;
+    int32_t scaleKeyCapacity;
+};
+
+struct AseSubMaterial {
+    char name[kAseNameBytes];
+    float ambient[4];
+    float diffuse[4];
+    float specular[4];
+    float shininess;
+    float opacity;
+    char16_t diffuseMap[kAsePathUnits];
+    char16_t opacityMap[kAsePathUnits];
+    char16_t bumpMap[kAsePathUnits];
+    char16_t specularMap[kAsePathUnits];
+    int32_t twoSided;
+};
+
+struct AseMaterial {
+    int32_t subMaterialCount;
+    AseSubMaterial* subMaterials;
+    float ambient[4];
+    float diffuse[4];
+    float specular[4];
+    float shininess;
+    float opacity;
+    char16_t diffuseMap[kAsePathUnits];
+    char16_t opacityMap[kAsePathUnits];
+    char16_t bumpMap[kAsePathUnits];
+    char16_t specularMap[kAsePathUnits];
+    char name[kAseNameBytes];
+    int32_t twoSided;
+};
+
+struct AseNodeTransform {
+    float rotation[3][3];
+    Vec3 translationRow;
+    Vec3 scale;
+    Mat4 tm;
+    Quat rotationQuat;
+    Vec3 position;
+};
+
+enum : int32_t { kLightOmni = 0, kLightDirectional = 1, kLightTarget = 2 };
+
+struct AseLight {
+    char nodeName[kAseNameBytes];
+    AseNodeTransform transform;
+    int32_t tmRead;
+    int32_t lightType;
+    float hotspot;
+    float falloff;
+    float intensity;
+    float color[4];
+    float attenuationStart;
+    float attenuationEnd;
+};
+
+struct AseCamera {
+    char nodeName[kAseNameBytes];
+    AseNodeTransform transform;
+    float targetDistance;
+    int32_t tmRead;
+    int32_t cameraType;
+    float fovDegrees;
+    float nearClip;
+    float farClip;
+};
+
+struct AseDocument {
+    int32_t maxLineLength;
+    int32_t nextGeomObject;
+    int32_t nextMaterial;
+    int32_t nextLight;
+    int32_t nextCamera;
+    int32_t geomObjectCount;
+    AseGeomObject* geomObjects;
+    int32_t materialCount;
+    AseMaterial* materials;
+    int32_t lightCount;
+    AseLight* lights;
+    int32_t cameraCount;
+    AseCamera* cameras;
+    float firstFrame;
+    float lastFrame;
+    float frameCount;
+    float frameSpeed;
+    float ticksPerFrame;
+    int32_t countedGeomObjects;
+    int32_t declaredMaterialCount;
+    int32_t countedLights;
+    int32_t countedCameras;
+    int32_t anyRotKeysRelative;
+    char16_t sourcePath[kAsePathUnits];
+};
+
+// The one process-wide document.
+AseDocument& TheDocument();
+
+// Frees everything the document owns and restores every default.
+void ResetDocument(AseDocument& doc);
+
+// --- Allocation seam -----------------------------------------------------------
+
+// Every array of the document comes from here. Returns null on failure.
+void* DocumentAllocate(size_t bytes);
+void DocumentFree(void* block);
+
+// Test seam: makes the n-th DocumentAllocate from now (1-based) and every
+// later one fail; 0 switches failures off. Returns the number of allocations
+// made since the last call.
+long SetDocumentAllocationFailureForTesting(long failAt);
+
+// Live blocks from DocumentAllocate, for leak checks in tests.
+long DocumentLiveBlocksForTesting();
+
+// --- Array operations ------------------------------------------------------------
+// Allocate-by-count frees what the field held and allocates `count` (>= 1)
+// elements with their defaults; 1, or 0 with the field empty. Append-one
+// returns the new zeroed last element, or null with the array unchanged.
+
+int AllocateGeomObjects(AseDocument& doc, int32_t count);
+int AllocateMaterials(AseDocument& doc, int32_t count);
+int AllocateLights(AseDocument& doc, int32_t count);
+int AllocateCameras(AseDocument& doc, int32_t count);
+int AllocateSubMaterials(AseMaterial& material, int32_t count);
+int AllocateVertices(AseGeomObject& object, int32_t count);
+int AllocateFaces(AseGeomObject& object, int32_t count);
+int AllocateTexVertices(AseMapChannel& channel, int32_t count);
+int AllocateTexFaces(AseMapChannel& channel, int32_t count);
+int AllocateColorVertices(AseColorChannel& channel, int32_t count);
+int AllocateColorFaces(AseColorChannel& channel, int32_t count);
+AseMapChannel* AppendMapChannel(AseGeomObject& object);
+AsePosKey* AppendPosKey(AseGeomObject& object);
+AseRotKey* AppendRotKey(AseGeomObject& object);
+AseScaleKey* AppendScaleKey(AseGeomObject& object);
+
+// Frees an object's arrays, a material's sub-materials, a channel's lists.
+void ReleaseGeomObject(AseGeomObject& object);
+void ReleaseMaterial(AseMaterial& material);
+void ReleaseMapChannel(AseMapChannel& channel);
+
+// The defaults of each record.
+void InitGeomObject(AseGeomObject& object);
+void InitMaterial(AseMaterial& material);
+void InitSubMaterial(AseSubMaterial& material);
+void InitLight(AseLight& light);
+void InitCamera(AseCamera& camera);

@@ -1,0 +1,134 @@
+// String utilities shared by the reader and the writers.
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+#include "platform/platform.h"
+#include "plugin/plugin.h"
+
+int AnsiToWide(const char* text, char16_t* dest, int capacityUnits) {
+    return platform::AnsiToWide(text, dest, capacityUnits);
+}
+
+int WideToAnsi(const char16_t* text, char* dest, int capacityBytes) {
+    return platform::WideToAnsi(text, dest, capacityBytes);
+}
+
+namespace {
+
+// Appends narrow ASCII text produced by the C formatter, unit by unit.
+size_t AppendAscii(char16_t* dest, size_t pos, size_t capacity, const char* text) {
+    for (; *text != '\0' && pos + 1 < capacity; ++text) dest[pos++] = static_cast<unsigned char>(*text);
+    return pos;
+}
+
+}  // namespace
+
+int FormatWide(char16_t* dest, size_t capacityUnits, const char16_t* format, ...) {
+    if (dest == nullptr || capacityUnits == 0) return 0;
+    va_list args;
+    va_start(args, format);
+    size_t pos = 0;
+    for (const char16_t* p = format; p != nullptr && *p != 0 && pos + 1 < capacityUnits; ++p) {
+        if (*p != u'%') {
+            dest[pos++] = *p;
+            continue;
+        }
+        // Collect a conversion: flags, width, precision and the letter.
+        char spec[32] = "%";
+        size_t len = 1;
+        ++p;
+        while (*p != 0 && len + 2 < sizeof spec && std::strchr("-+ #0123456789.", static_cast<char>(*p)) != nullptr &&
+               *p < 128) {
+            spec[len++] = static_cast<char>(*p++);
+        }
+        if (*p == 0) break;
+        const char16_t conversion = *p;
+        char number[512];
+        if (conversion == u'%') {
+            dest[pos++] = u'%';
+        } else if (conversion == u's') {
+            const char16_t* text = va_arg(args, const char16_t*);
+            for (; text != nullptr && *text != 0 && pos + 1 < capacityUnits; ++text) dest[pos++] = *text;
+        } else if (conversion == u'd') {
+            spec[len++] = 'd';
+            spec[len] = '\0';
+            std::snprintf(number, sizeof number, spec, va_arg(args, int));
+            pos = AppendAscii(dest, pos, capacityUnits, number);
+        } else if (conversion == u'f') {
+            spec[len++] = 'f';
+            spec[len] = '\0';
+            std::snprintf(number, sizeof number, spec, va_arg(args, double));
+            pos = AppendAscii(dest, pos, capacityUnits, number);
+        } else {
+            break;  // not a conversion this product uses
+        }
+    }
+    va_end(args);
+    dest[pos] = 0;
+    return static_cast<int>(pos);
+}
+
+void AssignDualString(DualString* dest, const char16_t* text) {
+    if (dest == nullptr) return;
+    DualString temp;
+    size_t n = 0;
+    for (; text != nullptr && text[n] != 0 && n + 1 < kDualStringUnits; ++n) temp.wide[n] = text[n];
+    temp.wide[n] = 0;
+    // wcstombs writes no terminator when the text fills the limit, and gives
+    // (size_t)-1 for a unit it cannot convert; either way the narrow part
+    // must still end inside its 260 bytes.
+    const size_t bytes = platform::WideToMultiByteCrt(temp.narrow, temp.wide, kDualStringUnits);
+    if (bytes == static_cast<size_t>(-1))
+        temp.narrow[0] = '\0';
+    else
+        temp.narrow[bytes < kDualStringUnits ? bytes : kDualStringUnits - 1] = '\0';
+    CopyDualString(dest, &temp);
+}
+
+void AssignDualStringNarrow(DualString* dest, const char* text) {
+    if (dest == nullptr) return;
+    DualString temp;
+    size_t n = 0;
+    for (; text != nullptr && text[n] != '\0' && n + 1 < kDualStringUnits; ++n) temp.narrow[n] = text[n];
+    temp.narrow[n] = '\0';
+    const size_t units = platform::MultiByteToWideCrt(temp.wide, temp.narrow, kDualStringUnits);
+    if (units == static_cast<size_t>(-1))
+        temp.wide[0] = 0;
+    else
+        temp.wide[units < kDualStringUnits ? units : kDualStringUnits - 1] = 0;
+    CopyDualString(dest, &temp);
+}
+
+void CopyDualString(DualString* dest, const DualString* source) {
+    if (dest == nullptr || source == nullptr || dest == source) return;
+    size_t i = 0;
+    for (; i + 1 < kDualStringUnits && source->narrow[i] != '\0'; ++i) dest->narrow[i] = source->narrow[i];
+    dest->narrow[i] = '\0';
+    for (i = 0; i + 1 < kDualStringUnits && source->wide[i] != 0; ++i) dest->wide[i] = source->wide[i];
+    dest->wide[i] = 0;
+}
+
+const char16_t* GetFileName(const HostContext* context, DualString* dest) {
+    if (context == nullptr || dest == nullptr) return nullptr;
+    CopyDualString(dest, &context->fileName);
+    return dest->wide;
+}
+
+const char16_t* GetHostAppName(const HostContext* context, DualString* dest) {
+    if (context == nullptr || dest == nullptr) return nullptr;
+    CopyDualString(dest, &context->hostAppName);
+    return dest->wide;
+}
+
+const char16_t* GetHostVersion(const HostContext* context, DualString* dest) {
+    if (context == nullptr || dest == nullptr) return nullptr;
+    CopyDualString(dest, &context->hostVersion);
+    return dest->wide;
+}
+
+const char16_t* GetHostWebsite(const HostContext* context, DualString* dest) {
+    if (context == nullptr || dest == nullptr) return nullptr;
+    CopyDualString(dest, &context->hostWebsite);
+    return dest->wide;
+}
