@@ -37,3 +37,22 @@ int PrepareExport(HostContext* context, void* instance);
 // Handler of FILTER_MSG_EXPORT: prepares smoothing groups and normals and
 // writes the context's file. Returns 1 when written, 0 on failure.
 int WriteExportFile(HostContext* context);
+
+// One normal per host vertex, built by the export preparation and read by the
+// split geometry writer.
+struct VertexNormalTable {
+    float (*normals)[3] = nullptr;
+    int count = 0;
+};
+
+VertexNormalTable& TheVertexNormalTable();
+
+// Formats one piece of output with the C formatting rules (%d, %4d, %s, %f;
+// numbers written as in the C locale whatever the process locale) into a
+// zeroed 2048-byte buffer and writes it with one fwrite of its exact length.
+// Returns 1 when the write reported one complete item.
+int WritePiece(std::FILE* stream, const char* format, ...);
+
+// Copies the file name and extension of a wide path into `out` (256 units).
+// Returns 0 when an argument is null.
+int FileNameOnly(const char16_t* path, char16_t* out);
