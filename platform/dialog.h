@@ -87,6 +87,15 @@ struct DialogUser {
     void (*act)(DialogUser* self, DialogWindow* dialog);
 };
 
+// Hands `user` to the next options dialog this process opens and returns the
+// owner window to give that dialog (the host's GetMainWindow answer). POSIX:
+// the user itself, which the stand-in calls. Windows: starts a watcher that
+// finds the dialog once it is open and lets the user act on it from the
+// watcher's thread; returns null (the desktop owns the dialog).
+void* AttachDialogUser(DialogUser* user);
+// Stops the watcher that AttachDialogUser started, if any.
+void DetachDialogUser();
+
 void UserSetCheck(DialogWindow* dialog, int id, bool checked);
 void UserSelectListItem(DialogWindow* dialog, int id, int index);
 void UserTypeText(DialogWindow* dialog, int id, const char16_t* text);
