@@ -1,0 +1,139 @@
+// The plug-in boundary: version, registration and filter dispatch.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/platform.h"
+#include "plugin/plugin.h"
+
+namespace {
+
+struct RegistrationHost {
+    PluginInfoOps ops{};
+    PluginInfo info{};
+    int calls = 0;
+    int answer = 1;
+    std::u16string extension;
+};
+
+RegistrationHost* activeHost = nullptr;
+
+int RecordRegistration(PluginInfo* info, const DualString* extension) {
+    EXPECT_EQ(info, &activeHost->info);
+    ++activeHost->calls;
+    activeHost->extension = extension->wide;
+    EXPECT_STREQ(extension->narrow, "ase");
+    return activeHost->answer;
+}
+
+class Registration : public ::testing::Test {
+protected:
+    void SetUp() override {
+        host.ops.RegisterPlugin = &RecordRegistration;
+        host.info.ops = &host.ops;
+        activeHost = &host;
+    }
+    void TearDown() override { activeHost = nullptr; }
+    RegistrationHost host;
+};
+
+TEST(PluginVersion, AnswersTheInterfaceVersionWhateverTheRecord) {
+    EXPECT_EQ(PluginVersion(), 3606u);
+    EXPECT_EQ(PluginProc(PLUGIN_MSG_VERSION, nullptr), 3606u);
+}
+
+TEST(PluginProc, AnswersOneToUnknownMessagesAndZeroToRegisterWithoutRecord) {
+    EXPECT_EQ(PluginProc(0, nullptr), 1u);
+    EXPECT_EQ(PluginProc(FILTER_MSG_IMPORT, nullptr), 1u);
+    EXPECT_EQ(PluginProc(0xFFFFFFFFu, nullptr), 1u);
+    EXPECT_EQ(PluginProc(PLUGIN_MSG_REGISTER, nullptr), 0u);
+}
+
+TEST_F(Registration, FillsTheRecordAndHandsTheExtensionToTheHost) {
+    ASSERT_EQ(PluginProc(PLUGIN_MSG_REGISTER, &host.info), 1u);
+    EXPECT_EQ(host.calls, 1);
+    EXPECT_EQ(host.extension, u"ase");
+    EXPECT_EQ(host.info.registrationCodeA, 3u);
+    EXPECT_EQ(host.info.registrationCodeB, 6u);
+    EXPECT_EQ(host.info.filterCallback, &FilterProc);
+    EXPECT_EQ(0, std::memcmp(host.info.filterId, kFilterId, sizeof kFilterId));
+    EXPECT_EQ(std::u16string(host.info.description.wide), u"ASCII 3D Studio Max Importer/Exporter\r\n");
+    EXPECT_EQ(std::u16string(host.info.versionText.wide), u"3.50.60");
+    EXPECT_EQ(std::u16string(host.info.filePattern.wide), u"ASCII Max files (*.ase)");
+}
+
+TEST_F(Registration, NarrowTextsAreTheWideTextsInTheAnsiCodePage) {
+    ASSERT_EQ(PluginProc(PLUGIN_MSG_REGISTER, &host.info), 1u);
+    for (const DualString* text : {&host.info.description, &host.info.versionText, &host.info.filePattern}) {
+        char expected[kDualStringUnits];
+        ASSERT_GT(platform::WideToAnsi(text->wide, expected, kDualStringUnits), 0);
+        EXPECT_STREQ(text->narrow, expected);
+    }
+    const std::string description = host.info.description.narrow;
+    ASSERT_GE(description.size(), 2u);
+    EXPECT_EQ(description.substr(description.size() - 2), "\r\n");
+}
+
+TEST_F(Registration, RefusalAnswersZeroWithTheRecordAlreadyFilled) {
+    host.answer = 0;
+    EXPECT_EQ(PluginProc(PLUGIN_MSG_REGISTER, &host.info), 0u);
+    EXPECT_EQ(host.calls, 1);
+    EXPECT_EQ(host.info.filterCallback, &FilterProc);
+    EXPECT_STREQ(host.info.versionText.narrow, "3.50.60");
+}
+
+TEST(FilterProc, QueryNeedsBothPointersAndKeepsTheContextOnRejection) {
+    HostContext first{};
+    HostContext second{};
+    int arg = 0;
+    ASSERT_EQ(FilterProc(FILTER_MSG_QUERY, &first, &arg, nullptr), 1);
+    EXPECT_EQ(currentContext, &first);
+    EXPECT_EQ(FilterProc(FILTER_MSG_QUERY, &second, nullptr, nullptr), 0);
+    EXPECT_EQ(FilterProc(FILTER_MSG_QUERY, nullptr, &arg, nullptr), 0);
+    EXPECT_EQ(FilterProc(FILTER_MSG_PREPARE_EXPORT, &second, nullptr, nullptr), 0);
+    EXPECT_EQ(FilterProc(FILTER_MSG_IMPORT, nullptr, &arg, nullptr), 0);
+    EXPECT_EQ(FilterProc(FILTER_MSG_EXPORT, nullptr, &arg, nullptr), 0);
+    EXPECT_EQ(currentContext, &first);
+}
+
+TEST(FilterProc, UnknownMessagesAnswerZeroEvenWithBothPointers) {
+    HostContext context{};
+    int arg = 0;
+    for (uint32_t message : {0u, PLUGIN_MSG_REGISTER, PLUGIN_MSG_VERSION, 0x1001Au, 0x1001Eu, 0x10021u}) {
+        EXPECT_EQ(FilterProc(message, &context, &arg, nullptr), 0) << std::hex << message;
+    }
+}
+
+TEST(DualStringAssignment, CutsLongTextsAndAlwaysTerminatesBothHalves) {
+    std::u16string longText(400, u'x');
+    DualString target;
+    std::memset(&target, 0x7f, sizeof target);
+    AssignDualString(&target, longText.c_str());
+    EXPECT_EQ(std::u16string(target.wide).size(), kDualStringUnits - 1u);
+    EXPECT_EQ(std::strlen(target.narrow), kDualStringUnits - 1u);
+
+    AssignDualString(&target, u"caf\u00e9");
+    EXPECT_STREQ(target.narrow, "caf\xe9");
+    AssignDualStringNarrow(&target, "na\xefve");
+    EXPECT_EQ(std::u16string(target.wide), u"na\u00efve");
+}
+
+TEST(GetFileName, CopiesBothHalvesAndLeavesTheContextsOwnFieldAlone) {
+    HostContext context{};
+    AssignDualString(&context.fileName, u"C:\\scenes\\a.ase");
+    DualString copy{};
+    EXPECT_EQ(std::u16string(GetFileName(&context, &copy)), u"C:\\scenes\\a.ase");
+    EXPECT_STREQ(copy.narrow, "C:\\scenes\\a.ase");
+    EXPECT_EQ(std::u16string(GetFileName(&context, &context.fileName)), u"C:\\scenes\\a.ase");
+}
+
+TEST(FormatWide, FormatsTextIntegersAndFixedDecimals) {
+    char16_t out[64];
+    FormatWide(out, 64, u"%s=%d %.3f%%", u"angle", 7, 35.0);
+    EXPECT_EQ(std::u16string(out), u"angle=7 35.000%");
+    FormatWide(out, 8, u"%s", u"0123456789");
+    EXPECT_EQ(std::u16string(out), u"0123456");
+}
+
+}  // namespace
