@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Builds and runs every test: the native suite under AddressSanitizer and
+# UndefinedBehaviorSanitizer, the Windows build under wine (with the real
+# options dialog under Xvfb), and the import fuzzer for a few minutes.
+# FUZZ_SECONDS sets the fuzzing time (default 180).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/deps.sh all
+jobs=$(nproc)
+
+echo "== native suite (ASan + UBSan)"
+cmake --preset debug-asan >/dev/null
+cmake --build --preset debug-asan -j "$jobs"
+ctest --preset debug-asan -j "$jobs"
+
+echo "== Windows build under wine"
+export WINEPREFIX="$(mktemp -d /tmp/asefilter-wine.XXXXXX)" WINEARCH=win64 WINEDEBUG=-all
+trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"' EXIT
+wineboot -i >/dev/null 2>&1 || true
+cmake --preset windows >/dev/null
+cmake --build --preset windows -j "$jobs"
+xvfb-run -a ctest --preset windows -j 1
+scripts/wine-smoke.sh build/windows/bin
+
+echo "== import fuzzer"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz -j "$jobs"
+scripts/fuzz.sh "${FUZZ_SECONDS:-180}"
