@@ -1,6 +1,8 @@
 // String utilities shared by the reader and the writers.
+#include <charconv>
 #include <cstdarg>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/platform.h"
@@ -56,9 +58,15 @@ int FormatWide(char16_t* dest, size_t capacityUnits, const char16_t* format, ...
             std::snprintf(number, sizeof number, spec, va_arg(args, int));
             pos = AppendAscii(dest, pos, capacityUnits, number);
         } else if (conversion == u'f') {
-            spec[len++] = 'f';
-            spec[len] = '\0';
-            std::snprintf(number, sizeof number, spec, va_arg(args, double));
+            // Only a precision is taken for %f ("%f", "%.3f"); to_chars writes
+            // the same digits as printf in the C locale, whatever the process
+            // locale says.
+            const char* dot = std::strchr(spec, '.');
+            const int precision = dot != nullptr ? std::atoi(dot + 1) : 6;
+            const double value = va_arg(args, double);
+            const auto result = std::to_chars(number, number + sizeof number - 1, value, std::chars_format::fixed,
+                                              precision < 0 || precision > 64 ? 6 : precision);
+            *result.ptr = '\0';
             pos = AppendAscii(dest, pos, capacityUnits, number);
         } else {
             break;  // not a conversion this product uses
