@@ -71,6 +71,19 @@ void CopyCut(const char* src, size_t length, char* dst, size_t capacity) {
     CopyCutImpl(src, length, dst, capacity);
 }
 
+CalendarTime FromTm(const std::tm& parts) {
+    CalendarTime t;
+    // Far years would overflow the addition; FormatTimeText rejects year 0.
+    t.year = parts.tm_year >= -1900 && parts.tm_year <= 9999 - 1900 ? parts.tm_year + 1900 : 0;
+    t.month = parts.tm_mon;
+    t.day = parts.tm_mday;
+    t.weekday = parts.tm_wday;
+    t.hour = parts.tm_hour;
+    t.minute = parts.tm_min;
+    t.second = parts.tm_sec;
+    return t;
+}
+
 void FormatTimeText(const CalendarTime& t, char16_t out[26]) {
     static const char* const kWeekdays[7] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
     static const char* const kMonths[12] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",

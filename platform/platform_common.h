@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 
 namespace platform::detail {
 
@@ -23,6 +24,9 @@ struct CalendarTime {
     int minute = 0;
     int second = 0;
 };
+
+// The fields of a C runtime broken-down time.
+CalendarTime FromTm(const std::tm& parts);
 
 // Writes `time` in the Microsoft runtime's ctime layout,
 // "Www Mmm dd hh:mm:ss yyyy\n" (day of month with a leading zero), and the

@@ -337,15 +337,7 @@ void CurrentTimeText(char16_t out[kTimeTextUnits]) {
         out[0] = 0;
         return;
     }
-    detail::CalendarTime t;
-    t.year = parts.tm_year + 1900;
-    t.month = parts.tm_mon;
-    t.day = parts.tm_mday;
-    t.weekday = parts.tm_wday;
-    t.hour = parts.tm_hour;
-    t.minute = parts.tm_min;
-    t.second = parts.tm_sec;
-    detail::FormatTimeText(t, out);
+    detail::FormatTimeText(detail::FromTm(parts), out);
 }
 
 // --- User interface and module ------------------------------------------------

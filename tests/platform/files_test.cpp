@@ -6,6 +6,7 @@
 #include <string>
 
 #include "platform/platform.h"
+#include "tests/platform/on_windows.h"
 
 namespace {
 
@@ -107,15 +108,22 @@ protected:
         return (path_ / std::filesystem::path(name)).u16string();
     }
 
-    // The C runtime's text mode is a real transformation only on Windows;
-    // tests that must tell the systems apart ask this.
-    bool TextModeWritesCrLf() const {
-        const std::u16string probe = Child(u"probe.txt");
-        std::FILE* f = platform::OpenFile(probe.c_str(), "wt");
+    // Writes `text` to `path` opened with `mode`; false when it cannot open.
+    static bool WriteFile(const std::u16string& path, const char* mode, const char* text) {
+        std::FILE* f = platform::OpenFile(path.c_str(), mode);
         if (f == nullptr) return false;
-        std::fputs("\n", f);
+        std::fputs(text, f);
+        return std::fclose(f) == 0;
+    }
+
+    // The first line of `path` opened with `mode`, empty when it cannot.
+    static std::string ReadLine(const std::u16string& path, const char* mode) {
+        std::FILE* f = platform::OpenFile(path.c_str(), mode);
+        if (f == nullptr) return {};
+        char line[64] = {};
+        const bool ok = std::fgets(line, sizeof line, f) != nullptr;
         std::fclose(f);
-        return std::filesystem::file_size(std::filesystem::path(probe)) == 2;
+        return ok ? line : "";
     }
 
     std::filesystem::path path_;
@@ -126,36 +134,25 @@ using OpenFile = TempDirectory;
 
 TEST_F(OpenFile, OpensByNonAsciiNameInEveryMode) {
     const std::u16string path = Child(u"sc\u00E8ne_\u4E2D\U0001F600.ase");
-    std::FILE* out = platform::OpenFile(path.c_str(), "wb");
-    ASSERT_NE(out, nullptr);
-    std::fputs("*3DSMAX_ASCIIEXPORT\t200\n", out);
-    std::fclose(out);
-
+    ASSERT_TRUE(WriteFile(path, "wb", "*3DSMAX_ASCIIEXPORT\t200\n"));
     // The name reached the file system as the same text.
     EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(path)));
-
-    std::FILE* in = platform::OpenFile(path.c_str(), "rt");
-    ASSERT_NE(in, nullptr);
-    char line[64] = {};
-    ASSERT_NE(std::fgets(line, sizeof line, in), nullptr);
-    std::fclose(in);
-    EXPECT_STREQ(line, "*3DSMAX_ASCIIEXPORT\t200\n");
+    EXPECT_EQ(ReadLine(path, "rt"), "*3DSMAX_ASCIIEXPORT\t200\n");
 }
 
 TEST_F(OpenFile, TextModeEndsLinesAsTheSystemDoes) {
     const std::u16string path = Child(u"text.txt");
-    std::FILE* out = platform::OpenFile(path.c_str(), "wt");
-    ASSERT_NE(out, nullptr);
-    std::fputs("a\nb\n", out);
-    std::fclose(out);
-    const auto size = std::filesystem::file_size(std::filesystem::path(path));
-    EXPECT_EQ(size, TextModeWritesCrLf() ? 6u : 4u);
+    ASSERT_TRUE(WriteFile(path, "wt", "a\nb\n"));
+    // Windows writes CR LF for each LF; POSIX has no text mode.
+    EXPECT_EQ(std::filesystem::file_size(std::filesystem::path(path)), OnWindows() ? 6u : 4u);
+    EXPECT_EQ(ReadLine(path, "rt"), "a\n");
+    EXPECT_EQ(ReadLine(path, "rb"), OnWindows() ? "a\r\n" : "a\n");
 }
 
 TEST_F(OpenFile, FailsCleanlyForMissingFilesAndBadNames) {
     EXPECT_EQ(platform::OpenFile(Child(u"missing.ase").c_str(), "rb"), nullptr);
     EXPECT_EQ(platform::OpenFile(nullptr, "rb"), nullptr);
-    if (!TextModeWritesCrLf()) {
+    if (!OnWindows()) {
         // UTF-8 cannot carry a lone surrogate, so the POSIX side must refuse
         // the name rather than make up another. Windows file names may hold
         // one, so there it is a valid name.
@@ -183,7 +180,7 @@ TEST_F(CurrentDirectory, SetGetAndResolveRelativePaths) {
     ASSERT_TRUE(platform::AbsolutePath(u"box.ase", full, 4096));
     const std::u16string fullText(full);
     EXPECT_EQ(fullText.substr(0, cwdLength), std::u16string(cwd));
-    EXPECT_EQ(fullText.substr(cwdLength), (TextModeWritesCrLf() ? u"\\" : u"/") + std::u16string(u"box.ase"));
+    EXPECT_EQ(fullText.substr(cwdLength), (OnWindows() ? u"\\" : u"/") + std::u16string(u"box.ase"));
     EXPECT_FALSE(platform::AbsolutePath(u"box.ase", full, fullText.size()));
 
     ASSERT_TRUE(platform::AbsolutePath(u"C:\\scenes\\box.ase", full, 4096));

@@ -1,6 +1,7 @@
 // The clock text, the error box record and module loading.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 
 #include "platform/platform.h"
@@ -23,6 +24,11 @@ TEST_F(FixedClock, WritesTheCtimeLayoutInUtc) {
     EXPECT_EQ(TextAt(0), u"Thu Jan 01 00:00:00 1970\n");
     EXPECT_EQ(TextAt(1796547993), u"Sun Dec 06 09:06:33 2026\n");
     EXPECT_EQ(TextAt(951868799), u"Tue Feb 29 23:59:59 2000\n");
+}
+
+TEST_F(FixedClock, TimesWithoutACtimeFormGiveAnEmptyText) {
+    EXPECT_EQ(TextAt(253402300800), u"");  // 1 January 10000
+    EXPECT_EQ(TextAt(INT64_MAX), u"");
 }
 
 TEST_F(FixedClock, ReleasedClockGivesTheCurrentTime) {
