@@ -160,7 +160,8 @@ bool IsLetter(Char c) {
 
 template <typename Char>
 void SplitPathImpl(const Char* path, Char* drive, Char* dir, Char* name, Char* ext) {
-    if (path == nullptr) path = reinterpret_cast<const Char*>(u"");  // reads only the zero
+    static const Char kEmpty[1] = {0};
+    if (path == nullptr) path = kEmpty;
     const size_t length = Length(path);
     size_t start = 0;
     if (length >= 2 && IsLetter(path[0]) && path[1] == Char(':')) start = 2;

@@ -67,6 +67,9 @@ TEST(SplitPath, AcceptsNullParts) {
     platform::SplitPathNarrow("C:\\a\\b.c", nullptr, dir, nullptr, ext);
     EXPECT_STREQ(dir, "\\a\\");
     EXPECT_STREQ(ext, ".c");
+
+    platform::SplitPath(nullptr, nullptr, nullptr, name, nullptr);
+    EXPECT_EQ(std::u16string(name), u"");
 }
 
 TEST(SplitPath, NarrowTwinSplitsAlike) {
