@@ -78,6 +78,10 @@ bool GetWindowRect(DialogWindow* window, WindowRect* rect);
 void GetScreenSize(DialogWindow* window, int* width, int* height);
 // Moves the window without changing its size or z-order; the SetWindowPos result.
 int MoveWindowTo(DialogWindow* window, int x, int y);
+// Test seam of the POSIX stand-in: the desktop window's rectangle and the
+// screen size that GetScreenSize reports (by default 0, 0, 1024, 768 and
+// 1024 x 768). Nothing on Windows.
+void SetScreenForTesting(const WindowRect& desktop, int screenWidth, int screenHeight);
 
 // The POSIX stand-in's user. The host hands a DialogUser as its main window;
 // the stand-in calls act() once the dialog is initialised. act() works the

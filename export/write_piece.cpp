@@ -1,0 +1,213 @@
+// Output mechanics shared by every export writer: one piece of text,
+// formatted with the C formatting rules independently of the process
+// locale, written with one fwrite; and the reduction of a path to its file
+// name.
+#include <charconv>
+#include <cstdarg>
+#include <cstring>
+#include <string>
+
+#include "export/export.h"
+#include "platform/platform.h"
+#include "plugin/plugin.h"
+
+namespace {
+
+enum : size_t { kPieceBytes = 2048 };
+
+// Collects formatted text in a fixed buffer and moves to the heap only for a
+// piece that would not fit, so that no piece is ever cut or overruns.
+class PieceSink {
+public:
+    void Append(const char* text, size_t length) {
+        if (spill_.empty() && used_ + length < kPieceBytes) {
+            std::memcpy(buffer_ + used_, text, length);
+            used_ += length;
+            return;
+        }
+        if (spill_.empty()) spill_.assign(buffer_, used_);
+        spill_.append(text, length);
+    }
+    void AppendRepeated(char c, size_t count) {
+        for (size_t i = 0; i < count; ++i) Append(&c, 1);
+    }
+    const char* Data() const { return spill_.empty() ? buffer_ : spill_.data(); }
+    size_t Size() const { return spill_.empty() ? used_ : spill_.size(); }
+
+private:
+    char buffer_[kPieceBytes] = {};
+    size_t used_ = 0;
+    std::string spill_;
+};
+
+struct Conversion {
+    bool leftAlign = false;
+    bool zeroPad = false;
+    bool plusSign = false;
+    bool spaceSign = false;
+    int width = 0;
+    int precision = -1;  // -1: none given
+};
+
+// Pads `body` to the conversion's width. Zero padding goes after the sign,
+// as printf puts it, and only for numbers.
+void AppendPadded(PieceSink& sink, const Conversion& c, const char* body, size_t length, bool numeric) {
+    const size_t width = c.width > 0 ? static_cast<size_t>(c.width) : 0;
+    const size_t pad = width > length ? width - length : 0;
+    if (c.leftAlign) {
+        sink.Append(body, length);
+        sink.AppendRepeated(' ', pad);
+    } else if (c.zeroPad && numeric) {
+        size_t signLength = (length > 0 && (body[0] == '-' || body[0] == '+' || body[0] == ' ')) ? 1 : 0;
+        sink.Append(body, signLength);
+        sink.AppendRepeated('0', pad);
+        sink.Append(body + signLength, length - signLength);
+    } else {
+        sink.AppendRepeated(' ', pad);
+        sink.Append(body, length);
+    }
+}
+
+void AppendSignPrefix(char* text, size_t& length, const Conversion& c) {
+    if (length > 0 && text[0] == '-') return;
+    const char prefix = c.plusSign ? '+' : (c.spaceSign ? ' ' : 0);
+    if (prefix == 0) return;
+    std::memmove(text + 1, text, length);
+    text[0] = prefix;
+    ++length;
+}
+
+void FormatInteger(PieceSink& sink, const Conversion& c, long long value, bool isUnsigned) {
+    char text[48];
+    std::to_chars_result r = isUnsigned ? std::to_chars(text + 1, text + sizeof text, static_cast<unsigned>(value))
+                                        : std::to_chars(text + 1, text + sizeof text, value);
+    size_t length = static_cast<size_t>(r.ptr - (text + 1));
+    std::memmove(text, text + 1, length);
+    if (!isUnsigned) AppendSignPrefix(text, length, c);
+    AppendPadded(sink, c, text, length, true);
+}
+
+// "%f": std::to_chars in fixed form gives the digits printf gives, and
+// "inf", "-inf", "nan", "-nan" for the values without digits. Zero padding
+// does not apply to those, as with printf.
+void FormatFixed(PieceSink& sink, const Conversion& c, double value) {
+    char text[400];  // the largest double has 309 integer digits
+    const int precision = c.precision < 0 ? 6 : (c.precision > 60 ? 60 : c.precision);
+    const std::to_chars_result r =
+        std::to_chars(text + 1, text + sizeof text, value, std::chars_format::fixed, precision);
+    size_t length = static_cast<size_t>(r.ptr - (text + 1));
+    std::memmove(text, text + 1, length);
+    AppendSignPrefix(text, length, c);
+    const bool finite = value - value == 0.0;
+    AppendPadded(sink, c, text, length, finite);
+}
+
+void FormatText(PieceSink& sink, const Conversion& c, const char* text) {
+    if (text == nullptr) text = "(null)";
+    size_t length = std::strlen(text);
+    if (c.precision >= 0 && static_cast<size_t>(c.precision) < length) length = static_cast<size_t>(c.precision);
+    AppendPadded(sink, c, text, length, false);
+}
+
+// Formats `format` with the conversions %d, %i, %u, %s, %c, %f and %%, with
+// flags, width and precision. An unknown conversion ends the piece.
+void FormatPiece(PieceSink& sink, const char* format, va_list args) {
+    for (const char* p = format; *p != '\0'; ++p) {
+        if (*p != '%') {
+            const char* run = p;
+            while (p[1] != '\0' && p[1] != '%') ++p;
+            sink.Append(run, static_cast<size_t>(p - run + 1));
+            continue;
+        }
+        Conversion c;
+        for (++p;; ++p) {
+            if (*p == '-') c.leftAlign = true;
+            else if (*p == '0') c.zeroPad = true;
+            else if (*p == '+') c.plusSign = true;
+            else if (*p == ' ') c.spaceSign = true;
+            else break;
+        }
+        for (; *p >= '0' && *p <= '9'; ++p) c.width = c.width < 100000 ? c.width * 10 + (*p - '0') : c.width;
+        if (*p == '.') {
+            c.precision = 0;
+            for (++p; *p >= '0' && *p <= '9'; ++p) {
+                c.precision = c.precision < 100000 ? c.precision * 10 + (*p - '0') : c.precision;
+            }
+        }
+        switch (*p) {
+            case 'd':
+            case 'i':
+                FormatInteger(sink, c, va_arg(args, int), false);
+                break;
+            case 'u':
+                FormatInteger(sink, c, va_arg(args, unsigned), true);
+                break;
+            case 'f':
+                FormatFixed(sink, c, va_arg(args, double));
+                break;
+            case 's':
+                FormatText(sink, c, va_arg(args, const char*));
+                break;
+            case 'c': {
+                const char ch = static_cast<char>(va_arg(args, int));
+                AppendPadded(sink, c, &ch, 1, false);
+                break;
+            }
+            case '%':
+                sink.Append("%", 1);
+                break;
+            default:
+                return;  // a conversion no writer uses; '\0' ends here too
+        }
+    }
+}
+
+}  // namespace
+
+int WritePiece(std::FILE* stream, const char* format, ...) {
+    if (stream == nullptr || format == nullptr) return 0;
+    PieceSink sink;
+    va_list args;
+    va_start(args, format);
+    FormatPiece(sink, format, args);
+    va_end(args);
+    // fwrite reports no item for an empty piece, which nonetheless lost
+    // nothing.
+    if (sink.Size() == 0) return 1;
+    return std::fwrite(sink.Data(), sink.Size(), 1, stream) == 1 ? 1 : 0;
+}
+
+int FileNameOnly(const char16_t* path, char16_t* out) {
+    if (path == nullptr || out == nullptr) return 0;
+    char16_t name[platform::kMaxFileName] = {};
+    char16_t extension[platform::kMaxExtension] = {};
+    platform::SplitPath(path, nullptr, nullptr, name, extension);
+    // Name and extension may each fill their 255 units; together they are cut
+    // to the 256 units of `out`.
+    size_t n = 0;
+    for (size_t i = 0; name[i] != 0 && n + 1 < kFileNameOnlyUnits; ++i) out[n++] = name[i];
+    for (size_t i = 0; extension[i] != 0 && n + 1 < kFileNameOnlyUnits; ++i) out[n++] = extension[i];
+    out[n] = 0;
+    return 1;
+}
+
+void WideToAnsiCut(const char16_t* text, char* out, int capacity) {
+    if (out == nullptr || capacity < 1) return;
+    char16_t temp[kDualStringUnits] = {};
+    size_t length = 0;
+    for (; text != nullptr && text[length] != 0 && length + 1 < kDualStringUnits; ++length) temp[length] = text[length];
+    // Shortens one character at a time until the conversion fits; the text
+    // is at most one DualString long, so this stays bounded.
+    for (;;) {
+        if (WideToAnsi(temp, out, capacity) > 0) return;
+        if (length == 0) break;
+        --length;
+        // Never leaves half of a surrogate pair behind.
+        if (length > 0 && temp[length] >= 0xDC00 && temp[length] <= 0xDFFF && temp[length - 1] >= 0xD800 &&
+            temp[length - 1] <= 0xDBFF) {
+            --length;
+        }
+        temp[length] = 0;
+    }
+    out[0] = '\0';
+}
