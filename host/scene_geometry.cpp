@@ -1,0 +1,328 @@
+// The scene store's geometry work: the UV store and object references derived
+// from the faces, triangulation, normals and smoothing groups by angle.
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <new>
+#include <numeric>
+#include <unordered_map>
+
+#include "host/scene_impl.h"
+
+namespace asehost {
+
+namespace {
+
+uint32_t BitsOf(float value) {
+    uint32_t bits;
+    std::memcpy(&bits, &value, sizeof bits);
+    return bits;
+}
+
+// Union-find over face numbers with path halving and union by size.
+class DisjointSets {
+public:
+    explicit DisjointSets(size_t count) : parent_(count), size_(count, 1) {
+        std::iota(parent_.begin(), parent_.end(), 0u);
+    }
+    uint32_t Find(uint32_t x) {
+        while (parent_[x] != x) {
+            parent_[x] = parent_[parent_[x]];
+            x = parent_[x];
+        }
+        return x;
+    }
+    void Unite(uint32_t a, uint32_t b) {
+        a = Find(a);
+        b = Find(b);
+        if (a == b) return;
+        if (size_[a] < size_[b]) std::swap(a, b);
+        parent_[b] = a;
+        size_[a] += size_[b];
+    }
+
+private:
+    std::vector<uint32_t> parent_;
+    std::vector<uint32_t> size_;
+};
+
+// Unit normal of a face, or false when it has none.
+bool UnitNormal(const HostFace& face, double out[3]) {
+    const double x = face.normal[0], y = face.normal[1], z = face.normal[2];
+    const double length = std::sqrt(x * x + y * y + z * z);
+    if (!(length > 0.0) || !std::isfinite(length)) return false;
+    out[0] = x / length;
+    out[1] = y / length;
+    out[2] = z / length;
+    return true;
+}
+
+// Of the faces around one edge, each is compared with at most this many
+// earlier ones: a non-manifold edge shared by very many faces must not make
+// the work quadratic.
+constexpr size_t kEdgeComparisons = 16;
+
+}  // namespace
+
+void HostScene::Impl::RebuildUvStore() {
+    for (int c = 0; c < kUvChannels; ++c) {
+        std::vector<HostUv>& store = storeUvs[static_cast<size_t>(c)];
+        store.clear();
+        // Equal (u, v) bit patterns share one entry; a NaN never equals
+        // anything, so each NaN corner gets its own entry.
+        std::unordered_map<uint64_t, int> entries;
+        bool anyFace = false;
+        for (auto& groupStore : groupStores) {
+            for (HostFace& face : groupStore->faces) {
+                anyFace = true;
+                HostFaceUvChannel& channel = face.uvData->channels[c];
+                const int slots = FaceSlots(face.cornerCount);
+                for (int k = 0; k < slots; ++k) {
+                    if (k >= face.cornerCount) {
+                        channel.uvIndices[k] = 0;
+                        continue;
+                    }
+                    const HostUv& corner = channel.cornerUvs[k];
+                    const HostUv entry{0, corner.u, corner.v, -1};
+                    if (std::isnan(corner.u) || std::isnan(corner.v)) {
+                        channel.uvIndices[k] = static_cast<int>(store.size());
+                        store.push_back(entry);
+                        continue;
+                    }
+                    const uint64_t key = (uint64_t(BitsOf(corner.u)) << 32) | BitsOf(corner.v);
+                    auto [it, added] = entries.try_emplace(key, static_cast<int>(store.size()));
+                    if (added) store.push_back(entry);
+                    channel.uvIndices[k] = it->second;
+                }
+            }
+        }
+        // Index 0 must name an entry for every face, also one without
+        // corners.
+        if (anyFace && store.empty()) store.push_back(HostUv{0, 0.0f, 0.0f, -1});
+    }
+    SyncContext();
+}
+
+void HostScene::Impl::RebuildObjectRefs() {
+    const int objectCount = static_cast<int>(objects.size());
+    const int materialCount = static_cast<int>(materials.size());
+    for (auto& refs : objectRefs) refs.clear();
+    std::vector<int> faceCounts(objects.size(), 0);
+    // (object, material) -> position in that object's reference list.
+    std::unordered_map<uint64_t, int> positions;
+    for (auto& groupStore : groupStores) {
+        for (const HostFace& face : groupStore->faces) {
+            const int o = face.objectIndex;
+            if (o < 0 || o >= objectCount) continue;
+            ++faceCounts[static_cast<size_t>(o)];
+            const int m = face.materialIndex;
+            if (m < 0 || m >= materialCount) continue;
+            std::vector<HostMaterialRef>& refs = objectRefs[static_cast<size_t>(o)];
+            const uint64_t key = (uint64_t(uint32_t(o)) << 32) | uint32_t(m);
+            auto [it, added] = positions.try_emplace(key, static_cast<int>(refs.size()));
+            if (added) refs.push_back(HostMaterialRef{m, 0});
+            ++refs[static_cast<size_t>(it->second)].faceCount;
+        }
+    }
+    for (size_t o = 0; o < objects.size(); ++o) {
+        objects[o].faceCount = faceCounts[o];
+        objects[o].materialRefCount = static_cast<int>(objectRefs[o].size());
+        objects[o].materialRefs = objectRefs[o].empty() ? nullptr : objectRefs[o].data();
+    }
+}
+
+bool HostScene::Impl::Triangulate() {
+    try {
+        // Every new group is built aside first, so that a failure leaves the
+        // scene as it was.
+        int dropped = 0;
+        std::vector<std::unique_ptr<FaceStore>> rebuilt;
+        rebuilt.reserve(groupStores.size());
+        for (const auto& groupStore : groupStores) {
+            const FaceStore& old = *groupStore;
+            size_t triangles = 0;
+            for (const HostFace& face : old.faces) {
+                if (face.cornerCount >= 3) triangles += static_cast<size_t>(face.cornerCount - 2);
+            }
+            if (triangles > static_cast<size_t>(INT32_MAX)) return false;
+            rebuilt.push_back(MakeFaceStore(std::vector<int>(triangles, 3)));
+            FaceStore& fresh = *rebuilt.back();
+            size_t t = 0;
+            for (const HostFace& face : old.faces) {
+                if (face.cornerCount < 3) {
+                    ++dropped;
+                    continue;
+                }
+                // A fan around corner 0.
+                for (int k = 1; k + 1 < face.cornerCount; ++k, ++t) {
+                    HostFace& out = fresh.faces[t];
+                    out.materialIndex = face.materialIndex;
+                    out.objectIndex = face.objectIndex;
+                    out.smoothingGroup = face.smoothingGroup;
+                    std::copy_n(face.normal, 3, out.normal);
+                    const int corners[3] = {0, k, k + 1};
+                    for (int j = 0; j < 3; ++j) {
+                        const int from = corners[j];
+                        out.vertexIndices[j] = face.vertexIndices[from];
+                        out.exportCorners[j] = face.exportCorners[from];
+                        for (int c = 0; c < kUvChannels; ++c) {
+                            out.uvData->channels[c].uvIndices[j] = face.uvData->channels[c].uvIndices[from];
+                            out.uvData->channels[c].cornerUvs[j] = face.uvData->channels[c].cornerUvs[from];
+                        }
+                    }
+                }
+            }
+        }
+        for (size_t g = 0; g < rebuilt.size(); ++g) InstallFaces(static_cast<int>(g), std::move(rebuilt[g]));
+        droppedFaces = dropped;
+        RebuildObjectRefs();
+        return true;
+    } catch (const std::bad_alloc&) {
+        return false;
+    } catch (const std::length_error&) {
+        return false;
+    }
+}
+
+void HostScene::Impl::ComputeFaceNormals() {
+    const int vertexCount = static_cast<int>(vertices.size());
+    for (auto& groupStore : groupStores) {
+        for (HostFace& face : groupStore->faces) {
+            face.normal[0] = face.normal[1] = face.normal[2] = 0.0f;
+            if (face.cornerCount < 3) continue;
+            const int* v = face.vertexIndices;
+            if (v[0] < 0 || v[0] >= vertexCount || v[1] < 0 || v[1] >= vertexCount || v[2] < 0 || v[2] >= vertexCount) continue;
+            const float* a = vertices[static_cast<size_t>(v[0])].position;
+            const float* b = vertices[static_cast<size_t>(v[1])].position;
+            const float* c = vertices[static_cast<size_t>(v[2])].position;
+            const double e1[3] = {double(b[0]) - a[0], double(b[1]) - a[1], double(b[2]) - a[2]};
+            const double e2[3] = {double(c[0]) - a[0], double(c[1]) - a[1], double(c[2]) - a[2]};
+            const double n[3] = {e1[1] * e2[2] - e1[2] * e2[1], e1[2] * e2[0] - e1[0] * e2[2], e1[0] * e2[1] - e1[1] * e2[0]};
+            const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+            if (!(length > 0.0) || !std::isfinite(length)) continue;
+            for (int k = 0; k < 3; ++k) face.normal[k] = static_cast<float>(n[k] / length);
+        }
+    }
+}
+
+void HostScene::Impl::AccumulateVertexNormals() {
+    const int vertexCount = static_cast<int>(vertices.size());
+    for (HostVertex& vertex : vertices) vertex.normal[0] = vertex.normal[1] = vertex.normal[2] = 0.0f;
+    for (auto& groupStore : groupStores) {
+        for (const HostFace& face : groupStore->faces) {
+            for (int k = 0; k < face.cornerCount; ++k) {
+                const int v = face.vertexIndices[k];
+                if (v < 0 || v >= vertexCount) continue;
+                for (int j = 0; j < 3; ++j) vertices[static_cast<size_t>(v)].normal[j] += face.normal[j];
+            }
+        }
+    }
+}
+
+bool HostScene::Impl::AssignSmoothingGroups(float degrees) {
+    std::vector<HostFace*> faces;
+    for (auto& groupStore : groupStores) {
+        for (HostFace& face : groupStore->faces) faces.push_back(&face);
+    }
+    if (faces.size() > UINT32_MAX / 2) return false;
+    const size_t faceCount = faces.size();
+    const int vertexCount = static_cast<int>(vertices.size());
+
+    std::vector<double> normals(faceCount * 3, 0.0);
+    std::vector<char> hasNormal(faceCount, 0);
+    for (size_t f = 0; f < faceCount; ++f) hasNormal[f] = UnitNormal(*faces[f], &normals[f * 3]) ? 1 : 0;
+    const double limit = std::cos(double(degrees) * 3.14159265358979323846 / 180.0);
+
+    // Every edge as (lower vertex, higher vertex, face), sorted so that the
+    // faces around one edge lie together.
+    struct EdgeUse {
+        uint64_t key;
+        uint32_t face;
+    };
+    std::vector<EdgeUse> uses;
+    for (size_t f = 0; f < faceCount; ++f) {
+        const HostFace& face = *faces[f];
+        for (int k = 0; k < face.cornerCount && face.cornerCount >= 2; ++k) {
+            const int a = face.vertexIndices[k];
+            const int b = face.vertexIndices[(k + 1) % face.cornerCount];
+            if (a == b || a < 0 || b < 0 || a >= vertexCount || b >= vertexCount) continue;
+            const uint64_t key = (uint64_t(uint32_t(std::min(a, b))) << 32) | uint32_t(std::max(a, b));
+            uses.push_back(EdgeUse{key, static_cast<uint32_t>(f)});
+        }
+    }
+    std::sort(uses.begin(), uses.end(), [](const EdgeUse& x, const EdgeUse& y) { return x.key != y.key ? x.key < y.key : x.face < y.face; });
+
+    auto smoothPair = [&](uint32_t f, uint32_t g) {
+        if (!hasNormal[f] || !hasNormal[g] || f == g) return false;
+        const double* n = &normals[size_t(f) * 3];
+        const double* m = &normals[size_t(g) * 3];
+        return n[0] * m[0] + n[1] * m[1] + n[2] * m[2] > limit;
+    };
+    // Calls `visit(earlier, later)` for the compared pairs of faces around
+    // each edge.
+    auto forEachPair = [&](auto visit) {
+        for (size_t begin = 0; begin < uses.size();) {
+            size_t end = begin + 1;
+            while (end < uses.size() && uses[end].key == uses[begin].key) ++end;
+            for (size_t j = begin + 1; j < end; ++j) {
+                const size_t first = j - begin > kEdgeComparisons ? j - kEdgeComparisons : begin;
+                for (size_t i = first; i < j; ++i) visit(uses[i].face, uses[j].face);
+            }
+            begin = end;
+        }
+    };
+
+    DisjointSets regions(faceCount);
+    forEachPair([&](uint32_t f, uint32_t g) {
+        if (smoothPair(f, g)) regions.Unite(f, g);
+    });
+
+    // Regions numbered in the order of their first face.
+    std::vector<int> regionOf(faceCount, -1);
+    std::vector<int> rootRegion(faceCount, -1);
+    int regionCount = 0;
+    for (size_t f = 0; f < faceCount; ++f) {
+        const uint32_t root = regions.Find(static_cast<uint32_t>(f));
+        if (rootRegion[root] < 0) rootRegion[root] = regionCount++;
+        regionOf[f] = rootRegion[root];
+    }
+
+    // Region adjacency: regions whose faces share an edge.
+    std::vector<std::pair<int, int>> links;
+    forEachPair([&](uint32_t f, uint32_t g) {
+        const int r = regionOf[f], s = regionOf[g];
+        if (r != s) {
+            links.emplace_back(r, s);
+            links.emplace_back(s, r);
+        }
+    });
+    std::sort(links.begin(), links.end());
+    links.erase(std::unique(links.begin(), links.end()), links.end());
+    std::vector<size_t> firstLink(static_cast<size_t>(regionCount) + 1, 0);
+    for (const auto& link : links) ++firstLink[static_cast<size_t>(link.first) + 1];
+    for (size_t r = 0; r < static_cast<size_t>(regionCount); ++r) firstLink[r + 1] += firstLink[r];
+
+    // Greedy colouring in region order: the smallest number from 1 to 32 that
+    // no already numbered neighbour has. When the neighbours hold all 32, the
+    // number the fewest of them hold (the smallest such) keeps the clash as
+    // small as it can be.
+    std::vector<int> number(static_cast<size_t>(regionCount), 0);
+    for (int r = 0; r < regionCount; ++r) {
+        int usage[kSmoothingGroupLimit + 1] = {};
+        for (size_t i = firstLink[static_cast<size_t>(r)]; i < firstLink[static_cast<size_t>(r) + 1]; ++i) {
+            const int n = number[static_cast<size_t>(links[i].second)];
+            if (n > 0) ++usage[n];
+        }
+        int best = 1;
+        for (int n = 1; n <= kSmoothingGroupLimit; ++n) {
+            if (usage[n] < usage[best]) best = n;
+            if (usage[n] == 0) break;
+        }
+        number[static_cast<size_t>(r)] = best;
+    }
+    for (size_t f = 0; f < faceCount; ++f) faces[f]->smoothingGroup = number[static_cast<size_t>(regionOf[f])];
+    return true;
+}
+
+}  // namespace asehost
