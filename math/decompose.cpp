@@ -8,7 +8,6 @@
 // Jacobi sweep and the snuggle magnitudes run in double. The order of every
 // sum matters to the last bit and must not be changed.
 #include <cmath>
-#include <cstdlib>
 
 #include "math/vecmath.h"
 
@@ -223,7 +222,8 @@ void AdjointTranspose(const Grid& m, Grid& madjT) {
 // s symmetric positive semi-definite (row and column 3 of both from the
 // identity). Returns the determinant of the last Newton iterate, whose sign
 // is that of det(m). Always returns after at most kPolarIterationLimit
-// passes; NaN or infinite input gives a deterministic but meaningless result.
+// passes (the last iterate stands if the tolerance is not met by then); NaN
+// or infinite input gives a deterministic but meaningless result.
 float PolarDecompose(const Grid& m, Grid& q, Grid& s) {
     Grid mk = Transpose3(m);
     float det = 0.0f;
@@ -259,9 +259,9 @@ float PolarDecompose(const Grid& m, Grid& q, Grid& s) {
         const double g1 = gamma * 0.5;
         const double g2 = 0.5 / (gamma * det);
         if (!std::isfinite(g1) || !std::isfinite(g2)) {
-            // Only NaN or infinite entries get here (finite ones were brought
-            // into range above); keep the last iterate rather than spread
-            // NaN through the step.
+            // NaN or infinite entries (finite ones were brought into range
+            // above): keep the last iterate rather than spread NaN through
+            // it. The result is meaningless but deterministic.
             break;
         }
 
@@ -466,7 +466,7 @@ Quat SnuggleAxis(Quat q, float* ka, int odd) {
 }
 
 // Snuggle for three distinct stretch factors: p is one of the 24 rotations
-// that permute and flip the axes. ka is x, y, z plus one scratch slot.
+// that permute and flip the axes. ka is x, y, z.
 Quat SnuggleGeneral(const Quat& q, float* ka) {
     float qa[4] = {q.x, q.y, q.z, q.w};
     float pa[4] = {0.0f, 0.0f, 0.0f, 0.0f};
@@ -528,7 +528,7 @@ Quat SnuggleGeneral(const Quat& q, float* ka) {
 // one p that brings q closest to the identity, and permutes k (x, y, z) to
 // match. Equal factors are detected by exact comparison.
 Quat Snuggle(const Quat& q, float* k) {
-    float ka[4] = {k[0], k[1], k[2], 0.0f};
+    float ka[3] = {k[0], k[1], k[2]};
     Quat p;
     if (ka[0] == ka[1] && ka[0] == ka[2]) {
         p = Conjugate(q);
