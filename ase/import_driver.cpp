@@ -1,7 +1,229 @@
-// Import driver (the reader arrives with the import work).
+// Import driver: file load, the counting and parsing passes, the scene
+// block, parent and material-id resolution, and the hand-over to the scene
+// builder.
+#include <algorithm>
+#include <climits>
+#include <cstdio>
+#include <cstring>
+
 #include "ase/reader.h"
+#include "ase/reader_internal.h"
+#include "import/import.h"
+#include "platform/platform.h"
+#include "plugin/plugin.h"
+
+namespace {
+
+// Whether the last *MATERIAL_COUNT of the first pass could be filled by the
+// rest of the file (see kMinBytesPerDeclaredElement).
+bool gMaterialCountFits = true;
+
+}  // namespace
+
+int CountObjects(AseSource& source) {
+    if (source.data == nullptr) return 0;
+    AseDocument& doc = TheDocument();
+    AseLine line;
+    size_t longest = 0;
+    gMaterialCountFits = true;
+    while (NextLine(source, line)) {
+        longest = std::max<size_t>(longest, source.position - static_cast<size_t>(line.text - source.data) + 1);
+        if (!ScanFirstWord(line)) continue;
+        switch (line.keyword) {
+            case Kw::kMaterialCount: {
+                int32_t count = 0;
+                if (ReadLineInt(line, count)) {
+                    doc.declaredMaterialCount = count;
+                    gMaterialCountFits = count <= 0 || DeclaredCountFits(source, count);
+                }
+                break;
+            }
+            case Kw::kGeomObject: ++doc.countedGeomObjects; break;
+            case Kw::kLightObject: ++doc.countedLights; break;
+            case Kw::kCameraObject: ++doc.countedCameras; break;
+            default: break;
+        }
+    }
+    longest = std::max<size_t>(longest, kMinLineCapacity) + 1;
+    doc.maxLineLength = static_cast<int32_t>(std::min<size_t>(longest, INT32_MAX));
+    return 1;
+}
+
+int ParseScene(AseSource& source, std::string_view name) {
+    if (name.empty()) return 0;
+    int32_t first = 0;
+    int32_t last = 30;
+    int32_t speed = 30;
+    int32_t ticks = 160;
+    AseLine line;
+    BlockStep step;
+    while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
+        int32_t* target = nullptr;
+        switch (line.keyword) {
+            case Kw::kSceneFirstFrame: target = &first; break;
+            case Kw::kSceneLastFrame: target = &last; break;
+            case Kw::kSceneFrameSpeed: target = &speed; break;
+            case Kw::kSceneTicksPerFrame: target = &ticks; break;
+            default: break;
+        }
+        if (line.keyword == Kw::kCloseBrace || line.keyword == Kw::kMaterialList) break;
+        if (target != nullptr) {
+            int32_t value = 0;
+            if (ReadLineInt(line, value)) *target = value;
+        }
+    }
+    if (step == BlockStep::kFail) return 0;
+    AseDocument& doc = TheDocument();
+    doc.firstFrame = static_cast<float>(first);
+    doc.lastFrame = static_cast<float>(last);
+    // The difference of two 32-bit values needs 64 bits.
+    doc.frameCount = static_cast<float>(static_cast<int64_t>(last) - first);
+    doc.frameSpeed = static_cast<float>(speed);
+    doc.ticksPerFrame = static_cast<float>(ticks);
+    if (speed == 0) doc.frameSpeed = 30.0f;
+    if (ticks == 0) doc.ticksPerFrame = 160.0f;
+    if (doc.frameCount <= 0.0f) doc.frameCount = 30.0f;
+    return 1;
+}
+
+int ParseTopLevel(AseSource& source) {
+    if (source.data == nullptr) return 0;
+    TheBlockStack().Clear();
+    AseLine line;
+    BlockStep step;
+    while ((step = NextBlockLine(source, std::string_view(), line)) == BlockStep::kLine) {
+        int ok = 1;
+        switch (line.keyword) {
+            case Kw::kScene: ok = ParseScene(source, line.Word()); break;
+            case Kw::kMaterialList: ok = ParseMaterialList(source, line.Word()); break;
+            case Kw::kGeomObject: ok = ParseGeomObject(source, line.Word()); break;
+            case Kw::kLightObject: ok = ParseLight(source, line.Word()); break;
+            case Kw::kCameraObject: ok = ParseCamera(source, line.Word()); break;
+            default: break;
+        }
+        if (!ok) return 0;
+    }
+    return step == BlockStep::kDone ? 1 : 0;
+}
+
+int RemapMaterialIds(AseDocument& doc) {
+    if (doc.geomObjects == nullptr) return 1;
+    // hostBase[r]: host materials made from the materials before r (one per
+    // material without sub-materials, else one per sub-material).
+    int64_t* hostBase = nullptr;
+    if (doc.materials != nullptr && doc.materialCount > 0) {
+        hostBase = static_cast<int64_t*>(DocumentAllocate(sizeof(int64_t) * static_cast<size_t>(doc.materialCount)));
+        if (hostBase == nullptr) return 0;
+        int64_t sum = 0;
+        for (int32_t r = 0; r < doc.materialCount; ++r) {
+            hostBase[r] = sum;
+            const int32_t subs = doc.materials[r].subMaterialCount;
+            sum += subs <= 0 ? 1 : subs;
+        }
+    }
+    for (int32_t o = 0; o < doc.geomObjectCount; ++o) {
+        AseGeomObject& object = doc.geomObjects[o];
+        if (object.faces == nullptr) continue;
+        const int32_t r = object.materialRef;
+        const bool named = hostBase != nullptr && r >= 0 && r < doc.materialCount;
+        const int64_t base = named ? hostBase[r] : -1;
+        const int32_t subs = named ? doc.materials[r].subMaterialCount : 0;
+        const int64_t limit = subs < 1 ? 1 : subs;
+        for (int32_t f = 0; f < object.faceCount; ++f) {
+            int32_t& id = object.faces[f].materialId;
+            if (!named) {
+                id = -1;
+                continue;
+            }
+            const int64_t host = (id >= 0 && id < limit) ? base + id : base;
+            id = host > INT32_MAX ? INT32_MAX : static_cast<int32_t>(host);
+        }
+    }
+    DocumentFree(hostBase);
+    return 1;
+}
+
+int ParseAseDocument(AseSource& source, HostContext* context) {
+    if (context == nullptr || source.data == nullptr) return 0;
+    AseDocument& doc = TheDocument();
+    doc.nextGeomObject = doc.nextMaterial = doc.nextLight = doc.nextCamera = 0;
+    source.position = 0;
+    if (!CountObjects(source)) return 0;
+    if (doc.countedGeomObjects == 0) {
+        AssignDualString(&context->errorText, u"No geometry found.");
+        return 0;
+    }
+    if (doc.declaredMaterialCount > 0 &&
+        (!gMaterialCountFits || !AllocateMaterials(doc, doc.declaredMaterialCount))) {
+        return 0;
+    }
+    if (!AllocateGeomObjects(doc, doc.countedGeomObjects)) return 0;
+    if (doc.countedLights > 0 && !AllocateLights(doc, doc.countedLights)) return 0;
+    if (doc.countedCameras > 0 && !AllocateCameras(doc, doc.countedCameras)) return 0;
+
+    doc.nextGeomObject = doc.nextMaterial = doc.nextLight = doc.nextCamera = 0;
+    source.position = 0;
+    if (!ParseTopLevel(source)) return 0;
+
+    ResolveParentIndices(doc);
+    if (!RemapMaterialIds(doc)) return 0;
+    ComputeLocalTransforms(doc);
+    ResolveVertexColors(doc);
+    return 1;
+}
+
+int ImportAseFile(AseSource& source, HostContext* context) {
+    AseDocument& doc = TheDocument();
+    ResetDocument(doc);
+    ReleaseAseSource(source);
+    if (context == nullptr) return 0;
+
+    DualString fileName;
+    const char16_t* path = GetFileName(context, &fileName);
+    std::FILE* file = platform::OpenFile(path, "rb");
+    if (file == nullptr) return 0;
+    long size = -1;
+    if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
+    // A file the 32-bit size cannot describe is refused rather than cut.
+    if (size < 0 || static_cast<unsigned long>(size) > UINT32_MAX - kSourcePadding) {
+        std::fclose(file);
+        return 0;
+    }
+    char* data = AllocateSourceBuffer(source, static_cast<uint32_t>(size));
+    if (data == nullptr) {
+        std::fclose(file);
+        return 0;
+    }
+    if (std::fseek(file, 0, SEEK_SET) != 0 ||
+        std::fread(data, 1, static_cast<size_t>(size), file) != static_cast<size_t>(size)) {
+        ResetDocument(doc);
+        ReleaseAseSource(source);
+        std::fclose(file);
+        return 0;
+    }
+    std::fclose(file);
+    size_t n = 0;
+    for (; path[n] != 0 && n + 1 < kAsePathUnits; ++n) doc.sourcePath[n] = path[n];
+    doc.sourcePath[n] = 0;
+    FinishAseSource(source);
+
+    const int parsed = ParseAseDocument(source, context);
+    ReleaseAseSource(source);
+    if (!parsed) {
+        ResetDocument(doc);
+        return 0;
+    }
+    const int built = BuildHostScene(context, doc);
+    ResetDocument(doc);
+    return built != 0 ? 1 : 0;
+}
 
 int HandleImport(HostContext* context) {
-    (void)context;
-    return 0;
+    if (context == nullptr) return 0;
+    AseSource source = {};
+    const int result = ImportAseFile(source, context);
+    TheBlockStack().Clear();
+    ResetDocument(TheDocument());
+    ReleaseAseSource(source);
+    return result;
 }

@@ -1,0 +1,96 @@
+// Animation blocks: the controller tracks of a *TM_ANIMATION block.
+#include "ase/reader_internal.h"
+
+namespace {
+
+// Seconds of a tick with the scene values in force now.
+float KeyTime(int32_t tick) {
+    const AseDocument& doc = TheDocument();
+    return static_cast<float>(tick) / (doc.frameSpeed * doc.ticksPerFrame);
+}
+
+bool IsPosKey(Kw k) {
+    return k == Kw::kControlPosSample || k == Kw::kControlPosKey || k == Kw::kControlBezierPosKey ||
+           k == Kw::kControlTcbPosKey;
+}
+
+bool IsRotKey(Kw k) {
+    return k == Kw::kControlRotSample || k == Kw::kControlRotKey || k == Kw::kControlBezierRotKey ||
+           k == Kw::kControlTcbRotKey;
+}
+
+bool IsScaleKey(Kw k) {
+    return k == Kw::kControlScaleSample || k == Kw::kControlScaleKey || k == Kw::kControlBezierScaleKey ||
+           k == Kw::kControlTcbScaleKey;
+}
+
+}  // namespace
+
+int ParsePosTrack(AseSource& source, std::string_view name, AseGeomObject& object) {
+    AseLine line;
+    BlockStep step;
+    while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
+        int32_t tick = 0;
+        float v[3];
+        if (!IsPosKey(line.keyword) || !ReadLineIntFloats(line, tick, v, 3)) continue;
+        // A key whose storage cannot be had is dropped; reading goes on.
+        if (AsePosKey* key = AppendPosKey(object)) *key = {KeyTime(tick), {v[0], v[1], v[2]}};
+    }
+    return step == BlockStep::kDone ? 1 : 0;
+}
+
+int ParseScaleTrack(AseSource& source, std::string_view name, AseGeomObject& object) {
+    AseLine line;
+    BlockStep step;
+    while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
+        int32_t tick = 0;
+        float v[3];
+        if (!IsScaleKey(line.keyword) || !ReadLineIntFloats(line, tick, v, 3)) continue;
+        if (AseScaleKey* key = AppendScaleKey(object)) *key = {KeyTime(tick), {v[0], v[1], v[2]}};
+    }
+    return step == BlockStep::kDone ? 1 : 0;
+}
+
+int ParseRotTrack(AseSource& source, std::string_view name, AseGeomObject& object) {
+    AseLine line;
+    BlockStep step;
+    while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
+        int32_t tick = 0;
+        float v[4];
+        if (!IsRotKey(line.keyword) || !ReadLineIntFloats(line, tick, v, 4)) continue;
+        Vec3 axis = {v[0], v[1], v[2]};
+        Vec3Normalize(&axis, &axis);
+        Quat q;
+        QuatFromAxisAngle(&q, &axis, v[3]);
+        if (AseRotKey* key = AppendRotKey(object)) *key = {KeyTime(tick), q};
+    }
+    return step == BlockStep::kDone ? 1 : 0;
+}
+
+int ParseTmAnimation(AseSource& source, std::string_view name, AseGeomObject& object) {
+    AseLine line;
+    BlockStep step;
+    while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
+        int ok = 1;
+        switch (line.keyword) {
+            case Kw::kControlPosLinear:
+            case Kw::kControlPosTcb:
+            case Kw::kControlPosBezier:
+            case Kw::kControlPosTrack: ok = ParsePosTrack(source, line.Word(), object); break;
+            case Kw::kControlRotLinear: ok = ParseRotTrack(source, line.Word(), object); break;
+            case Kw::kControlRotTcb:
+            case Kw::kControlRotBezier:
+            case Kw::kControlRotTrack:
+                ok = ParseRotTrack(source, line.Word(), object);
+                TheDocument().anyRotKeysRelative = 1;
+                break;
+            case Kw::kControlScaleLinear:
+            case Kw::kControlScaleTcb:
+            case Kw::kControlScaleBezier:
+            case Kw::kControlScaleTrack: ok = ParseScaleTrack(source, line.Word(), object); break;
+            default: break;
+        }
+        if (!ok) return 0;
+    }
+    return step == BlockStep::kDone ? 1 : 0;
+}

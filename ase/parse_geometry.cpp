@@ -1,0 +1,240 @@
+// Geometry object, node transform, mesh, mapping channel and list blocks.
+#include <cstring>
+
+#include "ase/reader_internal.h"
+
+namespace {
+
+bool ReadFourInts(const AseLine& line, int32_t* values) {
+    const char* p = line.args;
+    const char* end = line.end();
+    for (int i = 0; i < 4; ++i) {
+        if (!ReadInt(p, end, values[i])) return false;
+    }
+    return true;
+}
+
+// The face line: index followed at once by ':', six pairs of a label (at
+// most 31 bytes) and an integer; then the material id from the last '*'.
+bool ReadFace(const AseLine& line, int32_t& index, AseFace& face) {
+    const char* p = line.args;
+    const char* end = line.end();
+    if (!ReadInt(p, end, index) || p == end || *p != ':') return false;
+    ++p;
+    int32_t values[6];
+    for (int32_t& value : values) {
+        std::string_view label;
+        if (!ReadWord(p, end, 31, label) || !ReadInt(p, end, value)) return false;
+    }
+    face.a = values[0];
+    face.b = values[1];
+    face.c = values[2];
+    face.materialId = -1;
+    const char* s = nullptr;
+    for (const char* q = end; q > line.text && s == nullptr;) {
+        if (*--q == '*') s = q;
+    }
+    static constexpr char kMtlId[] = "*MESH_MTLID";
+    constexpr size_t kMtlIdLength = sizeof kMtlId - 1;
+    if (s != nullptr && static_cast<size_t>(end - s) >= kMtlIdLength && std::memcmp(s, kMtlId, kMtlIdLength) == 0) {
+        const char* q = s + kMtlIdLength;
+        int32_t id = 0;
+        if (ReadInt(q, end, id)) face.materialId = id;
+    }
+    return true;
+}
+
+// Allocates an array from a count line when the count is readable, above 0
+// and could be filled by the rest of the file. False fails the mesh.
+template <typename Allocate>
+bool CountLine(const AseSource& source, const AseLine& line, bool missingIsZero, Allocate allocate) {
+    int32_t count = 0;
+    if (!ReadLineInt(line, count) && !missingIsZero) return true;
+    if (count <= 0) return true;
+    return DeclaredCountFits(source, count) && allocate(count);
+}
+
+template <typename T>
+bool InRange(const T* items, int32_t count, int32_t index) {
+    return items != nullptr && index >= 0 && index < count;
+}
+
+// The list blocks: one item keyword each, items stored by index.
+int ParseVertexList(AseSource& source, std::string_view name, AseGeomObject& object) {
+    AseLine line;
+    BlockStep step;
+    while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
+        int32_t i = 0;
+        float xyz[3];
+        if (line.keyword != Kw::kMeshVertex || !ReadLineIntFloats(line, i, xyz, 3)) continue;
+        if (InRange(object.vertices, object.vertexCount, i)) object.vertices[i].position = {xyz[0], xyz[1], xyz[2]};
+    }
+    return step == BlockStep::kDone ? 1 : 0;
+}
+
+int ParseFaceList(AseSource& source, std::string_view name, AseGeomObject& object) {
+    AseLine line;
+    BlockStep step;
+    while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
+        int32_t i = 0;
+        AseFace face;
+        if (line.keyword != Kw::kMeshFace || !ReadFace(line, i, face)) continue;
+        if (InRange(object.faces, object.faceCount, i)) object.faces[i] = face;
+    }
+    return step == BlockStep::kDone ? 1 : 0;
+}
+
+int ParseTexVertexList(AseSource& source, std::string_view name, AseMapChannel& channel) {
+    AseLine line;
+    BlockStep step;
+    while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
+        int32_t i = 0;
+        float uv[2];
+        // The third value is optional and dropped, so reading two suffices.
+        if (line.keyword != Kw::kMeshTVert || !ReadLineIntFloats(line, i, uv, 2)) continue;
+        if (InRange(channel.tverts, channel.tvertCount, i)) channel.tverts[i] = {uv[0], uv[1]};
+    }
+    return step == BlockStep::kDone ? 1 : 0;
+}
+
+int ParseTriList(AseSource& source, std::string_view name, Kw item, AseTriIndex* items, int32_t count) {
+    AseLine line;
+    BlockStep step;
+    while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
+        int32_t v[4];
+        if (line.keyword != item || !ReadFourInts(line, v)) continue;
+        if (InRange(items, count, v[0])) items[v[0]] = {v[1], v[2], v[3]};
+    }
+    return step == BlockStep::kDone ? 1 : 0;
+}
+
+int ParseColorVertexList(AseSource& source, std::string_view name, AseColorChannel& channel) {
+    AseLine line;
+    BlockStep step;
+    while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
+        int32_t i = 0;
+        float rgb[3];
+        if (line.keyword != Kw::kMeshVertCol || !ReadLineIntFloats(line, i, rgb, 3)) continue;
+        if (InRange(channel.cverts, channel.cvertCount, i)) channel.cverts[i] = {rgb[0], rgb[1], rgb[2]};
+    }
+    return step == BlockStep::kDone ? 1 : 0;
+}
+
+// Lines shared by the mesh's own texture channel and the mapping channels.
+// Returns 1 when handled, 0 on failure, -1 when the line is not one of them.
+int ApplyChannelLine(AseSource& source, const AseLine& line, AseMapChannel& channel) {
+    switch (line.keyword) {
+        case Kw::kMeshNumTVertex:
+            return CountLine(source, line, false, [&](int32_t n) { return AllocateTexVertices(channel, n) != 0; });
+        case Kw::kMeshNumTVFaces:
+            return CountLine(source, line, false, [&](int32_t n) { return AllocateTexFaces(channel, n) != 0; });
+        case Kw::kMeshTVertList: return ParseTexVertexList(source, line.Word(), channel);
+        case Kw::kMeshTFaceList:
+            return ParseTriList(source, line.Word(), Kw::kMeshTFace, channel.tfaces, channel.tfaceCount);
+        default: return -1;
+    }
+}
+
+}  // namespace
+
+int ParseNodeTm(AseSource& source, std::string_view name, Mat4& target) {
+    AseLine line;
+    BlockStep step;
+    while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
+        int row;
+        switch (line.keyword) {
+            case Kw::kTmRow0: row = 0; break;
+            case Kw::kTmRow1: row = 1; break;
+            case Kw::kTmRow2: row = 2; break;
+            case Kw::kTmRow3: row = 3; break;
+            default: continue;
+        }
+        float v[3];
+        if (!ReadLineFloats(line, v, 3)) continue;
+        for (int k = 0; k < 3; ++k) target.m[4 * row + k] = FloatNearlyZero(v[k]) ? 0.0f : v[k];
+    }
+    return step == BlockStep::kDone ? 1 : 0;
+}
+
+int ParseMapChannel(AseSource& source, std::string_view name, AseMapChannel& channel, int32_t number) {
+    channel.channel = number;
+    AseLine line;
+    BlockStep step;
+    while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
+        if (ApplyChannelLine(source, line, channel) == 0) return 0;
+    }
+    return step == BlockStep::kDone ? 1 : 0;
+}
+
+int ParseMesh(AseSource& source, std::string_view name, AseGeomObject& object) {
+    AseLine line;
+    BlockStep step;
+    AseColorChannel& colors = object.colorChannel;
+    while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
+        const int shared = ApplyChannelLine(source, line, object.texChannel);
+        if (shared == 0) return 0;
+        if (shared > 0) continue;
+        bool ok = true;
+        switch (line.keyword) {
+            case Kw::kMeshNumVertex:
+                ok = CountLine(source, line, false, [&](int32_t n) { return AllocateVertices(object, n) != 0; });
+                break;
+            case Kw::kMeshNumFaces:
+                ok = CountLine(source, line, false, [&](int32_t n) { return AllocateFaces(object, n) != 0; });
+                break;
+            case Kw::kMeshNumCVertex:
+                ok = CountLine(source, line, false, [&](int32_t n) { return AllocateColorVertices(colors, n) != 0; });
+                break;
+            case Kw::kMeshNumCVFaces:
+                ok = CountLine(source, line, true, [&](int32_t n) { return AllocateColorFaces(colors, n) != 0; });
+                break;
+            case Kw::kMeshVertexList: ok = ParseVertexList(source, line.Word(), object) != 0; break;
+            case Kw::kMeshFaceList: ok = ParseFaceList(source, line.Word(), object) != 0; break;
+            case Kw::kMeshCVertList: ok = ParseColorVertexList(source, line.Word(), colors) != 0; break;
+            case Kw::kMeshCFaceList:
+                ok = ParseTriList(source, line.Word(), Kw::kMeshCFace, colors.cfaces, colors.cfaceCount) != 0;
+                break;
+            case Kw::kMeshMappingChannel: {
+                int32_t number = 0;
+                if (!ReadLineInt(line, number)) break;
+                AseMapChannel* channel = AppendMapChannel(object);
+                ok = channel != nullptr && ParseMapChannel(source, line.Word(), *channel, number) != 0;
+                break;
+            }
+            case Kw::kMeshNormals: ok = SkipBlock(source, line.Word()) != 0; break;
+            default: break;
+        }
+        if (!ok) return 0;
+    }
+    return step == BlockStep::kDone ? 1 : 0;
+}
+
+int ParseGeomObject(AseSource& source, std::string_view name) {
+    AseDocument& doc = TheDocument();
+    if (doc.geomObjects == nullptr || doc.nextGeomObject < 0 || doc.nextGeomObject >= doc.geomObjectCount) return 0;
+    AseGeomObject& object = doc.geomObjects[doc.nextGeomObject];
+    AseLine line;
+    BlockStep step;
+    while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
+        bool ok = true;
+        switch (line.keyword) {
+            case Kw::kNodeName: ReadQuotedString(object.nodeName, line); break;
+            case Kw::kNodeParent: ReadQuotedString(object.parentName, line); break;
+            case Kw::kNodeTm: ok = ParseNodeTm(source, line.Word(), object.worldTm) != 0; break;
+            case Kw::kMesh: ok = ParseMesh(source, line.Word(), object) != 0; break;
+            case Kw::kMeshAnimation: ok = SkipBlock(source, line.Word()) != 0; break;
+            case Kw::kTmAnimation: ok = ParseTmAnimation(source, line.Word(), object) != 0; break;
+            case Kw::kMaterialRef: {
+                int32_t ref = 0;
+                if (ReadLineInt(line, ref)) object.materialRef = ref;
+                break;
+            }
+            case Kw::kGeomObject: ++doc.nextGeomObject; return 1;
+            default: break;
+        }
+        if (!ok) return 0;
+    }
+    if (step == BlockStep::kFail) return 0;
+    ++doc.nextGeomObject;
+    return 1;
+}

@@ -1,0 +1,254 @@
+// Line scanner, first word, quoted text, block stack and block loop.
+//
+// Lines are views into the source buffer; nothing is copied per line. The
+// scanner finds a line's end, its first NUL and its braces in one pass of
+// 16-byte vectors where SSE2 is available.
+#include <algorithm>
+#include <climits>
+#include <cstring>
+
+#include "ase/reader_internal.h"
+
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
+namespace {
+
+inline bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
+
+// First CR or LF at or after `p`. The source padding guarantees one.
+const char* FindLineEnd(const char* p) {
+#if defined(__SSE2__)
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    for (;;) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const unsigned mask =
+            static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf))));
+        if (mask != 0) return p + __builtin_ctz(mask);
+        p += 16;
+    }
+#else
+    while (!IsLineEnd(*p)) ++p;
+    return p;
+#endif
+}
+
+// Scans the text from `p` to its first CR, LF or NUL, noting braces on the
+// way. Returns the stop.
+const char* ScanText(const char* p, bool& opens, bool& closes) {
+#if defined(__SSE2__)
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i nul = _mm_setzero_si128();
+    const __m128i open = _mm_set1_epi8('{');
+    const __m128i close = _mm_set1_epi8('}');
+    unsigned openBits = 0;
+    unsigned closeBits = 0;
+    for (;;) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i stops =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf)), _mm_cmpeq_epi8(v, nul));
+        const unsigned stopMask = static_cast<unsigned>(_mm_movemask_epi8(stops));
+        const unsigned o = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, open)));
+        const unsigned c = static_cast<unsigned>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, close)));
+        if (stopMask != 0) {
+            const int first = __builtin_ctz(stopMask);
+            const unsigned below = (1u << first) - 1u;
+            openBits |= o & below;
+            closeBits |= c & below;
+            opens = openBits != 0;
+            closes = closeBits != 0;
+            return p + first;
+        }
+        openBits |= o;
+        closeBits |= c;
+        p += 16;
+    }
+#else
+    opens = closes = false;
+    for (;; ++p) {
+        const char ch = *p;
+        if (ch == '\0' || IsLineEnd(ch)) return p;
+        if (ch == '{') opens = true;
+        if (ch == '}') closes = true;
+    }
+#endif
+}
+
+}  // namespace
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (AsciiUpper(static_cast<unsigned char>(a[i])) != AsciiUpper(static_cast<unsigned char>(b[i]))) return false;
+    }
+    return true;
+}
+
+bool NextLine(AseSource& source, AseLine& line) {
+    if (source.data == nullptr) return false;
+    const char* data = source.data;
+    uint32_t pos = source.position;
+    while (pos < source.size && IsLineEnd(data[pos])) ++pos;
+    if (pos >= source.size) {
+        source.position = source.size;
+        return false;
+    }
+    const char* start = data + pos;
+    bool opens = false;
+    bool closes = false;
+    const char* stop = ScanText(start, opens, closes);
+    // A NUL ends the text; the rest of the line up to its end is dropped.
+    const char* lineEnd = (*stop == '\0') ? FindLineEnd(stop) : stop;
+    line.text = start;
+    line.length = static_cast<uint32_t>(stop - start);
+    line.opens = opens;
+    line.closes = closes;
+    line.word = start;
+    line.wordLength = 0;
+    line.args = start;
+    line.keyword = Kw::kUnknown;
+    source.position = std::min(static_cast<uint32_t>(lineEnd - data), source.size);
+    return true;
+}
+
+bool ScanFirstWord(AseLine& line) {
+    const char* p = line.text;
+    const char* end = line.end();
+    while (p < end && IsCSpace(static_cast<unsigned char>(*p))) ++p;
+    if (p == end) {
+        line.wordLength = 0;
+        line.keyword = Kw::kUnknown;
+        return false;
+    }
+    const char* word = p;
+    while (p < end && !IsCSpace(static_cast<unsigned char>(*p))) ++p;
+    line.word = word;
+    line.wordLength = static_cast<uint32_t>(std::min<size_t>(static_cast<size_t>(p - word), kMaxKeywordChars));
+    line.args = p;
+    line.keyword = LookupKeyword(line.Word());
+    return true;
+}
+
+void ReadQuotedString(char* dest, const AseLine& line) {
+    const char* quote = static_cast<const char*>(std::memchr(line.text, '"', line.length));
+    if (quote == nullptr) return;
+    const char* p = quote + 1;
+    const char* end = line.end();
+    size_t n = 0;
+    while (p < end && *p != '"' && n < kMaxQuotedChars) dest[n++] = *p++;
+    dest[n] = '\0';
+}
+
+int32_t MeasureLongestLine(const AseSource& source) {
+    AseSource walk = source;
+    walk.position = 0;
+    AseLine line;
+    size_t longest = 0;
+    size_t start = 0;
+    while (NextLine(walk, line)) {
+        start = static_cast<size_t>(line.text - walk.data);
+        longest = std::max<size_t>(longest, walk.position - start + 1);
+    }
+    longest = std::max<size_t>(longest, kMinLineCapacity) + 1;
+    return static_cast<int32_t>(std::min<size_t>(longest, INT32_MAX));
+}
+
+// --- Block stack --------------------------------------------------------------------
+
+namespace {
+
+// Grows `buffer` of `capacity` elements (used `used`) to hold `needed`,
+// doubling. False when memory cannot be had (buffer unchanged).
+template <typename T>
+bool Reserve(T*& buffer, size_t& capacity, size_t used, size_t needed, size_t least) {
+    if (needed <= capacity) return true;
+    size_t grown = std::max(capacity * 2, least);
+    while (grown < needed) grown *= 2;
+    T* fresh = static_cast<T*>(DocumentAllocate(grown * sizeof(T)));
+    if (fresh == nullptr) return false;
+    if (used > 0) std::memcpy(fresh, buffer, used * sizeof(T));
+    DocumentFree(buffer);
+    buffer = fresh;
+    capacity = grown;
+    return true;
+}
+
+}  // namespace
+
+bool BlockStack::Push(std::string_view name) {
+    const size_t length = std::min<size_t>(name.size(), kMaxBlockNameChars);
+    if (nameUsed_ + length > UINT32_MAX) return false;
+    if (!Reserve(names_, nameCapacity_, nameUsed_, nameUsed_ + length, 256)) return false;
+    if (!Reserve(ends_, endCapacity_, depth_, depth_ + 1, 16)) return false;
+    std::memcpy(names_ + nameUsed_, name.data(), length);
+    nameUsed_ += length;
+    ends_[depth_++] = static_cast<uint32_t>(nameUsed_);
+    return true;
+}
+
+bool BlockStack::Pop(char* dest) {
+    if (depth_ == 0) return false;
+    const size_t start = depth_ > 1 ? ends_[depth_ - 2] : 0;
+    if (dest != nullptr) {
+        std::memcpy(dest, names_ + start, nameUsed_ - start);
+        dest[nameUsed_ - start] = '\0';
+    }
+    nameUsed_ = start;
+    --depth_;
+    return true;
+}
+
+bool BlockStack::PopMatches(std::string_view name) {
+    if (depth_ == 0) return false;
+    const size_t start = depth_ > 1 ? ends_[depth_ - 2] : 0;
+    const bool match = EqualNoCase(std::string_view(names_ + start, nameUsed_ - start), name);
+    nameUsed_ = start;
+    --depth_;
+    return match;
+}
+
+void BlockStack::Clear() {
+    DocumentFree(names_);
+    DocumentFree(ends_);
+    names_ = nullptr;
+    ends_ = nullptr;
+    nameUsed_ = nameCapacity_ = depth_ = endCapacity_ = 0;
+}
+
+BlockStack& TheBlockStack() {
+    static BlockStack stack;
+    return stack;
+}
+
+// --- Block loop ---------------------------------------------------------------------
+
+BlockStep NextBlockLine(AseSource& source, std::string_view own, AseLine& line) {
+    BlockStack& stack = TheBlockStack();
+    while (NextLine(source, line)) {
+        if (!ScanFirstWord(line)) continue;
+        if (line.opens) {
+            if (!stack.Push(line.Word())) return BlockStep::kFail;
+        } else if (line.closes) {
+            if (stack.PopMatches(own) && !own.empty()) return BlockStep::kDone;
+        }
+        return BlockStep::kLine;
+    }
+    return BlockStep::kDone;
+}
+
+int SkipBlock(AseSource& source, std::string_view own) {
+    AseLine line;
+    BlockStep step;
+    while ((step = NextBlockLine(source, own, line)) == BlockStep::kLine) {
+    }
+    return step == BlockStep::kDone ? 1 : 0;
+}
+
+bool DeclaredCountFits(const AseSource& source, int64_t count) {
+    if (count < 0) return false;
+    const uint64_t remaining = source.size > source.position ? source.size - source.position : 0;
+    return static_cast<uint64_t>(count) <= remaining / kMinBytesPerDeclaredElement;
+}

@@ -1,0 +1,183 @@
+// The in-memory source: one padded buffer per file, and the conversion of
+// text marked with a byte-order mark to the ANSI code page.
+//
+// Marked text (UTF-16 LE, UTF-16 BE, UTF-8) is converted in place: every
+// code unit or sequence becomes at most as many ANSI bytes as it took in the
+// file, so the conversion needs no second buffer.
+#include <cstring>
+
+#include "ase/reader_internal.h"
+#include "platform/platform.h"
+
+namespace {
+
+// ANSI bytes of each UTF-16 unit: low byte first, high byte the second byte
+// of a double-byte character or 0. Units the code page lacks map to '?'.
+const uint16_t* AnsiTable() {
+    static uint16_t table[0x10000];
+    static bool built = false;
+    if (!built) {
+        for (uint32_t unit = 0; unit < 0x10000; ++unit) {
+            if (unit < 0x80) {
+                table[unit] = static_cast<uint16_t>(unit);
+                continue;
+            }
+            if (unit >= 0xD800 && unit <= 0xDFFF) {
+                table[unit] = '?';
+                continue;
+            }
+            const char16_t text[2] = {static_cast<char16_t>(unit), 0};
+            char bytes[8] = {};
+            const int written = platform::WideToAnsi(text, bytes, sizeof bytes);
+            if (written == 2 && bytes[0] != '\0') {
+                table[unit] = static_cast<unsigned char>(bytes[0]);
+            } else if (written == 3 && bytes[0] != '\0') {
+                table[unit] = static_cast<uint16_t>(static_cast<unsigned char>(bytes[0]) |
+                                                    (static_cast<unsigned char>(bytes[1]) << 8));
+            } else {
+                table[unit] = '?';
+            }
+        }
+        built = true;
+    }
+    return table;
+}
+
+// Writes the ANSI form of `codePoint` at `out`; returns the new end.
+char* PutCodePoint(char* out, uint32_t codePoint, const uint16_t* table) {
+    const uint16_t bytes = codePoint < 0x10000 ? table[codePoint] : '?';
+    *out++ = static_cast<char>(bytes & 0xFF);
+    if (bytes >> 8) *out++ = static_cast<char>(bytes >> 8);
+    return out;
+}
+
+uint32_t ConvertUtf16(char* data, uint32_t size, bool bigEndian) {
+    const uint16_t* table = AnsiTable();
+    const unsigned char* in = reinterpret_cast<const unsigned char*>(data);
+    char* out = data;
+    uint32_t i = 2;
+    auto unitAt = [&](uint32_t at) -> uint32_t {
+        return bigEndian ? (uint32_t{in[at]} << 8) | in[at + 1] : in[at] | (uint32_t{in[at + 1]} << 8);
+    };
+    while (i + 1 < size) {
+        const uint32_t unit = unitAt(i);
+        i += 2;
+        if (unit >= 0xD800 && unit <= 0xDBFF && i + 1 < size) {
+            const uint32_t low = unitAt(i);
+            if (low >= 0xDC00 && low <= 0xDFFF) {
+                i += 2;  // a pair: a character beyond the code page
+                *out++ = '?';
+                continue;
+            }
+        }
+        out = PutCodePoint(out, unit, table);
+    }
+    if (i < size) *out++ = '?';  // a lone trailing byte
+    return static_cast<uint32_t>(out - data);
+}
+
+// Length of the valid UTF-8 sequence at `in` (1 to 4) with its code point,
+// or 0 with `consumed` the bytes of its maximal invalid part (at least 1).
+uint32_t DecodeUtf8(const unsigned char* in, uint32_t available, uint32_t& codePoint, uint32_t& consumed) {
+    const unsigned char b0 = in[0];
+    uint32_t length;
+    unsigned char low = 0x80;
+    unsigned char high = 0xBF;
+    if (b0 >= 0xC2 && b0 <= 0xDF) {
+        length = 2;
+        codePoint = b0 & 0x1F;
+    } else if (b0 >= 0xE0 && b0 <= 0xEF) {
+        length = 3;
+        codePoint = b0 & 0x0F;
+        if (b0 == 0xE0) low = 0xA0;
+        if (b0 == 0xED) high = 0x9F;
+    } else if (b0 >= 0xF0 && b0 <= 0xF4) {
+        length = 4;
+        codePoint = b0 & 0x07;
+        if (b0 == 0xF0) low = 0x90;
+        if (b0 == 0xF4) high = 0x8F;
+    } else {
+        consumed = 1;
+        return 0;
+    }
+    for (uint32_t k = 1; k < length; ++k) {
+        const unsigned char b = k < available ? in[k] : 0;
+        const unsigned char lo = k == 1 ? low : 0x80;
+        const unsigned char hi = k == 1 ? high : 0xBF;
+        if (k >= available || b < lo || b > hi) {
+            consumed = k;
+            return 0;
+        }
+        codePoint = (codePoint << 6) | (b & 0x3F);
+    }
+    consumed = length;
+    return length;
+}
+
+uint32_t ConvertUtf8(char* data, uint32_t size) {
+    const uint16_t* table = AnsiTable();
+    const unsigned char* in = reinterpret_cast<const unsigned char*>(data);
+    char* out = data;
+    uint32_t i = 3;
+    while (i < size) {
+        if (in[i] < 0x80) {
+            *out++ = static_cast<char>(in[i++]);
+            continue;
+        }
+        uint32_t codePoint = 0;
+        uint32_t consumed = 0;
+        if (DecodeUtf8(in + i, size - i, codePoint, consumed) == 0) {
+            *out++ = '?';
+        } else {
+            out = PutCodePoint(out, codePoint, table);
+        }
+        i += consumed;
+    }
+    return static_cast<uint32_t>(out - data);
+}
+
+}  // namespace
+
+void ReleaseAseSource(AseSource& source) {
+    DocumentFree(source.data);
+    source.data = nullptr;
+    source.position = 0;
+    source.size = 0;
+}
+
+char* AllocateSourceBuffer(AseSource& source, uint32_t size) {
+    ReleaseAseSource(source);
+    char* data = static_cast<char*>(DocumentAllocate(static_cast<size_t>(size) + kSourcePadding));
+    if (data == nullptr) return nullptr;
+    source.data = data;
+    source.size = size;
+    return data;
+}
+
+void FinishAseSource(AseSource& source) {
+    char* data = source.data;
+    if (data == nullptr) return;
+    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(data);
+    uint32_t size = source.size;
+    if (size >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
+        size = ConvertUtf16(data, size, false);
+    } else if (size >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF) {
+        size = ConvertUtf16(data, size, true);
+    } else if (size >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
+        size = ConvertUtf8(data, size);
+    }
+    source.size = size;
+    source.position = 0;
+    data[size] = '\n';
+    std::memset(data + size + 1, 0, kSourcePadding - 1);
+}
+
+int MakeAseSource(AseSource& source, const void* bytes, size_t size) {
+    ReleaseAseSource(source);
+    if (size > UINT32_MAX - kSourcePadding) return 0;
+    char* data = AllocateSourceBuffer(source, static_cast<uint32_t>(size));
+    if (data == nullptr) return 0;
+    if (size > 0) std::memcpy(data, bytes, size);
+    FinishAseSource(source);
+    return 1;
+}
