@@ -542,21 +542,24 @@ Json SaveKeys(const Key* keys, int count) {
     return array;
 }
 
-// True when `value` is an array that holds no object, so it fits on one line.
+// True when `value` holds no object below it (an object itself may be
+// `value`), so it fits on one line.
 bool IsFlat(const Json& value) {
-    if (!value.is_array()) return false;
+    if (!value.is_structured()) return true;
     for (const Json& item : value) {
-        if (item.is_object() || (item.is_array() && !IsFlat(item))) return false;
+        if (item.is_object() || !IsFlat(item)) return false;
     }
     return true;
 }
 
-// Writes objects one key per line and arrays of records one record per line;
-// arrays of numbers (and of arrays of numbers) stay on one line.
+// Writes records that hold only numbers, texts and arrays of them on one
+// line, and everything else one member per line.
 void Print(const Json& value, int depth, std::string& out) {
     const std::string indent(static_cast<size_t>(depth + 1), '\t');
     const std::string closing(static_cast<size_t>(depth), '\t');
-    if (value.is_object()) {
+    if (IsFlat(value)) {
+        out += value.dump();
+    } else if (value.is_object()) {
         if (value.empty()) {
             out += "{}";
             return;
@@ -572,7 +575,7 @@ void Print(const Json& value, int depth, std::string& out) {
             Print(it.value(), depth + 1, out);
         }
         out += "\n" + closing + "}";
-    } else if (value.is_array() && !IsFlat(value)) {
+    } else {
         out += "[\n";
         for (size_t i = 0; i < value.size(); ++i) {
             if (i > 0) out += ",\n";
@@ -580,8 +583,6 @@ void Print(const Json& value, int depth, std::string& out) {
             Print(value[i], depth + 1, out);
         }
         out += "\n" + closing + "]";
-    } else {
-        out += value.dump();
     }
 }
 
