@@ -13,3 +13,9 @@ int WriteSplitGeometryObject(std::FILE* stream, int objectIndex, int materialOrd
 // Writes one *GEOMOBJECT with separate texture-vertex lists. Returns 1 when
 // the whole block was written; nothing is written when preparation fails.
 int WriteIndexedGeometryObject(std::FILE* stream, int objectIndex, int materialOrdinal);
+
+// Forgets the per-object face lists that the writers build on their first
+// call of an export (one pass over all faces serves every object). The export
+// driver calls it when an export starts and when it ends, so that no list
+// outlives the scene it was built from.
+void ResetExportFaceBuckets();

@@ -1,0 +1,68 @@
+// The geometry object writer of the indexed layout: each host vertex of the
+// object is written once, and the texture coordinates of each channel form
+// lists of their own with their own face indices.
+#include <cstring>
+#include <new>
+
+#include "export/export.h"
+#include "export/geometry/geometry.h"
+#include "export/geometry/geometry_internal.h"
+#include "export/geometry/geometry_text.h"
+#include "plugin/plugin.h"
+
+namespace {
+
+struct IndexedSource {
+    const ExportMesh* mesh;
+
+    int VertexCount() const { return mesh->vertexCount; }
+    const float* Position(int i) const { return mesh->vertices[i].position; }
+    const float* Color(int i) const { return mesh->vertices[i].color; }
+    const float* VertexNormal(int i) const {
+        return i >= 0 && i < mesh->vertexCount ? mesh->vertices[i].normal : nullptr;
+    }
+    int Uv0Count() const { return mesh->uv0Count; }
+    HostUv Uv0(int i) const { return mesh->uv0[i]; }
+    int Uv1Count() const { return mesh->uv1Count; }
+    HostUv Uv1(int i) const { return mesh->uv1[i]; }
+    int FaceCount() const { return mesh->faceCount; }
+    void Corners(int f, CornerList list, int out[3]) const {
+        const ExportFace& face = mesh->faces[f];
+        const int32_t* indices = list == CornerList::Vertex ? face.vertexIndices
+                                 : list == CornerList::Uv0  ? face.uv0Indices
+                                                            : face.uv1Indices;
+        // A face without corners has no lists; it is written as corners 0.
+        for (int k = 0; k < 3; ++k) out[k] = indices != nullptr ? indices[k] : 0;
+    }
+    const float* FaceNormal(int f) const { return mesh->faces[f].normal; }
+    int Smoothing(int f) const { return mesh->faces[f].smoothingGroup; }
+    int MaterialIndex(int f) const { return mesh->faces[f].materialIndex; }
+};
+
+int WriteIndexed(std::FILE* stream, int objectIndex, int materialOrdinal, ExportMeshSet* set) {
+    HostContext* context = currentContext;
+    if (stream == nullptr || context == nullptr || context->objects == nullptr || objectIndex < 0 ||
+        objectIndex >= context->objectCount)
+        return 0;
+    if (!PrepareExportMesh(set, objectIndex) || set->count < 1 || set->meshes == nullptr) return 0;
+    const HostObject& object = context->objects[objectIndex];
+    const MaterialIdMap materials(object, TheExportOptions().exportMaterials == 1);
+
+    if (!WriteNodeHeader(stream, object)) return 0;
+    if (!WriteMeshBlocks(stream, IndexedSource{&set->meshes[0]}, materials)) return 0;
+    return WriteObjectTail(stream, materialOrdinal);
+}
+
+}  // namespace
+
+int WriteIndexedGeometryObject(std::FILE* stream, int objectIndex, int materialOrdinal) {
+    ExportMeshSet set;
+    int result = 0;
+    try {
+        result = WriteIndexed(stream, objectIndex, materialOrdinal, &set);
+    } catch (const std::bad_alloc&) {
+        result = 0;
+    }
+    ReleaseExportMeshSet(&set);
+    return result;
+}
