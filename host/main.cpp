@@ -5,7 +5,7 @@
 // Exit codes: 0 success; 1 the host could not do its part (arguments, the
 // plug-in module, a file or a JSON scene); 2 the options dialog was
 // cancelled; 3 the plug-in reported failure (import, export preparation or
-// writing).
+// writing) or its options dialog could not be opened.
 #include <charconv>
 #include <cstdio>
 #include <iostream>
@@ -200,6 +200,9 @@ int RunExport(const PluginLoader& loader, HostScene& scene, const std::string& o
         case ExportOutcome::Cancelled:
             std::cerr << "asehost: export cancelled\n";
             return kExitCancelled;
+        case ExportOutcome::DialogNotShown:
+            std::cerr << "asehost: the export options dialog could not be opened\n";
+            return kExitPluginFailed;
         case ExportOutcome::PrepareFailed:
             ReportFailure(scene, "export preparation failed");
             return kExitPluginFailed;

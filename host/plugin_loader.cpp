@@ -1,6 +1,7 @@
 // The reference host's plug-in loader and the filter operations it runs.
 #include "host/plugin_loader.h"
 
+#include <atomic>
 #include <vector>
 
 #include "host/text.h"
@@ -172,10 +173,14 @@ namespace {
 // The "user" who works the options dialog for the command line.
 struct ScriptedUser : platform::DialogUser {
     const DialogChoices* choices = nullptr;
+    // Set from the dialog's thread, which on some systems is not ours.
+    std::atomic<bool> acted{false};
 };
 
 void ActOnDialog(platform::DialogUser* self, platform::DialogWindow* dialog) {
-    const DialogChoices& choices = *static_cast<ScriptedUser*>(self)->choices;
+    ScriptedUser& user = *static_cast<ScriptedUser*>(self);
+    user.acted = true;
+    const DialogChoices& choices = *user.choices;
     for (int k = 0; k < 10; ++k) {
         if (choices.checks[k] != DialogChoices::kUnset) platform::UserSetCheck(dialog, kCheckBoxes[k].controlId, choices.checks[k] != 0);
     }
@@ -195,7 +200,7 @@ ExportOutcome ExportScene(const PluginLoader& plugin, HostScene& scene, const ch
     const int prepared = plugin.filter()(FILTER_MSG_PREPARE_EXPORT, scene.context(), plugin.module(), nullptr);
     platform::DetachDialogUser();
     scene.setMainWindow(nullptr);
-    if (prepared == kPrepareCancelled) return ExportOutcome::Cancelled;
+    if (prepared == kPrepareCancelled) return user.acted ? ExportOutcome::Cancelled : ExportOutcome::DialogNotShown;
     if (prepared != kPrepareConfirmed) return ExportOutcome::PrepareFailed;
     const int written = plugin.filter()(FILTER_MSG_EXPORT, scene.context(), nullptr, nullptr);
     return written == 1 ? ExportOutcome::Written : ExportOutcome::WriteFailed;

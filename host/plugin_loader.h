@@ -70,8 +70,9 @@ std::string ErrorTextOf(const HostContext& context);
 // unusable.
 int ImportFile(const PluginLoader& plugin, HostScene& scene, const char16_t* path);
 
-// How an export ended.
-enum class ExportOutcome { Written, Cancelled, PrepareFailed, WriteFailed };
+// How an export ended. DialogNotShown: the preparation answered "cancelled"
+// but the dialog user never got to act, so the dialog did not open.
+enum class ExportOutcome { Written, Cancelled, DialogNotShown, PrepareFailed, WriteFailed };
 
 // The export options as a user sets them in the dialog. Unset choices leave
 // the dialog's state alone.
