@@ -83,15 +83,18 @@ static_assert(std::endian::native == std::endian::little);
 
 }  // namespace
 
-Kw LookupKeyword(std::string_view word) {
-    const size_t length = word.size();
+Kw LookupKeywordPadded(const char* word, size_t length) {
     if (length == 0 || length > kLongestKeyword) return Kw::kUnknown;
     // Every keyword starts with '*' except the lone closing brace.
     if (word[0] != '*' && word[0] != '}') return Kw::kUnknown;
-    uint64_t raw[4] = {0, 0, 0, 0};
-    std::memcpy(raw, word.data(), length);
     Lanes lanes;
-    for (int i = 0; i < 4; ++i) lanes.w[i] = UpperLane(raw[i]);
+    for (size_t i = 0; i < 4; ++i) {
+        uint64_t raw;
+        std::memcpy(&raw, word + 8 * i, sizeof raw);
+        const size_t valid = length > 8 * i ? length - 8 * i : 0;
+        const uint64_t mask = valid >= 8 ? ~uint64_t{0} : (uint64_t{1} << (8 * valid)) - 1;
+        lanes.w[i] = UpperLane(raw & mask);
+    }
     size_t h = Slot(lanes, length);
     while (uint8_t k = kTable.slot[h]) {
         const Lanes& key = kTable.key[k];
@@ -102,6 +105,13 @@ Kw LookupKeyword(std::string_view word) {
         h = (h + 1) & kTableMask;
     }
     return Kw::kUnknown;
+}
+
+Kw LookupKeyword(std::string_view word) {
+    if (word.empty() || word.size() > kLongestKeyword) return Kw::kUnknown;
+    char padded[32] = {};
+    std::memcpy(padded, word.data(), word.size());
+    return LookupKeywordPadded(padded, word.size());
 }
 
 std::string_view KeywordText(Kw keyword) {

@@ -15,7 +15,7 @@
 // Bytes after the end of every source buffer: the first is a line feed, the
 // rest zero, so the scanner may read a vector past its position and always
 // meets a line end.
-inline constexpr uint32_t kSourcePadding = 64;
+inline constexpr uint32_t kSourcePadding = 64;  // at least 32 + 16
 
 // The whole file in memory. `data` holds `size` bytes followed by
 // kSourcePadding padding bytes; it comes from DocumentAllocate and is freed
@@ -166,6 +166,10 @@ enum class Kw : uint8_t {
 // kUnknown for any other word. Constant time: a hash of the upper-cased
 // word into a small open-addressed table, then one comparison.
 Kw LookupKeyword(std::string_view word);
+
+// LookupKeyword for a word followed by at least 32 readable bytes (any word
+// inside a source buffer, thanks to its padding); reads them in lanes.
+Kw LookupKeywordPadded(const char* word, size_t length);
 
 // The keyword's text as the tables spell it ("" for kUnknown).
 std::string_view KeywordText(Kw keyword);

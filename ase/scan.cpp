@@ -128,7 +128,7 @@ bool ScanFirstWord(AseLine& line) {
     line.word = word;
     line.wordLength = static_cast<uint32_t>(std::min<size_t>(static_cast<size_t>(p - word), kMaxKeywordChars));
     line.args = p;
-    line.keyword = LookupKeyword(line.Word());
+    line.keyword = LookupKeywordPadded(line.word, line.wordLength);
     return true;
 }
 
