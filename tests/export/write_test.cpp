@@ -68,6 +68,10 @@ TEST_F(ExportWriteTest, HeaderAndSceneBlockMatchTheGolden) {
     std::string text;
     EXPECT_EQ(Export("scene.ase", &text), 1);
     EXPECT_EQ(text, Golden("header_scene.ase"));
+    // Text mode: every line feed reaches a Windows file as CR LF.
+    const std::string raw = exporttest::ReadFile(path_);
+    const bool onWindows = std::filesystem::path::preferred_separator == L'\\';
+    EXPECT_EQ(Occurrences(raw, "\r\n"), onWindows ? Occurrences(raw, "\n") : 0u);
     EXPECT_EQ(std::u16string(scene_.context()->timeText.wide), u"Tue Nov 14 22:13:20 2023");
     EXPECT_STREQ(scene_.context()->timeText.narrow, "Tue Nov 14 22:13:20 2023");
     EXPECT_EQ(TheVertexNormalTable().count, 0);  // released after writing
