@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 
 #include "ase/document.h"
@@ -97,6 +98,12 @@ inline Mat4 Multiply(const Mat4& a, const Mat4& b) {
     Mat4 out;
     Mat4Multiply(&out, &a, &b);
     return out;
+}
+
+// Each float of `actual` near the corresponding expected value.
+inline void ExpectNear(const float* actual, std::initializer_list<float> expected, float tolerance = 1e-5f) {
+    int i = 0;
+    for (float value : expected) EXPECT_NEAR(actual[i++], value, tolerance) << "component " << i - 1;
 }
 
 inline void ExpectMatNear(const Mat4& actual, const Mat4& expected, float tolerance = 1e-5f) {
