@@ -66,6 +66,15 @@ std::string Visible(const std::string& text) {
     return out;
 }
 
+// A path from the command line made absolute against the current directory
+// as it is now: an import changes the current directory.
+std::u16string PathArgument(const std::string& argument) {
+    const std::u16string wide = ArgumentToWide(argument.c_str());
+    std::vector<char16_t> buffer(4096);
+    if (!platform::AbsolutePath(wide.c_str(), buffer.data(), buffer.size())) return wide;
+    return std::u16string(buffer.data());
+}
+
 // asefilter next to the executable, with the suffix its platform uses.
 std::u16string DefaultPluginPath() {
     std::vector<char16_t> buffer(4096);
@@ -82,7 +91,7 @@ std::u16string DefaultPluginPath() {
 }
 
 bool OpenPlugin(PluginLoader& loader, const std::string& pluginArgument) {
-    const std::u16string path = pluginArgument.empty() ? DefaultPluginPath() : ArgumentToWide(pluginArgument.c_str());
+    const std::u16string path = pluginArgument.empty() ? DefaultPluginPath() : PathArgument(pluginArgument);
     std::string error;
     if (!loader.open(path.c_str(), error)) {
         std::cerr << "asehost: " << error << "\n";
@@ -92,7 +101,7 @@ bool OpenPlugin(PluginLoader& loader, const std::string& pluginArgument) {
 }
 
 bool ReadWholeFile(const std::string& argument, std::string& out) {
-    const std::u16string path = ArgumentToWide(argument.c_str());
+    const std::u16string path = PathArgument(argument);
     std::FILE* file = platform::OpenFile(path.c_str(), "rb");
     if (!file) return false;
     out.clear();
@@ -187,8 +196,7 @@ void ReportFailure(const HostScene& scene, const char* fallback) {
     std::cerr << "asehost: " << (text.empty() ? std::string(fallback) : text) << "\n";
 }
 
-int RunExport(const PluginLoader& loader, HostScene& scene, const std::string& output, const DialogChoices& choices) {
-    const std::u16string path = ArgumentToWide(output.c_str());
+int RunExport(const PluginLoader& loader, HostScene& scene, const std::u16string& path, const DialogChoices& choices) {
     scene.setOperationLogEnabled(false);
     const ExportOutcome outcome = ExportScene(loader, scene, path.c_str(), choices);
     if (scene.droppedFaceCount() > 0) {
@@ -292,7 +300,7 @@ int main(int argc, char** argv) {
     HostScene scene;
 
     if (*info) {
-        const std::u16string path = infoPlugin.empty() ? DefaultPluginPath() : ArgumentToWide(infoPlugin.c_str());
+        const std::u16string path = infoPlugin.empty() ? DefaultPluginPath() : PathArgument(infoPlugin);
         std::string error;
         const bool opened = loader.open(path.c_str(), error);
         if (!opened && loader.registerCallCount() == 0) {
@@ -320,7 +328,7 @@ int main(int argc, char** argv) {
     if (*import) {
         if (!OpenPlugin(loader, importPlugin)) return kExitHostError;
         scene.setOperationLogEnabled(false);
-        const std::u16string path = ArgumentToWide(importFile.c_str());
+        const std::u16string path = PathArgument(importFile);
         if (ImportFile(loader, scene, path.c_str()) != 1) {
             ReportFailure(scene, "import failed");
             return kExitPluginFailed;
@@ -345,18 +353,19 @@ int main(int argc, char** argv) {
             return kExitHostError;
         }
         if (!OpenPlugin(loader, exportPlugin)) return kExitHostError;
-        return RunExport(loader, scene, exportOutput, exportOptions.Choices(*exportCommand));
+        return RunExport(loader, scene, PathArgument(exportOutput), exportOptions.Choices(*exportCommand));
     }
 
     if (*convert) {
         if (!OpenPlugin(loader, convertPlugin)) return kExitHostError;
         scene.setOperationLogEnabled(false);
-        const std::u16string path = ArgumentToWide(convertInput.c_str());
+        const std::u16string path = PathArgument(convertInput);
+        const std::u16string output = PathArgument(convertOutput);
         if (ImportFile(loader, scene, path.c_str()) != 1) {
             ReportFailure(scene, "import failed");
             return kExitPluginFailed;
         }
-        return RunExport(loader, scene, convertOutput, convertOptions.Choices(*convert));
+        return RunExport(loader, scene, output, convertOptions.Choices(*convert));
     }
     return kExitHostError;
 }

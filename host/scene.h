@@ -64,8 +64,9 @@ enum class HostOp : int {
 // The operation's name as in host_api.h, e.g. "AddMaterial".
 const char* HostOpName(HostOp op);
 
-// Smoothing group numbers run from 1 to this; the colouring of smooth regions
-// goes beyond it only when a region's neighbours already use every number.
+// Smoothing group numbers run from 1 to this. Regions that share an edge get
+// different numbers unless a region's neighbours already hold all of them;
+// then it takes the number the fewest of them hold.
 enum : int { kSmoothingGroupLimit = 32 };
 
 class HostScene {
