@@ -50,7 +50,9 @@
 // derived from the faces; when given they must agree with what is derived.
 // Saving writes every key.
 #include <algorithm>
+#include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstdint>
 #include <limits>
 #include <new>
@@ -81,58 +83,6 @@ std::string At(const std::string& where, const char* key) {
 }
 std::string At(const std::string& where, size_t index) {
     return where + "[" + std::to_string(index) + "]";
-}
-
-// --- Writing ------------------------------------------------------------------
-
-Json Number(float value) {
-    if (std::isnan(value)) return Json("nan");
-    if (std::isinf(value)) return Json(value > 0 ? "inf" : "-inf");
-    return Json(value);
-}
-
-Json Floats(const float* values, int count) {
-    Json array = Json::array();
-    for (int k = 0; k < count; ++k) array.push_back(Number(values[k]));
-    return array;
-}
-
-Json Text(const char16_t* wide) {
-    size_t length = 0;
-    while (length < kDualStringUnits && wide[length] != 0) ++length;
-    return Json(Utf16ToUtf8(std::u16string_view(wide, length)));
-}
-
-Json Text(const DualString& text) {
-    return Text(text.wide);
-}
-
-Json UvPair(const HostUv& uv) {
-    Json pair = Json::array();
-    pair.push_back(Number(uv.u));
-    pair.push_back(Number(uv.v));
-    return pair;
-}
-
-Json SaveTexture(int channel, const HostTexture& texture) {
-    Json out = Json::object();
-    out["channel"] = channel;
-    out["kind"] = texture.kind;
-    out["flags"] = texture.flags;
-    if (texture.kind == kTextureMultiply) {
-        const HostLayeredTexture& layered = *reinterpret_cast<const HostLayeredTexture*>(&texture);
-        out["layerFlags"] = layered.layerFlags;
-        if (layered.layers) {
-            Json layers = Json::array();
-            for (int k = 0; k < 2; ++k) layers.push_back(Text(layered.layers[k].path));
-            out["layers"] = layers;
-        } else {
-            out["layers"] = nullptr;
-        }
-    } else {
-        out["path"] = Text(texture.path);
-    }
-    return out;
 }
 
 // --- Reading ------------------------------------------------------------------
@@ -523,67 +473,186 @@ void Load(HostScene::Impl& impl, const Json& root) {
     impl.SyncContext();
 }
 
-Json SaveKey(const HostVectorKey& key) {
-    Json out = Json::array({Number(key.time)});
-    for (float v : key.value) out.push_back(Number(v));
-    return out;
-}
+// Writes the JSON text directly, without a document in memory: a scene's
+// text is several times the size of the scene already.
+class Writer {
+public:
+    explicit Writer(std::string& out) : out_(out) {}
 
-Json SaveKey(const HostRotationKey& key) {
-    Json out = Json::array({Number(key.time)});
-    for (float v : key.value) out.push_back(Number(v));
-    return out;
+    void Raw(std::string_view text) { out_ += text; }
+    void Key(const char* key) {
+        out_ += '"';
+        out_ += key;
+        out_ += "\":";
+    }
+    void Int(int64_t value) { out_ += std::to_string(value); }
+    // The shortest text that reads back as the same float; the non-finite
+    // values as strings.
+    void Num(float value) {
+        if (std::isnan(value)) {
+            out_ += "\"nan\"";
+        } else if (std::isinf(value)) {
+            out_ += value > 0 ? "\"inf\"" : "\"-inf\"";
+        } else {
+            char buffer[32];
+            const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
+            out_.append(buffer, result.ptr);
+        }
+    }
+    void Floats(std::initializer_list<float> values) {
+        out_ += '[';
+        bool first = true;
+        for (float value : values) {
+            if (!first) out_ += ',';
+            first = false;
+            Num(value);
+        }
+        out_ += ']';
+    }
+    void Floats(const float* values, int count) {
+        out_ += '[';
+        for (int k = 0; k < count; ++k) {
+            if (k) out_ += ',';
+            Num(values[k]);
+        }
+        out_ += ']';
+    }
+    void Text(const char16_t* wide, size_t capacity) {
+        size_t length = 0;
+        while (length < capacity && wide[length] != 0) ++length;
+        const std::string text = Utf16ToUtf8(std::u16string_view(wide, length));
+        out_ += '"';
+        for (unsigned char c : text) {
+            if (c == '"' || c == '\\') {
+                out_ += '\\';
+                out_ += static_cast<char>(c);
+            } else if (c < 0x20) {
+                char escape[8];
+                std::snprintf(escape, sizeof escape, "\\u%04x", c);
+                out_ += escape;
+            } else {
+                out_ += static_cast<char>(c);
+            }
+        }
+        out_ += '"';
+    }
+    void Text(const DualString& text) { Text(text.wide, kDualStringUnits); }
+
+    // "key": [ then one record per line, then ] — `each(i)` writes record i.
+    template <class Each>
+    void List(const char* key, size_t count, bool last, Each each) {
+        out_ += "\t";
+        Key(key);
+        if (count == 0) {
+            out_ += " []";
+        } else {
+            out_ += " [\n";
+            for (size_t i = 0; i < count; ++i) {
+                out_ += "\t\t";
+                each(i);
+                out_ += i + 1 < count ? ",\n" : "\n";
+            }
+            out_ += "\t]";
+        }
+        out_ += last ? "\n" : ",\n";
+    }
+
+private:
+    std::string& out_;
+};
+
+void WriteTexture(Writer& w, int channel, const HostTexture& texture) {
+    w.Raw("{");
+    w.Key("channel");
+    w.Int(channel);
+    w.Raw(",");
+    w.Key("kind");
+    w.Int(texture.kind);
+    w.Raw(",");
+    w.Key("flags");
+    w.Int(texture.flags);
+    w.Raw(",");
+    if (texture.kind == kTextureMultiply) {
+        const HostLayeredTexture& layered = *reinterpret_cast<const HostLayeredTexture*>(&texture);
+        w.Key("layerFlags");
+        w.Int(layered.layerFlags);
+        w.Raw(",");
+        w.Key("layers");
+        if (layered.layers) {
+            w.Raw("[");
+            w.Text(layered.layers[0].path, kDualStringUnits);
+            w.Raw(",");
+            w.Text(layered.layers[1].path, kDualStringUnits);
+            w.Raw("]");
+        } else {
+            w.Raw("null");
+        }
+    } else {
+        w.Key("path");
+        w.Text(texture.path);
+    }
+    w.Raw("}");
 }
 
 template <class Key>
-Json SaveKeys(const Key* keys, int count) {
-    Json array = Json::array();
-    for (int k = 0; k < count; ++k) array.push_back(SaveKey(keys[k]));
-    return array;
+void WriteKeys(Writer& w, const char* name, const Key* keys, int count) {
+    w.Key(name);
+    w.Raw("[");
+    for (int k = 0; k < count; ++k) {
+        if (k) w.Raw(",");
+        w.Raw("[");
+        w.Num(keys[k].time);
+        for (float value : keys[k].value) {
+            w.Raw(",");
+            w.Num(value);
+        }
+        w.Raw("]");
+    }
+    w.Raw("]");
 }
 
-// True when `value` holds no object below it (an object itself may be
-// `value`), so it fits on one line.
-bool IsFlat(const Json& value) {
-    if (!value.is_structured()) return true;
-    for (const Json& item : value) {
-        if (item.is_object() || !IsFlat(item)) return false;
+void WriteFace(Writer& w, const HostFace& face) {
+    w.Raw("{");
+    w.Key("materialIndex");
+    w.Int(face.materialIndex);
+    w.Raw(",");
+    w.Key("objectIndex");
+    w.Int(face.objectIndex);
+    w.Raw(",");
+    w.Key("smoothingGroup");
+    w.Int(face.smoothingGroup);
+    w.Raw(",");
+    w.Key("normal");
+    w.Floats(face.normal, 3);
+    w.Raw(",");
+    w.Key("vertexIndices");
+    w.Raw("[");
+    for (int k = 0; k < face.cornerCount; ++k) {
+        if (k) w.Raw(",");
+        w.Int(face.vertexIndices[k]);
     }
-    return true;
-}
-
-// Writes records that hold only numbers, texts and arrays of them on one
-// line, and everything else one member per line.
-void Print(const Json& value, int depth, std::string& out) {
-    const std::string indent(static_cast<size_t>(depth + 1), '\t');
-    const std::string closing(static_cast<size_t>(depth), '\t');
-    if (IsFlat(value)) {
-        out += value.dump();
-    } else if (value.is_object()) {
-        if (value.empty()) {
-            out += "{}";
-            return;
+    w.Raw("],");
+    w.Key("uvChannels");
+    w.Raw("[");
+    for (int c = 0; c < kUvChannels; ++c) {
+        const HostFaceUvChannel& channel = face.uvData->channels[c];
+        w.Raw(c ? ",{" : "{");
+        w.Key("uvIndices");
+        w.Raw("[");
+        for (int k = 0; k < face.cornerCount; ++k) {
+            if (k) w.Raw(",");
+            w.Int(channel.uvIndices[k]);
         }
-        out += "{\n";
-        bool first = true;
-        for (auto it = value.begin(); it != value.end(); ++it) {
-            if (!first) out += ",\n";
-            first = false;
-            out += indent;
-            out += Json(it.key()).dump();
-            out += ": ";
-            Print(it.value(), depth + 1, out);
+        w.Raw("],");
+        w.Key("cornerUvs");
+        w.Raw("[");
+        for (int k = 0; k < face.cornerCount; ++k) {
+            if (k) w.Raw(",");
+            w.Floats({channel.cornerUvs[k].u, channel.cornerUvs[k].v});
         }
-        out += "\n" + closing + "}";
-    } else {
-        out += "[\n";
-        for (size_t i = 0; i < value.size(); ++i) {
-            if (i > 0) out += ",\n";
-            out += indent;
-            Print(value[i], depth + 1, out);
-        }
-        out += "\n" + closing + "]";
+        w.Raw("]}");
     }
+    w.Raw("]}");
 }
 
 }  // namespace
@@ -610,136 +679,160 @@ bool HostScene::loadJson(std::string_view json, std::string& error) {
 
 std::string HostScene::saveJson() const {
     const Impl& impl = *impl_;
-    Json root = Json::object();
-
-    Json materials = Json::array();
-    for (const HostMaterial& material : impl.materials) {
-        Json out = Json::object();
-        out["name"] = Text(material.name);
-        out["flags"] = material.flags;
-        out["diffuse"] = Floats(material.diffuse, 3);
-        out["ambient"] = Floats(material.ambient, 3);
-        out["specular"] = Floats(material.specular, 3);
-        out["shininess"] = Number(material.shininess);
-        out["opacity"] = Number(material.opacity);
-        Json textures = Json::array();
+    std::string out;
+    Writer w(out);
+    w.Raw("{\n");
+    w.List("materials", impl.materials.size(), false, [&](size_t m) {
+        const HostMaterial& material = impl.materials[m];
+        w.Raw("{");
+        w.Key("name");
+        w.Text(material.name);
+        w.Raw(",");
+        w.Key("flags");
+        w.Int(material.flags);
+        w.Raw(",");
+        w.Key("diffuse");
+        w.Floats(material.diffuse, 3);
+        w.Raw(",");
+        w.Key("ambient");
+        w.Floats(material.ambient, 3);
+        w.Raw(",");
+        w.Key("specular");
+        w.Floats(material.specular, 3);
+        w.Raw(",");
+        w.Key("shininess");
+        w.Num(material.shininess);
+        w.Raw(",");
+        w.Key("opacity");
+        w.Num(material.opacity);
+        w.Raw(",");
+        w.Key("textures");
+        w.Raw("[");
+        bool first = true;
         for (int c = 0; c < kTextureChannels; ++c) {
-            if (material.textures[c]) textures.push_back(SaveTexture(c, *material.textures[c]));
+            if (!material.textures[c]) continue;
+            if (!first) w.Raw(",");
+            first = false;
+            WriteTexture(w, c, *material.textures[c]);
         }
-        out["textures"] = textures;
-        materials.push_back(std::move(out));
-    }
-    root["materials"] = std::move(materials);
-
-    Json vertices = Json::array();
-    for (const HostVertex& vertex : impl.vertices) {
-        Json out = Json::object();
-        out["position"] = Floats(vertex.position, 3);
-        out["normal"] = Floats(vertex.normal, 3);
-        out["color"] = Floats(vertex.color, 4);
-        Json weights = Json::array();
-        for (int w = 0; w < vertex.weightCount; ++w) {
-            Json pair = Json::array();
-            pair.push_back(vertex.weights[w].boneIndex);
-            pair.push_back(Number(vertex.weights[w].weight));
-            weights.push_back(std::move(pair));
+        w.Raw("]}");
+    });
+    w.List("vertices", impl.vertices.size(), false, [&](size_t v) {
+        const HostVertex& vertex = impl.vertices[v];
+        w.Raw("{");
+        w.Key("position");
+        w.Floats(vertex.position, 3);
+        w.Raw(",");
+        w.Key("normal");
+        w.Floats(vertex.normal, 3);
+        w.Raw(",");
+        w.Key("color");
+        w.Floats(vertex.color, 4);
+        w.Raw(",");
+        w.Key("weights");
+        w.Raw("[");
+        for (int k = 0; k < vertex.weightCount; ++k) {
+            w.Raw(k ? ",[" : "[");
+            w.Int(vertex.weights[k].boneIndex);
+            w.Raw(",");
+            w.Num(vertex.weights[k].weight);
+            w.Raw("]");
         }
-        out["weights"] = std::move(weights);
-        vertices.push_back(std::move(out));
-    }
-    root["vertices"] = std::move(vertices);
-
-    Json store = Json::array();
-    for (int c = 0; c < kUvChannels; ++c) {
-        Json channel = Json::array();
-        for (const HostUv& uv : impl.storeUvs[static_cast<size_t>(c)]) channel.push_back(UvPair(uv));
-        store.push_back(std::move(channel));
-    }
-    root["uvStore"] = std::move(store);
-
-    Json objects = Json::array();
-    for (const HostObject& object : impl.objects) {
-        Json out = Json::object();
-        out["name"] = Text(object.name);
-        out["faceCount"] = object.faceCount;
-        Json refs = Json::array();
-        for (int r = 0; r < object.materialRefCount; ++r) refs.push_back(Json::array({object.materialRefs[r].materialIndex, object.materialRefs[r].faceCount}));
-        out["materialRefs"] = std::move(refs);
-        objects.push_back(std::move(out));
-    }
-    root["objects"] = std::move(objects);
-
-    Json groups = Json::array();
-    for (const auto& groupStore : impl.groupStores) {
-        Json faces = Json::array();
-        for (const HostFace& face : groupStore->faces) {
-            Json out = Json::object();
-            out["materialIndex"] = face.materialIndex;
-            out["objectIndex"] = face.objectIndex;
-            out["smoothingGroup"] = face.smoothingGroup;
-            out["normal"] = Floats(face.normal, 3);
-            Json indices = Json::array();
-            for (int k = 0; k < face.cornerCount; ++k) indices.push_back(face.vertexIndices[k]);
-            out["vertexIndices"] = std::move(indices);
-            Json channels = Json::array();
-            for (int c = 0; c < kUvChannels; ++c) {
-                const HostFaceUvChannel& channel = face.uvData->channels[c];
-                Json uvIndices = Json::array();
-                Json corners = Json::array();
-                for (int k = 0; k < face.cornerCount; ++k) {
-                    uvIndices.push_back(channel.uvIndices[k]);
-                    corners.push_back(UvPair(channel.cornerUvs[k]));
-                }
-                Json entry = Json::object();
-                entry["uvIndices"] = std::move(uvIndices);
-                entry["cornerUvs"] = std::move(corners);
-                channels.push_back(std::move(entry));
-            }
-            out["uvChannels"] = std::move(channels);
-            faces.push_back(std::move(out));
+        w.Raw("]}");
+    });
+    w.List("uvStore", kUvChannels, false, [&](size_t c) {
+        w.Raw("[");
+        const std::vector<HostUv>& channel = impl.storeUvs[c];
+        for (size_t k = 0; k < channel.size(); ++k) {
+            if (k) w.Raw(",");
+            w.Floats({channel[k].u, channel[k].v});
         }
-        Json group = Json::object();
-        group["faces"] = std::move(faces);
-        groups.push_back(std::move(group));
+        w.Raw("]");
+    });
+    w.List("objects", impl.objects.size(), false, [&](size_t o) {
+        const HostObject& object = impl.objects[o];
+        w.Raw("{");
+        w.Key("name");
+        w.Text(object.name);
+        w.Raw(",");
+        w.Key("faceCount");
+        w.Int(object.faceCount);
+        w.Raw(",");
+        w.Key("materialRefs");
+        w.Raw("[");
+        for (int r = 0; r < object.materialRefCount; ++r) {
+            w.Raw(r ? ",[" : "[");
+            w.Int(object.materialRefs[r].materialIndex);
+            w.Raw(",");
+            w.Int(object.materialRefs[r].faceCount);
+            w.Raw("]");
+        }
+        w.Raw("]}");
+    });
+    // Face groups: one face per line inside each group.
+    w.Raw("\t");
+    w.Key("faceGroups");
+    w.Raw(impl.groupStores.empty() ? " []" : " [\n");
+    for (size_t g = 0; g < impl.groupStores.size(); ++g) {
+        const std::vector<HostFace>& faces = impl.groupStores[g]->faces;
+        w.Raw("\t\t{\"faces\": [");
+        for (size_t f = 0; f < faces.size(); ++f) {
+            w.Raw(f ? ",\n\t\t\t" : "\n\t\t\t");
+            WriteFace(w, faces[f]);
+        }
+        w.Raw(faces.empty() ? "]}" : "\n\t\t]}");
+        w.Raw(g + 1 < impl.groupStores.size() ? ",\n" : "\n\t]");
     }
-    root["faceGroups"] = std::move(groups);
-
-    Json bones = Json::array();
-    for (const HostBone& bone : impl.bones) {
-        Json out = Json::object();
-        out["name"] = Text(bone.name);
-        out["parentIndex"] = bone.parentIndex;
-        out["translation"] = Floats(bone.translation, 3);
-        out["scale"] = Floats(bone.scale, 3);
-        out["rotation"] = Floats(bone.rotation, 4);
-        bones.push_back(std::move(out));
-    }
-    root["bones"] = std::move(bones);
-
-    Json animations = Json::array();
-    for (const HostAnimation& animation : impl.animations) {
-        Json out = Json::object();
-        out["name"] = Text(animation.name);
-        out["flags"] = animation.flags;
-        out["frameCount"] = Number(animation.frameCount);
-        out["frameRate"] = Number(animation.frameRate);
-        Json tracks = Json::array();
+    w.Raw(",\n");
+    w.List("bones", impl.bones.size(), false, [&](size_t b) {
+        const HostBone& bone = impl.bones[b];
+        w.Raw("{");
+        w.Key("name");
+        w.Text(bone.name);
+        w.Raw(",");
+        w.Key("parentIndex");
+        w.Int(bone.parentIndex);
+        w.Raw(",");
+        w.Key("translation");
+        w.Floats(bone.translation, 3);
+        w.Raw(",");
+        w.Key("scale");
+        w.Floats(bone.scale, 3);
+        w.Raw(",");
+        w.Key("rotation");
+        w.Floats(bone.rotation, 4);
+        w.Raw("}");
+    });
+    w.List("animations", impl.animations.size(), true, [&](size_t a) {
+        const HostAnimation& animation = impl.animations[a];
+        w.Raw("{");
+        w.Key("name");
+        w.Text(animation.name);
+        w.Raw(",");
+        w.Key("flags");
+        w.Int(animation.flags);
+        w.Raw(",");
+        w.Key("frameCount");
+        w.Num(animation.frameCount);
+        w.Raw(",");
+        w.Key("frameRate");
+        w.Num(animation.frameRate);
+        w.Raw(",");
+        w.Key("tracks");
+        w.Raw("[");
         for (int t = 0; t < animation.trackCount; ++t) {
             const HostTrack& track = animation.tracks[t];
-            Json entry = Json::object();
-            entry["positionKeys"] = SaveKeys(track.positionKeys, track.positionKeyCount);
-            entry["rotationKeys"] = SaveKeys(track.rotationKeys, track.rotationKeyCount);
-            entry["scaleKeys"] = SaveKeys(track.scaleKeys, track.scaleKeyCount);
-            tracks.push_back(std::move(entry));
+            w.Raw(t ? ",\n\t\t\t{" : "\n\t\t\t{");
+            WriteKeys(w, "positionKeys", track.positionKeys, track.positionKeyCount);
+            w.Raw(",");
+            WriteKeys(w, "rotationKeys", track.rotationKeys, track.rotationKeyCount);
+            w.Raw(",");
+            WriteKeys(w, "scaleKeys", track.scaleKeys, track.scaleKeyCount);
+            w.Raw("}");
         }
-        out["tracks"] = std::move(tracks);
-        animations.push_back(std::move(out));
-    }
-    root["animations"] = std::move(animations);
-
-    std::string out;
-    Print(root, 0, out);
-    out += "\n";
+        w.Raw(animation.trackCount > 0 ? "\n\t\t]}" : "]}");
+    });
+    w.Raw("}\n");
     return out;
 }
 

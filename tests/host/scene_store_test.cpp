@@ -21,7 +21,7 @@ DualString Name(const char16_t* text) {
 // A scene with every kind of record, built through the operations.
 void BuildRichScene(HostScene& scene) {
     HostContext* c = scene.context();
-    DualString name = Name(u"brick \u00e9");
+    DualString name = Name(u"brick \"\u00e9\"\t\\");
     HostMaterial* material = c->ops->AddMaterial(c, &name);
     material->flags |= kMaterialTwoSided;
     material->shininess = 0.1f;
@@ -78,8 +78,8 @@ TEST(HostSceneJson, RoundTripKeepsEveryRecordExactly) {
 
     const HostContext* c = again.context();
     ASSERT_EQ(c->materialCount, 1);
-    EXPECT_EQ(std::u16string(c->materials[0].name.wide), u"brick \u00e9");
-    EXPECT_STREQ(c->materials[0].name.narrow, "brick \xe9");
+    EXPECT_EQ(std::u16string(c->materials[0].name.wide), u"brick \"\u00e9\"\t\\");
+    EXPECT_STREQ(c->materials[0].name.narrow, "brick \"\xe9\"\t\\");
     EXPECT_EQ(c->materials[0].shininess, 0.1f);
     HostMaterial* material = &again.context()->materials[0];
     HostTexture* color = material->ops->GetTexture(material, kTextureChannelColor);
@@ -94,6 +94,14 @@ TEST(HostSceneJson, RoundTripKeepsEveryRecordExactly) {
     EXPECT_EQ(again.bones()[0].translation[1], -std::numeric_limits<float>::infinity());
     EXPECT_EQ(c->animations[0].tracks[0].rotationKeyCount, 2);
     EXPECT_EQ(c->animations[0].tracks[0].positionKeys[0].value[2], 3.0f);
+}
+
+TEST(HostSceneJson, EmptySceneRoundTrips) {
+    HostScene scene;
+    HostScene again;
+    std::string error;
+    EXPECT_TRUE(again.loadJson(scene.saveJson(), error)) << error << "\n" << scene.saveJson();
+    EXPECT_EQ(again.context()->materials, nullptr);
 }
 
 TEST(HostSceneJson, LoadsPolygonsWithoutStoreAndFillsBothUvViews) {
