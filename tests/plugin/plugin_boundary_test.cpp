@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <initializer_list>
 #include <string>
 
 #include "platform/platform.h"
@@ -100,7 +101,7 @@ TEST(FilterProc, QueryNeedsBothPointersAndKeepsTheContextOnRejection) {
 TEST(FilterProc, UnknownMessagesAnswerZeroEvenWithBothPointers) {
     HostContext context{};
     int arg = 0;
-    for (uint32_t message : {0u, PLUGIN_MSG_REGISTER, PLUGIN_MSG_VERSION, 0x1001Au, 0x1001Eu, 0x10021u}) {
+    for (uint32_t message : std::initializer_list<uint32_t>{0u, PLUGIN_MSG_REGISTER, PLUGIN_MSG_VERSION, 0x1001Au, 0x1001Eu, 0x10021u}) {
         EXPECT_EQ(FilterProc(message, &context, &arg, nullptr), 0) << std::hex << message;
     }
 }
