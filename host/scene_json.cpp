@@ -74,15 +74,58 @@ struct LoadError {
     std::string message;
 };
 
-[[noreturn]] void Fail(const std::string& where, const std::string& what) {
-    throw LoadError{where + ": " + what};
+// Where in the document a value sits, e.g. faceGroups[0].faces[3]. A plain
+// value without allocation: the text is made only for a failure message.
+class Path {
+public:
+    Path(const char* key) { Push(key, 0); }  // NOLINT: implicit by design
+
+    Path At(const char* key) const {
+        Path next = *this;
+        next.Push(key, 0);
+        return next;
+    }
+    Path At(size_t index) const {
+        Path next = *this;
+        next.Push(nullptr, index);
+        return next;
+    }
+    std::string Text() const {
+        std::string text;
+        for (int i = 0; i < count_; ++i) {
+            if (segments_[i].key) {
+                if (i > 0) text += '.';
+                text += segments_[i].key;
+            } else {
+                text += "[" + std::to_string(segments_[i].index) + "]";
+            }
+        }
+        return text;
+    }
+
+private:
+    void Push(const char* key, size_t index) {
+        // Deeper than any place in the layout: keep the outer part.
+        if (count_ < kDepth) segments_[count_++] = Segment{key, index};
+    }
+    struct Segment {
+        const char* key;
+        size_t index;
+    };
+    static constexpr int kDepth = 12;
+    Segment segments_[kDepth] = {};
+    int count_ = 0;
+};
+
+[[noreturn]] void Fail(const Path& where, const std::string& what) {
+    throw LoadError{where.Text() + ": " + what};
 }
 
-std::string At(const std::string& where, const char* key) {
-    return where.empty() ? std::string(key) : where + "." + key;
+Path At(const Path& where, const char* key) {
+    return where.At(key);
 }
-std::string At(const std::string& where, size_t index) {
-    return where + "[" + std::to_string(index) + "]";
+Path At(const Path& where, size_t index) {
+    return where.At(index);
 }
 
 // --- Reading ------------------------------------------------------------------
@@ -92,7 +135,7 @@ const Json* Member(const Json& object, const char* key) {
     return it == object.end() ? nullptr : &*it;
 }
 
-void RequireObject(const Json& value, const std::string& where, std::initializer_list<const char*> keys) {
+void RequireObject(const Json& value, const Path& where, std::initializer_list<const char*> keys) {
     if (!value.is_object()) Fail(where, "expected an object");
     for (auto it = value.begin(); it != value.end(); ++it) {
         bool known = false;
@@ -101,12 +144,12 @@ void RequireObject(const Json& value, const std::string& where, std::initializer
     }
 }
 
-const Json& RequireArray(const Json& value, const std::string& where) {
+const Json& RequireArray(const Json& value, const Path& where) {
     if (!value.is_array()) Fail(where, "expected an array");
     return value;
 }
 
-int64_t ReadInteger(const Json& value, const std::string& where, int64_t low, int64_t high) {
+int64_t ReadInteger(const Json& value, const Path& where, int64_t low, int64_t high) {
     int64_t result = 0;
     if (value.is_number_integer()) {
         if (value.is_number_unsigned()) {
@@ -125,11 +168,11 @@ int64_t ReadInteger(const Json& value, const std::string& where, int64_t low, in
     return result;
 }
 
-int ReadInt(const Json& value, const std::string& where, int64_t low = INT32_MIN, int64_t high = INT32_MAX) {
+int ReadInt(const Json& value, const Path& where, int64_t low = INT32_MIN, int64_t high = INT32_MAX) {
     return static_cast<int>(ReadInteger(value, where, low, high));
 }
 
-float ReadFloat(const Json& value, const std::string& where) {
+float ReadFloat(const Json& value, const Path& where) {
     if (value.is_number()) return value.get<float>();
     if (value.is_string()) {
         const std::string& text = value.get_ref<const std::string&>();
@@ -140,13 +183,13 @@ float ReadFloat(const Json& value, const std::string& where) {
     Fail(where, "expected a number");
 }
 
-void ReadFloats(const Json& value, const std::string& where, float* out, int count) {
+void ReadFloats(const Json& value, const Path& where, float* out, int count) {
     RequireArray(value, where);
     if (value.size() != static_cast<size_t>(count)) Fail(where, "expected " + std::to_string(count) + " numbers");
     for (int k = 0; k < count; ++k) out[k] = ReadFloat(value[static_cast<size_t>(k)], At(where, static_cast<size_t>(k)));
 }
 
-std::u16string ReadText(const Json& value, const std::string& where) {
+std::u16string ReadText(const Json& value, const Path& where) {
     if (!value.is_string()) Fail(where, "expected a text");
     std::u16string wide;
     if (!Utf8ToUtf16(value.get_ref<const std::string&>(), wide)) Fail(where, "text is not valid UTF-8");
@@ -155,25 +198,25 @@ std::u16string ReadText(const Json& value, const std::string& where) {
     return wide;
 }
 
-void ReadDualString(const Json& object, const char* key, const std::string& where, DualString& out) {
+void ReadDualString(const Json& object, const char* key, const Path& where, DualString& out) {
     if (const Json* value = Member(object, key)) SetDualString(out, ReadText(*value, At(where, key)));
 }
 
-void ReadUvPair(const Json& value, const std::string& where, HostUv& out) {
+void ReadUvPair(const Json& value, const Path& where, HostUv& out) {
     float pair[2];
     ReadFloats(value, where, pair, 2);
     out.u = pair[0];
     out.v = pair[1];
 }
 
-void ReadKey(const Json& value, const std::string& where, HostVectorKey& key) {
+void ReadKey(const Json& value, const Path& where, HostVectorKey& key) {
     float values[4];
     ReadFloats(value, where, values, 4);
     key.time = values[0];
     std::copy_n(values + 1, 3, key.value);
 }
 
-void ReadKey(const Json& value, const std::string& where, HostRotationKey& key) {
+void ReadKey(const Json& value, const Path& where, HostRotationKey& key) {
     float values[5];
     ReadFloats(value, where, values, 5);
     key.time = values[0];
@@ -181,7 +224,7 @@ void ReadKey(const Json& value, const std::string& where, HostRotationKey& key) 
 }
 
 template <class Key>
-void ReadKeys(const Json* value, const std::string& where, std::vector<Key>& keys) {
+void ReadKeys(const Json* value, const Path& where, std::vector<Key>& keys) {
     keys.clear();
     if (!value) return;
     RequireArray(*value, where);
@@ -198,7 +241,7 @@ void Load(HostScene::Impl& impl, const Json& root) {
         RequireArray(*bones, "bones");
         for (size_t b = 0; b < bones->size(); ++b) impl.AppendBone(nullptr);
         for (size_t b = 0; b < bones->size(); ++b) {
-            const std::string where = At("bones", b);
+            const Path where = At("bones", b);
             const Json& item = (*bones)[b];
             RequireObject(item, where, {"name", "parentIndex", "translation", "scale", "rotation"});
             HostBone& bone = impl.bones[b];
@@ -216,7 +259,7 @@ void Load(HostScene::Impl& impl, const Json& root) {
     if (const Json* materials = Member(root, "materials")) {
         RequireArray(*materials, "materials");
         for (size_t m = 0; m < materials->size(); ++m) {
-            const std::string where = At("materials", m);
+            const Path where = At("materials", m);
             const Json& item = (*materials)[m];
             RequireObject(item, where, {"name", "flags", "diffuse", "ambient", "specular", "shininess", "opacity", "textures"});
             impl.AppendMaterial(nullptr);
@@ -232,7 +275,7 @@ void Load(HostScene::Impl& impl, const Json& root) {
             if (!textures) continue;
             RequireArray(*textures, At(where, "textures"));
             for (size_t t = 0; t < textures->size(); ++t) {
-                const std::string at = At(At(where, "textures"), t);
+                const Path at = At(At(where, "textures"), t);
                 const Json& entry = (*textures)[t];
                 RequireObject(entry, at, {"channel", "kind", "flags", "path", "layerFlags", "layers"});
                 const Json* channelValue = Member(entry, "channel");
@@ -273,7 +316,7 @@ void Load(HostScene::Impl& impl, const Json& root) {
         if (vertices->size() > static_cast<size_t>(INT32_MAX)) Fail("vertices", "too many vertices");
         impl.ResizeVertices(static_cast<int>(vertices->size()));
         for (size_t i = 0; i < vertices->size(); ++i) {
-            const std::string where = At("vertices", i);
+            const Path where = At("vertices", i);
             const Json& item = (*vertices)[i];
             RequireObject(item, where, {"position", "normal", "color", "weights"});
             HostVertex& vertex = impl.vertices[i];
@@ -286,7 +329,7 @@ void Load(HostScene::Impl& impl, const Json& root) {
             if (weights->size() > static_cast<size_t>(INT32_MAX)) Fail(At(where, "weights"), "too many weights");
             impl.SetWeights(static_cast<int>(i), static_cast<int>(weights->size()));
             for (size_t w = 0; w < weights->size(); ++w) {
-                const std::string at = At(At(where, "weights"), w);
+                const Path at = At(At(where, "weights"), w);
                 const Json& pair = RequireArray((*weights)[w], at);
                 if (pair.size() != 2) Fail(at, "expected [boneIndex, weight]");
                 vertex.weights[w].boneIndex = ReadInt(pair[0], At(at, size_t{0}), -1, static_cast<int64_t>(impl.bones.size()) - 1);
@@ -300,7 +343,7 @@ void Load(HostScene::Impl& impl, const Json& root) {
         RequireArray(*uvStore, "uvStore");
         if (uvStore->size() != kUvChannels) Fail("uvStore", "expected two channels");
         for (size_t c = 0; c < kUvChannels; ++c) {
-            const std::string where = At("uvStore", c);
+            const Path where = At("uvStore", c);
             const Json& channel = RequireArray((*uvStore)[c], where);
             if (channel.size() > static_cast<size_t>(INT32_MAX)) Fail(where, "too many entries");
             impl.storeUvs[c].assign(channel.size(), HostUv{0, 0.0f, 0.0f, -1});
@@ -316,7 +359,7 @@ void Load(HostScene::Impl& impl, const Json& root) {
     if (const Json* objects = Member(root, "objects")) {
         RequireArray(*objects, "objects");
         for (size_t o = 0; o < objects->size(); ++o) {
-            const std::string where = At("objects", o);
+            const Path where = At("objects", o);
             const Json& item = (*objects)[o];
             RequireObject(item, where, {"name", "faceCount", "materialRefs"});
             impl.AppendObject(nullptr);
@@ -328,7 +371,7 @@ void Load(HostScene::Impl& impl, const Json& root) {
     if (const Json* groups = Member(root, "faceGroups")) {
         RequireArray(*groups, "faceGroups");
         for (size_t g = 0; g < groups->size(); ++g) {
-            const std::string where = At("faceGroups", g);
+            const Path where = At("faceGroups", g);
             const Json& item = (*groups)[g];
             RequireObject(item, where, {"faces"});
             impl.AppendFaceGroup();
@@ -338,7 +381,7 @@ void Load(HostScene::Impl& impl, const Json& root) {
             if (faces->size() > static_cast<size_t>(INT32_MAX)) Fail(At(where, "faces"), "too many faces");
             std::vector<int> cornerCounts(faces->size(), 0);
             for (size_t f = 0; f < faces->size(); ++f) {
-                const std::string at = At(At(where, "faces"), f);
+                const Path at = At(At(where, "faces"), f);
                 RequireObject((*faces)[f], at, {"materialIndex", "objectIndex", "smoothingGroup", "normal", "vertexIndices", "uvChannels"});
                 const Json* indices = Member((*faces)[f], "vertexIndices");
                 if (!indices) Fail(at, "a face needs \"vertexIndices\"");
@@ -349,7 +392,7 @@ void Load(HostScene::Impl& impl, const Json& root) {
             impl.InstallFaces(static_cast<int>(g), MakeFaceStore(cornerCounts));
             FaceStore& store = *impl.groupStores[g];
             for (size_t f = 0; f < faces->size(); ++f) {
-                const std::string at = At(At(where, "faces"), f);
+                const Path at = At(At(where, "faces"), f);
                 const Json& entry = (*faces)[f];
                 HostFace& face = store.faces[f];
                 if (const Json* v = Member(entry, "materialIndex")) {
@@ -373,7 +416,7 @@ void Load(HostScene::Impl& impl, const Json& root) {
                 RequireArray(*channels, At(at, "uvChannels"));
                 if (channels->size() != kUvChannels) Fail(At(at, "uvChannels"), "expected two channels");
                 for (size_t c = 0; c < kUvChannels; ++c) {
-                    const std::string ch = At(At(at, "uvChannels"), c);
+                    const Path ch = At(At(at, "uvChannels"), c);
                     const Json& channel = (*channels)[c];
                     RequireObject(channel, ch, {"uvIndices", "cornerUvs"});
                     HostFaceUvChannel& out = face.uvData->channels[c];
@@ -412,7 +455,7 @@ void Load(HostScene::Impl& impl, const Json& root) {
 
     // What the file claims about its objects must agree with its faces.
     for (size_t o = 0; o < claims.size(); ++o) {
-        const std::string where = At("objects", o);
+        const Path where = At("objects", o);
         const HostObject& object = impl.objects[o];
         if (claims[o].faceCount) {
             const int claimed = ReadInt(*claims[o].faceCount, At(where, "faceCount"));
@@ -424,7 +467,7 @@ void Load(HostScene::Impl& impl, const Json& root) {
             RequireArray(*refs, At(where, "materialRefs"));
             bool same = refs->size() == static_cast<size_t>(object.materialRefCount);
             for (size_t r = 0; same && r < refs->size(); ++r) {
-                const std::string at = At(At(where, "materialRefs"), r);
+                const Path at = At(At(where, "materialRefs"), r);
                 const Json& pair = RequireArray((*refs)[r], at);
                 if (pair.size() != 2) Fail(at, "expected [materialIndex, faceCount]");
                 same = ReadInt(pair[0], At(at, size_t{0})) == object.materialRefs[r].materialIndex &&
@@ -437,7 +480,7 @@ void Load(HostScene::Impl& impl, const Json& root) {
     if (const Json* animations = Member(root, "animations")) {
         RequireArray(*animations, "animations");
         for (size_t a = 0; a < animations->size(); ++a) {
-            const std::string where = At("animations", a);
+            const Path where = At("animations", a);
             const Json& item = (*animations)[a];
             RequireObject(item, where, {"name", "flags", "frameCount", "frameRate", "tracks"});
             impl.AppendAnimation(nullptr);
@@ -453,7 +496,7 @@ void Load(HostScene::Impl& impl, const Json& root) {
             impl.SetTracks(static_cast<int>(a), static_cast<int>(tracks->size()));
             AnimationStore& store = *impl.animationStores[a];
             for (size_t t = 0; t < tracks->size(); ++t) {
-                const std::string at = At(At(where, "tracks"), t);
+                const Path at = At(At(where, "tracks"), t);
                 const Json& entry = (*tracks)[t];
                 RequireObject(entry, at, {"positionKeys", "rotationKeys", "scaleKeys"});
                 TrackStore& keys = store.keys[t];
