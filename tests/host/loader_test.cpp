@@ -141,4 +141,37 @@ TEST(HostOperations, ImportedSampleHasConsistentViewsAndExports) {
     std::filesystem::remove(out);
 }
 
+// A JSON polygon scene goes through the plug-in's export preparation in the
+// order the host expects; an unwritable target reports the plug-in's text.
+TEST(HostOperations, ExportOfPolygonSceneCallsPreparationInOrder) {
+    PluginLoader loader;
+    std::string error;
+    ASSERT_TRUE(loader.open(ModulePath().c_str(), error)) << error;
+    HostScene scene;
+    ASSERT_TRUE(scene.loadJson(R"({"vertices":[{"position":[0,0,0]},{"position":[1,0,0]},{"position":[1,1,0]},{"position":[0,1,0]}],
+        "objects":[{"name":"quad"}],"faceGroups":[{"faces":[{"objectIndex":0,"vertexIndices":[0,1,2,3]}]}]})",
+                               error))
+        << error;
+    const std::filesystem::path dir = std::filesystem::temp_directory_path() / "asehost_no_such_dir";
+    std::filesystem::remove_all(dir);
+    std::u16string outPath;
+    ASSERT_TRUE(Utf8ToUtf16((dir / "out.ase").string(), outPath));
+    const ExportOutcome outcome = ExportScene(loader, scene, outPath.c_str(), DialogChoices{});
+    if (outcome == ExportOutcome::DialogNotShown) GTEST_SKIP() << "the options dialog cannot open here (no display?)";
+    EXPECT_EQ(outcome, ExportOutcome::WriteFailed);
+    EXPECT_EQ(ErrorTextOf(*scene.context()), "Could not open file for writing.");
+    EXPECT_EQ(scene.context()->faceGroups[0].faceCount, 2);
+
+    const std::vector<std::string> names = scene.operationNames();
+    const std::vector<std::string> expected = {"TriangulateScene", "PostTriangulateStep1", "PostTriangulateStep2", "PrepareVertex", "PrepareVertex",
+                                               "PrepareVertex",    "PrepareVertex",        "PreDialogStep",        "GetMainWindow", "PreWriteStep"};
+    std::vector<std::string> preparation;
+    for (const std::string& name : names) {
+        if (name != "GetTexture") preparation.push_back(name);
+    }
+    EXPECT_EQ(preparation, expected);
+    // The host's normals reached the vertices: the quad faces +z.
+    EXPECT_EQ(scene.context()->vertices[0].normal[2], 1.0f);
+}
+
 }  // namespace
