@@ -80,6 +80,7 @@ bool ListStillValid(const HostContext* context, int objectIndex) {
 
 void ResetExportFaceBuckets() {
     buckets = FaceBuckets{};
+    ReleaseExportMeshScratch();
 }
 
 bool GetObjectFaces(HostContext* context, int objectIndex, ObjectFaceList* out) {

@@ -15,7 +15,8 @@ int WriteSplitGeometryObject(std::FILE* stream, int objectIndex, int materialOrd
 int WriteIndexedGeometryObject(std::FILE* stream, int objectIndex, int materialOrdinal);
 
 // Forgets the per-object face lists that the writers build on their first
-// call of an export (one pass over all faces serves every object). The export
-// driver calls it when an export starts and when it ends, so that no list
+// call of an export (one pass over all faces serves every object) and frees
+// the scratch table that the mesh preparations of an export share. The export
+// driver calls it when an export starts and when it ends, so that nothing
 // outlives the scene it was built from.
 void ResetExportFaceBuckets();

@@ -140,10 +140,15 @@ struct WeldNode {
 
 struct WeldTable {
     DynArray<WeldNode*> slots;  // slot k heads the chain of key k, or is null
+    DynArray<int32_t> usedKeys;  // the keys whose slot is not null
 };
 
-// Frees every node of every chain and the slot array.
+// Frees every node of every chain and the table's storage.
 void WeldTableClear(WeldTable* table);
+
+// Frees every node and nulls the used slots, keeping the storage for the
+// next use: the cost follows the keys used, not the largest key.
+void WeldTableEmpty(WeldTable* table);
 
 struct ExportVertex {
     int32_t sourceVertex;
@@ -203,3 +208,8 @@ int PrepareExportMesh(ExportMeshSet* set, int objectIndex);
 
 // Frees every mesh of the set with all its arrays; safe on an empty set.
 void ReleaseExportMeshSet(ExportMeshSet* set);
+
+// Frees the weld table that preparations share within one export (its slot
+// array spans the largest host index used, so it is emptied, not rebuilt,
+// between objects). Called by ResetExportFaceBuckets().
+void ReleaseExportMeshScratch();

@@ -12,6 +12,12 @@ void* (*ExportRealloc)(void* block, size_t bytes) = [](void* block, size_t bytes
 
 namespace {
 
+// The weld table of every preparation step of an export. Host indices reach
+// up to the host's array sizes whatever the object, so a table made afresh
+// per step would cost the largest index each time; emptied instead, it costs
+// only the keys the step used.
+WeldTable scratchTable;
+
 // A zero-filled block of `count` elements of `size` bytes, or null.
 void* AllocateZeroed(size_t count, size_t size) {
     if (count == 0 || size == 0 || count > SIZE_MAX / size) return nullptr;
@@ -57,6 +63,14 @@ int32_t FindOrAdd(WeldTable* table, DynArray<T>* pool, int32_t key, const T& can
         }
     }
     WeldNode** link = &table->slots.data[key];
+    if (*link == nullptr) {
+        error = DynArrayAdd(&table->usedKeys, key);
+        if (error != 0) {
+            std::free(node);
+            --pool->size;
+            return error;
+        }
+    }
     while (*link != nullptr) link = &(*link)->next;
     *link = node;
     return index;
@@ -101,7 +115,7 @@ bool FillFaces(HostContext* context, const ObjectFaceList& list, ExportMesh* mes
 
 bool PrepareVertices(HostContext* context, const ObjectFaceList& list, ExportMesh* mesh) {
     const int32_t validCount = context->vertices != nullptr && context->vertexCount > 0 ? context->vertexCount : 0;
-    WeldTable table;
+    WeldTable& table = scratchTable;
     DynArray<ExportVertex> pool;
     bool ok = true;
     for (int k = 0; ok && k < list.count; ++k) {
@@ -127,14 +141,14 @@ bool PrepareVertices(HostContext* context, const ObjectFaceList& list, ExportMes
             mesh->faces[k].vertexIndices[c] = number;
         }
     }
-    WeldTableClear(&table);
+    WeldTableEmpty(&table);
     ok = ok && Finish(pool, &mesh->vertices, &mesh->vertexCount);
     DynArrayClear(&pool);
     return ok;
 }
 
 bool PrepareUvs(HostContext* context, const ObjectFaceList& list, int channel, ExportMesh* mesh) {
-    WeldTable table;
+    WeldTable& table = scratchTable;
     DynArray<HostUv> pool;
     bool ok = true;
     for (int k = 0; ok && k < list.count; ++k) {
@@ -151,7 +165,7 @@ bool PrepareUvs(HostContext* context, const ObjectFaceList& list, int channel, E
             indices[c] = number;
         }
     }
-    WeldTableClear(&table);
+    WeldTableEmpty(&table);
     if (channel == 0) {
         ok = ok && Finish(pool, &mesh->uv0, &mesh->uv0Count);
     } else {
@@ -163,16 +177,26 @@ bool PrepareUvs(HostContext* context, const ObjectFaceList& list, int channel, E
 
 }  // namespace
 
-void WeldTableClear(WeldTable* table) {
-    for (int32_t k = 0; k < table->slots.size; ++k) {
-        WeldNode* node = table->slots.data[k];
-        while (node != nullptr) {
-            WeldNode* next = node->next;
-            std::free(node);
-            node = next;
+void WeldTableEmpty(WeldTable* table) {
+    for (int32_t u = 0; u < table->usedKeys.size; ++u) {
+        WeldNode*& head = table->slots.data[table->usedKeys.data[u]];
+        while (head != nullptr) {
+            WeldNode* next = head->next;
+            std::free(head);
+            head = next;
         }
     }
+    table->usedKeys.size = 0;
+}
+
+void WeldTableClear(WeldTable* table) {
+    WeldTableEmpty(table);
     DynArrayClear(&table->slots);
+    DynArrayClear(&table->usedKeys);
+}
+
+void ReleaseExportMeshScratch() {
+    WeldTableClear(&scratchTable);
 }
 
 int32_t FindOrAddVertex(WeldTable* table, DynArray<ExportVertex>* pool, int32_t key, const ExportVertex& candidate) {

@@ -108,6 +108,25 @@ TEST(WeldTableTest, SlotsReachTheLargestKeyAndHeadOnlyUsedKeys) {
     DynArrayClear(&pool);
 }
 
+TEST(WeldTableTest, EmptyingFreesTheChainsAndKeepsTheSlots) {
+    WeldTable table;
+    DynArray<ExportVertex> pool;
+    FindOrAddVertex(&table, &pool, 1000, At(0, 0, 0));
+    FindOrAddVertex(&table, &pool, 1000, At(1, 0, 0));
+    FindOrAddVertex(&table, &pool, 2, At(0, 0, 0));
+    WeldTableEmpty(&table);
+    EXPECT_EQ(table.slots.size, 1001);
+    EXPECT_EQ(table.usedKeys.size, 0);
+    for (int k = 0; k < table.slots.size; ++k) ASSERT_EQ(table.slots.data[k], nullptr) << k;
+    // A later use starts from scratch: the pool numbers restart with it.
+    pool.size = 0;
+    EXPECT_EQ(FindOrAddVertex(&table, &pool, 2, At(1, 0, 0)), 0);
+    EXPECT_EQ(table.slots.data[2]->index, 0);
+    EXPECT_EQ(table.slots.data[2]->next, nullptr);
+    WeldTableClear(&table);
+    DynArrayClear(&pool);
+}
+
 TEST(WeldTableTest, UvEntriesMatchOnExactUAndVOnly) {
     WeldTable table;
     DynArray<HostUv> pool;
@@ -120,7 +139,7 @@ TEST(WeldTableTest, UvEntriesMatchOnExactUAndVOnly) {
 }
 
 TEST(WeldTableTest, FailedNodeOrPoolAllocationAddsNothing) {
-    for (int failAt = 1; failAt <= 3; ++failAt) {
+    for (int failAt = 1; failAt <= 4; ++failAt) {
         WeldTable table;
         DynArray<ExportVertex> pool;
         {
