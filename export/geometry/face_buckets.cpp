@@ -16,6 +16,9 @@ struct FaceBuckets {
     int groupCount = 0;
     int objectCount = 0;
     bool built = false;
+    // Whether the objects' faceCount fields agreed with the lists when they
+    // were built; only then is a disagreement a sign of faces moved since.
+    bool countsTrusted = true;
     std::vector<int> start;
     std::vector<FaceRef> refs;
 };
@@ -83,12 +86,22 @@ void ResetExportFaceBuckets() {
     ReleaseExportMeshScratch();
 }
 
+int ListSize(int objectIndex) {
+    return buckets.start[objectIndex + 1] - buckets.start[objectIndex];
+}
+
 bool GetObjectFaces(HostContext* context, int objectIndex, ObjectFaceList* out) {
     *out = ObjectFaceList{};
     // Checking the object's own list costs no more than writing it, and
-    // catches faces moved to other objects since the lists were built.
-    if (!Matches(context) || !ListStillValid(context, objectIndex)) {
+    // catches faces moved to other objects since the lists were built; the
+    // host's face count of the object catches faces moved into it.
+    const int hostCount = context->objects[objectIndex].faceCount;
+    if (!Matches(context) || !ListStillValid(context, objectIndex) ||
+        (buckets.countsTrusted && ListSize(objectIndex) != hostCount)) {
         if (!Build(context)) return false;
+        // A host whose counts disagree with a fresh list keeps its counts for
+        // itself; checking them again would rebuild at every object.
+        buckets.countsTrusted = ListSize(objectIndex) == hostCount;
     }
     const int first = buckets.start[objectIndex];
     out->refs = buckets.refs.data() + first;

@@ -175,13 +175,24 @@ TEST_F(GuardTest, FaceListsFollowFacesMovedBetweenObjects) {
     EXPECT_EQ(LinesWith(Split(1), "*MESH_NUMFACES ").at(0), "\t\t*MESH_NUMFACES 0");
     // A listed face that left its object is noticed at once.
     Triangle().objectIndex = 1;
+    context()->objects[0].faceCount = 0;
+    context()->objects[1].faceCount = 1;
     EXPECT_EQ(LinesWith(Split(0), "*MESH_NUMFACES ").at(0), "\t\t*MESH_NUMFACES 0");
     EXPECT_EQ(LinesWith(Indexed(1), "*MESH_NUMFACES ").at(0), "\t\t*MESH_NUMFACES 1");
-    // A face that joins an object is seen after the reset an export starts with.
+    // A face that joins an object is seen by the object's face count (as the
+    // single-object mode of the export preparation keeps it) ...
     Triangle().objectIndex = 0;
-    ResetExportFaceBuckets();
+    context()->objects[0].faceCount = 1;
+    context()->objects[1].faceCount = 0;
     EXPECT_EQ(LinesWith(Indexed(0), "*MESH_NUMFACES ").at(0), "\t\t*MESH_NUMFACES 1");
     EXPECT_EQ(LinesWith(Indexed(1), "*MESH_NUMFACES ").at(0), "\t\t*MESH_NUMFACES 0");
+    // ... and, whatever the counts say, after the reset an export starts with.
+    Triangle().objectIndex = 1;
+    Split(0);
+    Triangle().objectIndex = 0;
+    context()->objects[0].faceCount = 7;
+    ResetExportFaceBuckets();
+    EXPECT_EQ(LinesWith(Indexed(0), "*MESH_NUMFACES ").at(0), "\t\t*MESH_NUMFACES 1");
 }
 
 }  // namespace
