@@ -62,7 +62,7 @@ int WriteTextureList(std::FILE* stream, const ListText& text, int count, const U
         const float v = 1.0f - uv.v;
         if (!WritePiece(stream, text.vertex, i, uv.u, v)) return 0;
     }
-    return WritePiece(stream, text.listEnd);
+    return WritePiece(stream, "%s", text.listEnd);
 }
 
 // One line per face with the face's corner numbers in `list`.
@@ -74,7 +74,7 @@ int WriteFaceList(std::FILE* stream, const ListText& text, const Source& src, Co
         src.Corners(f, list, c);
         if (!WritePiece(stream, text.face, f, c[0], c[1], c[2])) return 0;
     }
-    return WritePiece(stream, text.listEnd);
+    return WritePiece(stream, "%s", text.listEnd);
 }
 
 // The values one writer exports; a Source provides
@@ -133,7 +133,7 @@ int WriteMeshBlocks(std::FILE* stream, const Source& src, const MaterialIdMap& m
             const float* rgb = src.Color(i);
             if (!WritePiece(stream, "\t\t\t*MESH_VERTCOL %d\t%f\t%f\t%f\n", i, rgb[0], rgb[1], rgb[2])) return 0;
         }
-        if (!WritePiece(stream, kColorText.listEnd)) return 0;
+        if (!WritePiece(stream, "%s", kColorText.listEnd)) return 0;
         if (!WriteFaceList(stream, kColorText, src, CornerList::Vertex)) return 0;
     }
 

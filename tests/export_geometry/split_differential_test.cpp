@@ -128,7 +128,7 @@ int ReferenceSplitWriter(std::FILE* s, int objectIndex, int ordinal, RefResult* 
         for (int f = 0; f < fc; ++f) {
             WritePiece(s, (in + "\t\t\t*MESH_TFACE %d\t%d\t%d\t%d\n").c_str(), f, abc[f][0], abc[f][1], abc[f][2]);
         }
-        WritePiece(s, (in + "\t\t}\n").c_str());
+        WritePiece(s, "%s", (in + "\t\t}\n").c_str());
         if (ch == 1) WritePiece(s, "\t\t}\n");
     }
     if (o.exportVertexColors == 1) {
