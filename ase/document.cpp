@@ -2,6 +2,7 @@
 #include "ase/document.h"
 
 #include <climits>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
@@ -10,6 +11,12 @@ namespace {
 long gAllocationCount = 0;  // allocations since the last test call
 long gFailAt = 0;           // 1-based index of the first failing one; 0 none
 long gLiveBlocks = 0;
+size_t gLiveBytes = 0;
+size_t gPeakBytes = 0;
+
+// Each block starts with its size, so that freeing it can count the bytes;
+// the header keeps the caller's part aligned as malloc aligns.
+constexpr size_t kBlockHeader = alignof(std::max_align_t);
 
 // Frees `items` of `count` elements with `release` applied to each first.
 template <typename T, typename Release>
@@ -103,15 +110,24 @@ AseDocument& TheDocument() {
 void* DocumentAllocate(size_t bytes) {
     ++gAllocationCount;
     if (gFailAt > 0 && gAllocationCount >= gFailAt) return nullptr;
-    void* block = std::malloc(bytes == 0 ? 1 : bytes);
-    if (block != nullptr) ++gLiveBlocks;
-    return block;
+    if (bytes > SIZE_MAX - kBlockHeader) return nullptr;
+    char* block = static_cast<char*>(std::malloc(kBlockHeader + bytes));
+    if (block == nullptr) return nullptr;
+    std::memcpy(block, &bytes, sizeof bytes);
+    ++gLiveBlocks;
+    gLiveBytes += bytes;
+    if (gLiveBytes > gPeakBytes) gPeakBytes = gLiveBytes;
+    return block + kBlockHeader;
 }
 
 void DocumentFree(void* block) {
     if (block == nullptr) return;
+    char* start = static_cast<char*>(block) - kBlockHeader;
+    size_t bytes;
+    std::memcpy(&bytes, start, sizeof bytes);
     --gLiveBlocks;
-    std::free(block);
+    gLiveBytes -= bytes;
+    std::free(start);
 }
 
 long SetDocumentAllocationFailureForTesting(long failAt) {
@@ -122,6 +138,12 @@ long SetDocumentAllocationFailureForTesting(long failAt) {
 }
 
 long DocumentLiveBlocksForTesting() { return gLiveBlocks; }
+
+size_t DocumentPeakBytesForTesting() {
+    const size_t peak = gPeakBytes;
+    gPeakBytes = gLiveBytes;
+    return peak;
+}
 
 // --- Defaults ---------------------------------------------------------------------
 

@@ -211,6 +211,11 @@ long SetDocumentAllocationFailureForTesting(long failAt);
 // Live blocks from DocumentAllocate, for leak checks in tests.
 long DocumentLiveBlocksForTesting();
 
+// Test seam: the most bytes from DocumentAllocate that were live at once
+// since the last call (the first call: since start-up). The call starts the
+// next period at the bytes live now.
+size_t DocumentPeakBytesForTesting();
+
 // --- Array operations ------------------------------------------------------------
 // Allocate-by-count frees what the field held and allocates `count` (>= 1)
 // elements with their defaults; 1, or 0 with the field empty. Append-one

@@ -14,9 +14,25 @@
 
 namespace {
 
-// Whether the last *MATERIAL_COUNT of the first pass could be filled by the
-// rest of the file (see kMinBytesPerDeclaredElement).
-bool gMaterialCountFits = true;
+// Bytes of the file after the last *MATERIAL_COUNT line of the first pass,
+// for the bound of that count (BelieveDeclaredCount).
+uint64_t gMaterialCountRemaining = 0;
+
+// A cheap filter before the keyword lookup of the first pass: the length
+// and the two letters after '*' of *GEOMOBJECT, *LIGHTOBJECT, *CAMERAOBJECT
+// and *MATERIAL_COUNT. Most lines of a file fail it.
+bool MayBeCountedWord(const AseLine& line) {
+    if (line.wordLength < 11 || line.word[0] != '*') return false;
+    const unsigned char a = AsciiUpper(static_cast<unsigned char>(line.word[1]));
+    const unsigned char b = AsciiUpper(static_cast<unsigned char>(line.word[2]));
+    switch (line.wordLength) {
+        case 11: return a == 'G' && b == 'E';
+        case 12: return a == 'L' && b == 'I';
+        case 13: return a == 'C' && b == 'A';
+        case 15: return a == 'M' && b == 'A';
+        default: return false;
+    }
+}
 
 }  // namespace
 
@@ -25,16 +41,16 @@ int CountObjects(AseSource& source) {
     AseDocument& doc = TheDocument();
     AseLine line;
     size_t longest = 0;
-    gMaterialCountFits = true;
+    gMaterialCountRemaining = 0;
     while (NextLine(source, line)) {
         longest = std::max<size_t>(longest, source.position - static_cast<size_t>(line.text - source.data) + 1);
-        if (!ScanFirstWord(line)) continue;
-        switch (line.keyword) {
+        if (!FindFirstWord(line) || !MayBeCountedWord(line)) continue;
+        switch (LookupKeywordPadded(line.word, line.wordLength)) {
             case Kw::kMaterialCount: {
                 int32_t count = 0;
                 if (ReadLineInt(line, count)) {
                     doc.declaredMaterialCount = count;
-                    gMaterialCountFits = count <= 0 || DeclaredCountFits(source, count);
+                    gMaterialCountRemaining = RemainingBytes(source);
                 }
                 break;
             }
@@ -148,13 +164,15 @@ int ParseAseDocument(AseSource& source, HostContext* context) {
     AseDocument& doc = TheDocument();
     doc.nextGeomObject = doc.nextMaterial = doc.nextLight = doc.nextCamera = 0;
     source.position = 0;
+    source.believedBytes = 0;
     if (!CountObjects(source)) return 0;
     if (doc.countedGeomObjects == 0) {
         AssignDualString(&context->errorText, u"No geometry found.");
         return 0;
     }
     if (doc.declaredMaterialCount > 0 &&
-        (!gMaterialCountFits || !AllocateMaterials(doc, doc.declaredMaterialCount))) {
+        (!BelieveDeclaredCount(source, gMaterialCountRemaining, doc.declaredMaterialCount, sizeof(AseMaterial)) ||
+         !AllocateMaterials(doc, doc.declaredMaterialCount))) {
         return 0;
     }
     if (!AllocateGeomObjects(doc, doc.countedGeomObjects)) return 0;

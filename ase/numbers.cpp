@@ -84,6 +84,41 @@ float Convert(const char* first, const char* mantissaEnd, const char* exponent, 
     return OutOfRangeValue(first, mantissaEnd, exponent, last, format == std::chars_format::hex ? 4 : 1);
 }
 
+// Powers of ten that single precision holds exactly.
+constexpr float kExactPowersOfTen[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
+
+// The common form digits[.digits] with at most nine digits, no exponent
+// after it and a value of at most 2^24 units of its last digit: both the
+// digits and the power of ten are then exact in single precision, so one
+// correctly rounded division gives exactly what a full conversion gives.
+// Returns false (nothing consumed) for any other text.
+bool ReadPlainDecimal(const char*& cursor, const char* end, bool negative, float& value) {
+    const char* p = cursor;
+    uint32_t mantissa = 0;
+    int digits = 0;
+    for (; p < end && IsDigit(static_cast<unsigned char>(*p)); ++p) {
+        if (++digits > 9) return false;
+        mantissa = mantissa * 10 + static_cast<uint32_t>(*p - '0');
+    }
+    int fraction = 0;
+    if (p < end && *p == '.') {
+        ++p;
+        for (; p < end && IsDigit(static_cast<unsigned char>(*p)); ++p) {
+            if (++digits > 9) return false;
+            mantissa = mantissa * 10 + static_cast<uint32_t>(*p - '0');
+            ++fraction;
+        }
+        if (fraction == 0) return false;
+    }
+    // An exponent letter, or an 'x' after a lone zero, belongs to a longer form.
+    if (p < end && (*p == 'e' || *p == 'E' || *p == 'x' || *p == 'X')) return false;
+    if (mantissa > (uint32_t{1} << 24)) return false;
+    const float magnitude = static_cast<float>(mantissa) / kExactPowersOfTen[fraction];
+    value = negative ? -magnitude : magnitude;
+    cursor = p;
+    return true;
+}
+
 }  // namespace
 
 bool ReadInt(const char*& cursor, const char* end, int32_t& value) {
@@ -96,6 +131,12 @@ bool ReadInt(const char*& cursor, const char* end, int32_t& value) {
     // stores the low 32 bits.
     const uint64_t limit = negative ? uint64_t{1} << 63 : (uint64_t{1} << 63) - 1;
     uint64_t magnitude = 0;
+    // Eighteen digits stay below the limit; only longer numbers need the
+    // saturating steps.
+    const char* plainEnd = end - p > 18 ? p + 18 : end;
+    for (; p < plainEnd && IsDigit(static_cast<unsigned char>(*p)); ++p) {
+        magnitude = magnitude * 10 + static_cast<unsigned>(*p - '0');
+    }
     for (; p < end && IsDigit(static_cast<unsigned char>(*p)); ++p) {
         const unsigned digit = static_cast<unsigned>(*p - '0');
         magnitude = magnitude > (limit - digit) / 10 ? limit : magnitude * 10 + digit;
@@ -114,6 +155,10 @@ bool ReadFloat(const char*& cursor, const char* end, float& value) {
     if (*p == '+' || *p == '-') {
         negative = *p++ == '-';
         if (p == end) return false;
+    }
+    if (IsDigit(static_cast<unsigned char>(*p)) && ReadPlainDecimal(p, end, negative, value)) {
+        cursor = p;
+        return true;
     }
     const char* number = p;
     const float sign = negative ? -1.0f : 1.0f;

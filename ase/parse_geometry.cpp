@@ -44,14 +44,15 @@ bool ReadFace(const AseLine& line, int32_t& index, AseFace& face) {
     return true;
 }
 
-// Allocates an array from a count line when the count is readable, above 0
-// and could be filled by the rest of the file. False fails the mesh.
-template <typename Allocate>
-bool CountLine(const AseSource& source, const AseLine& line, bool missingIsZero, Allocate allocate) {
+// Allocates an array of `Element` from a count line when the count is
+// readable, above 0 and believable for the rest of the file. False fails the
+// mesh.
+template <typename Element, typename Allocate>
+bool CountLine(AseSource& source, const AseLine& line, bool missingIsZero, Allocate allocate) {
     int32_t count = 0;
     if (!ReadLineInt(line, count) && !missingIsZero) return true;
     if (count <= 0) return true;
-    return DeclaredCountFits(source, count) && allocate(count);
+    return BelieveDeclaredCount(source, RemainingBytes(source), count, sizeof(Element)) && allocate(count);
 }
 
 template <typename T>
@@ -125,9 +126,9 @@ int ParseColorVertexList(AseSource& source, std::string_view name, AseColorChann
 int ApplyChannelLine(AseSource& source, const AseLine& line, AseMapChannel& channel) {
     switch (line.keyword) {
         case Kw::kMeshNumTVertex:
-            return CountLine(source, line, false, [&](int32_t n) { return AllocateTexVertices(channel, n) != 0; });
+            return CountLine<AseTexVertex>(source, line, false, [&](int32_t n) { return AllocateTexVertices(channel, n) != 0; });
         case Kw::kMeshNumTVFaces:
-            return CountLine(source, line, false, [&](int32_t n) { return AllocateTexFaces(channel, n) != 0; });
+            return CountLine<AseTriIndex>(source, line, false, [&](int32_t n) { return AllocateTexFaces(channel, n) != 0; });
         case Kw::kMeshTVertList: return ParseTexVertexList(source, line.Word(), channel);
         case Kw::kMeshTFaceList:
             return ParseTriList(source, line.Word(), Kw::kMeshTFace, channel.tfaces, channel.tfaceCount);
@@ -177,16 +178,16 @@ int ParseMesh(AseSource& source, std::string_view name, AseGeomObject& object) {
         bool ok = true;
         switch (line.keyword) {
             case Kw::kMeshNumVertex:
-                ok = CountLine(source, line, false, [&](int32_t n) { return AllocateVertices(object, n) != 0; });
+                ok = CountLine<AseVertex>(source, line, false, [&](int32_t n) { return AllocateVertices(object, n) != 0; });
                 break;
             case Kw::kMeshNumFaces:
-                ok = CountLine(source, line, false, [&](int32_t n) { return AllocateFaces(object, n) != 0; });
+                ok = CountLine<AseFace>(source, line, false, [&](int32_t n) { return AllocateFaces(object, n) != 0; });
                 break;
             case Kw::kMeshNumCVertex:
-                ok = CountLine(source, line, false, [&](int32_t n) { return AllocateColorVertices(colors, n) != 0; });
+                ok = CountLine<AseColorVertex>(source, line, false, [&](int32_t n) { return AllocateColorVertices(colors, n) != 0; });
                 break;
             case Kw::kMeshNumCVFaces:
-                ok = CountLine(source, line, true, [&](int32_t n) { return AllocateColorFaces(colors, n) != 0; });
+                ok = CountLine<AseTriIndex>(source, line, true, [&](int32_t n) { return AllocateColorFaces(colors, n) != 0; });
                 break;
             case Kw::kMeshVertexList: ok = ParseVertexList(source, line.Word(), object) != 0; break;
             case Kw::kMeshFaceList: ok = ParseFaceList(source, line.Word(), object) != 0; break;

@@ -138,7 +138,10 @@ int ParseMaterial(AseSource& source, std::string_view name, int32_t index) {
         switch (line.keyword) {
             case Kw::kNumSubMtls:
                 if (!ReadLineInt(line, number) || number <= 0) break;
-                if (!DeclaredCountFits(source, number) || !AllocateSubMaterials(material, number)) return 0;
+                if (!BelieveDeclaredCount(source, RemainingBytes(source), number, sizeof(AseSubMaterial)) ||
+                    !AllocateSubMaterials(material, number)) {
+                    return 0;
+                }
                 break;
             case Kw::kSubMaterial:
                 if (!ReadLineInt(line, number)) break;

@@ -24,6 +24,9 @@ struct AseSource {
     char* data;
     uint32_t position;
     uint32_t size;
+    // Bytes of the declared counts believed so far in this import (see
+    // BelieveDeclaredCount); the parse starts it at 0.
+    uint64_t believedBytes;
 };
 
 // Frees the source's data and zeroes the source.
@@ -204,6 +207,10 @@ struct AseLine {
 // the empty lines it omits carry no word.
 bool NextLine(AseSource& source, AseLine& line);
 
+// Finds the first word of the line (keyword left kUnknown). Returns false
+// when the line holds no word.
+bool FindFirstWord(AseLine& line);
+
 // Finds the first word of the line and its keyword. Returns false when the
 // line holds no word.
 bool ScanFirstWord(AseLine& line);
@@ -293,15 +300,25 @@ int SkipBlock(AseSource& source, std::string_view own);
 
 // --- Memory bound of declared counts -------------------------------------------
 
-// A count that a line declares (vertices, faces, materials, ...) is believed
-// only when the rest of the file could hold that many elements: every
-// element needs at least one line of this many bytes after the count line
-// (the shortest element line, "*MESH_TVERT 0 0 0", has 17 and its line end).
-// A larger count is treated as an allocation failure.
-inline constexpr uint32_t kMinBytesPerDeclaredElement = 16;
+// A count that a line declares (materials, sub-materials, mesh arrays) is
+// believed only when the memory it asks for stays in proportion to the file:
+// count x element size at most kDeclaredBytesPerFileByte times the bytes
+// after the count line plus kDeclaredSlackBytes, and every count believed in
+// one import together at most the same multiple of the whole file plus the
+// slack (so many count lines cannot add up to more). A count beyond that is
+// treated as an allocation failure. The slack lets a small file declare a
+// few large records: a material takes about 2.4 KB. Counted lines (objects,
+// lights, cameras) and appended keys are real lines and need no bound.
+inline constexpr uint64_t kDeclaredBytesPerFileByte = 8;
+inline constexpr uint64_t kDeclaredSlackBytes = 64 * 1024;
 
-// True when `count` elements fit in the bytes after the current line.
-bool DeclaredCountFits(const AseSource& source, int64_t count);
+// Bytes of the source after its current position.
+uint64_t RemainingBytes(const AseSource& source);
+
+// True when `count` elements of `elementBytes` each may be allocated for a
+// count line that `remaining` bytes of the file follow; charges them to the
+// source's believedBytes. False for a negative count or one beyond the bound.
+bool BelieveDeclaredCount(AseSource& source, uint64_t remaining, int64_t count, size_t elementBytes);
 
 // --- Parsers ---------------------------------------------------------------------
 // Each is entered after its opening line was read and pushed; `name` is that

@@ -77,6 +77,32 @@ const char* ScanText(const char* p, bool& opens, bool& closes) {
 #endif
 }
 
+// First C space at or after `p`, or `end` when none comes before it. The
+// source padding makes the vector reads past `end` safe.
+const char* FindWordEnd(const char* p, const char* end) {
+#if defined(__SSE2__)
+    const __m128i space = _mm_set1_epi8(' ');
+    const __m128i tab = _mm_set1_epi8('\t');
+    const __m128i controlSpan = _mm_set1_epi8('\r' - '\t');
+    while (p < end) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        // \t..\r: the byte minus '\t' is at most 4 as an unsigned byte.
+        const __m128i offset = _mm_sub_epi8(v, tab);
+        const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(offset, controlSpan), offset);
+        const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, space), control)));
+        if (mask != 0) {
+            const char* stop = p + __builtin_ctz(mask);
+            return stop < end ? stop : end;
+        }
+        p += 16;
+    }
+    return end;
+#else
+    while (p < end && !IsCSpace(static_cast<unsigned char>(*p))) ++p;
+    return p;
+#endif
+}
+
 }  // namespace
 
 bool EqualNoCase(std::string_view a, std::string_view b) {
@@ -114,20 +140,25 @@ bool NextLine(AseSource& source, AseLine& line) {
     return true;
 }
 
-bool ScanFirstWord(AseLine& line) {
+bool FindFirstWord(AseLine& line) {
     const char* p = line.text;
     const char* end = line.end();
     while (p < end && IsCSpace(static_cast<unsigned char>(*p))) ++p;
+    line.keyword = Kw::kUnknown;
     if (p == end) {
         line.wordLength = 0;
-        line.keyword = Kw::kUnknown;
         return false;
     }
     const char* word = p;
-    while (p < end && !IsCSpace(static_cast<unsigned char>(*p))) ++p;
+    p = FindWordEnd(p, end);
     line.word = word;
     line.wordLength = static_cast<uint32_t>(std::min<size_t>(static_cast<size_t>(p - word), kMaxKeywordChars));
     line.args = p;
+    return true;
+}
+
+bool ScanFirstWord(AseLine& line) {
+    if (!FindFirstWord(line)) return false;
     line.keyword = LookupKeywordPadded(line.word, line.wordLength);
     return true;
 }
@@ -240,15 +271,32 @@ BlockStep NextBlockLine(AseSource& source, std::string_view own, AseLine& line) 
 }
 
 int SkipBlock(AseSource& source, std::string_view own) {
+    // The block loop without keywords: only lines with a brace matter, and
+    // only an opening line needs its word (it has one: the brace).
+    BlockStack& stack = TheBlockStack();
     AseLine line;
-    BlockStep step;
-    while ((step = NextBlockLine(source, own, line)) == BlockStep::kLine) {
+    while (NextLine(source, line)) {
+        if (line.opens) {
+            FindFirstWord(line);
+            if (!stack.Push(line.Word())) return 0;
+        } else if (line.closes) {
+            if (stack.PopMatches(own) && !own.empty()) return 1;
+        }
     }
-    return step == BlockStep::kDone ? 1 : 0;
+    return 1;
 }
 
-bool DeclaredCountFits(const AseSource& source, int64_t count) {
+uint64_t RemainingBytes(const AseSource& source) {
+    return source.size > source.position ? source.size - source.position : 0;
+}
+
+bool BelieveDeclaredCount(AseSource& source, uint64_t remaining, int64_t count, size_t elementBytes) {
     if (count < 0) return false;
-    const uint64_t remaining = source.size > source.position ? source.size - source.position : 0;
-    return static_cast<uint64_t>(count) <= remaining / kMinBytesPerDeclaredElement;
+    // Both factors are below 2^32, so the product fits.
+    const uint64_t bytes = static_cast<uint64_t>(count) * elementBytes;
+    const uint64_t local = kDeclaredBytesPerFileByte * remaining + kDeclaredSlackBytes;
+    const uint64_t total = kDeclaredBytesPerFileByte * source.size + kDeclaredSlackBytes;
+    if (bytes > local || bytes > total || source.believedBytes > total - bytes) return false;
+    source.believedBytes += bytes;
+    return true;
 }

@@ -34,12 +34,58 @@ TEST_F(HostileInput, DeclaredCountsBeyondTheFileFailWithoutAllocating) {
         EXPECT_EQ(Parse(bytes), 0) << name;
         asetest::ResetAll();
     }
-    // A count the rest of the file can just hold is believed.
-    const std::string fits = "*GEOMOBJECT {\n*MESH {\n*MESH_NUMVERTEX 2\n" + std::string(30, ' ') + "\n";
-    EXPECT_EQ(Parse(fits), 1);
-    EXPECT_EQ(Doc().geomObjects[0].vertexCount, 2);
-    const std::string tooShort = "*GEOMOBJECT {\n*MESH {\n*MESH_NUMVERTEX 2\n" + std::string(29, ' ') + "\n";
-    EXPECT_EQ(Parse(tooShort), 0);
+    // The bound is on bytes: 32-byte vertices after a count line that 32
+    // bytes of the file follow (its own line end and 31 more) may take
+    // 8 x 32 + 64 KiB, that is 2056 vertices, and not one more.
+    static_assert(sizeof(AseVertex) == 32 && kDeclaredBytesPerFileByte == 8 && kDeclaredSlackBytes == 65536);
+    const std::string tail = std::string(30, ' ') + "\n";
+    EXPECT_EQ(Parse("*GEOMOBJECT {\n*MESH {\n*MESH_NUMVERTEX 2056\n" + tail), 1);
+    EXPECT_EQ(Doc().geomObjects[0].vertexCount, 2056);
+    EXPECT_EQ(Parse("*GEOMOBJECT {\n*MESH {\n*MESH_NUMVERTEX 2057\n" + tail), 0);
+}
+
+// Peak bytes of the document (without the source copy) while parsing `text`.
+size_t DocumentBytesOfParse(const std::string& text, int& result) {
+    asetest::ResetAll();
+    DocumentPeakBytesForTesting();
+    result = Parse(text);
+    return DocumentPeakBytesForTesting() - (text.size() + kSourcePadding);
+}
+
+// Declared counts cost memory in proportion to the file, however many
+// count lines ask and however large their records: materials (about 2.4 KB
+// each), sub-materials in every material, vertex counts in every object.
+TEST_F(HostileInput, DeclaredCountsKeepTheDocumentWithinAMultipleOfTheFile) {
+    std::string subFlood = "*MATERIAL_LIST {\n*MATERIAL_COUNT 200\n";
+    for (int m = 0; m < 200; ++m) subFlood += "*MATERIAL " + std::to_string(m) + " {\n*NUMSUBMTLS 25\n}\n";
+    subFlood += "}\n" + asetest::Object("");
+    std::string meshFlood;
+    for (int o = 0; o < 2000; ++o) meshFlood += "*GEOMOBJECT {\n*MESH {\n*MESH_NUMVERTEX 2000\n}\n}\n";
+    const struct {
+        const char* name;
+        std::string text;
+        int32_t objects;
+    } cases[] = {{"material flood", Hostile("material_flood.ase"), 1},
+                 {"sub-material flood", subFlood, 1},
+                 {"vertex count in every object", meshFlood, 2000}};
+    for (const auto& c : cases) {
+        ASSERT_FALSE(c.text.empty()) << c.name;
+        int result = -1;
+        const size_t bytes = DocumentBytesOfParse(c.text, result);
+        EXPECT_EQ(result, 0) << c.name;
+        // Counted objects are real lines; the block stack holds a few names.
+        const size_t bound = kDeclaredBytesPerFileByte * c.text.size() + kDeclaredSlackBytes +
+                             static_cast<size_t>(c.objects) * sizeof(AseGeomObject) + 16 * 1024;
+        EXPECT_LE(bytes, bound) << c.name << ": " << bytes << " document bytes for a file of " << c.text.size();
+    }
+    // A small file may still declare a handful of large records.
+    std::string few = "*MATERIAL_LIST {\n*MATERIAL_COUNT 20\n";
+    for (int m = 0; m < 20; ++m) few += "*MATERIAL " + std::to_string(m) + " {\n}\n";
+    few += "}\n" + asetest::Object("");
+    int result = -1;
+    DocumentBytesOfParse(few, result);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(Doc().materialCount, 20);
 }
 
 TEST_F(HostileInput, NegativeCountsMakeNoArrays) {

@@ -125,6 +125,36 @@ TEST(NumberReading, FloatsMatchTheCLibraryOnRandomWellFormedNumbers) {
     }
 }
 
+// The short form digits[.digits] that files are made of, at every digit
+// count and point position, around the exactness limit 2^24 and followed by
+// the characters that would extend it into a longer form.
+TEST(NumberReading, PlainDecimalsMatchTheCLibraryAtEveryLengthAndPointPosition) {
+    std::mt19937 random(31);
+    const char* const tails[] = {"", " 1", "\t", "e", "E5", "x", ".5", "..", "0"};
+    auto check = [&](uint64_t mantissa, int digits, int point, bool negative, const char* tail) {
+        char padded[32];
+        std::snprintf(padded, sizeof padded, "%0*llu", digits, static_cast<unsigned long long>(mantissa));
+        const int whole = digits - point;
+        char text[64];
+        std::snprintf(text, sizeof text, "%s%.*s%s%s%s", negative ? "-" : "", whole, padded, point > 0 ? "." : "",
+                      padded + whole, tail);
+        ExpectSameFloat(text);
+    };
+    for (int round = 0; round < 60000; ++round) {
+        const int digits = 1 + static_cast<int>(random() % 11);
+        uint64_t limit = 1;
+        for (int d = 0; d < digits; ++d) limit *= 10;
+        const uint64_t mantissa = (uint64_t{random()} << 32 | random()) % limit;
+        check(mantissa, digits, static_cast<int>(random() % static_cast<unsigned>(digits)), random() % 2 != 0,
+              tails[random() % (sizeof tails / sizeof tails[0])]);
+    }
+    for (uint64_t mantissa = 16777200; mantissa < 16777240; ++mantissa) {
+        for (int point = 0; point < 8; ++point) {
+            for (const char* tail : tails) check(mantissa, 8, point, point % 2 != 0, tail);
+        }
+    }
+}
+
 TEST(NumberReading, IntsMatchTheCLibraryOnRandomText) {
     std::mt19937 random(77);
     static const char kAlphabet[] = "012345678901234567890123456789+- x.";

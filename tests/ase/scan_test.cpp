@@ -199,6 +199,60 @@ TEST(Keywords, RandomWordsAgreeWithALinearSearch) {
     }
 }
 
+// The first pass filters words before looking them up; its counts must be
+// those of looking up every line's word. Lines mix every keyword in random
+// case with near misses of the same length and words cut by a NUL.
+TEST(Keywords, CountingPassAgreesWithLookingUpEveryLine) {
+    std::mt19937 random(5);
+    using namespace std::string_view_literals;
+    const std::string_view extras[] = {"*GEOMOBJECTS"sv,      "*GEOMOBJEC"sv,        "*GEXMOBJECT"sv,
+                                       "*LIGHTOBJECt"sv,      "*CAMERAOBJECT\0X"sv, "*MATERIAL_COUNt 7"sv,
+                                       "*MATERIAL_COUNT x"sv, "*MESH_TVERT"sv,       "*MESH_VERTEX"sv};
+    for (int round = 0; round < 300; ++round) {
+        std::string text;
+        int32_t geom = 0, lights = 0, cameras = 0, materials = 0;
+        for (int n = 0; n < 40; ++n) {
+            std::string line;
+            if (random() % 3 == 0) {
+                line = extras[random() % (sizeof extras / sizeof extras[0])];
+            } else {
+                line = std::string(KeywordText(static_cast<Kw>(1 + random() % (static_cast<int>(Kw::kCount) - 1))));
+                for (char& c : line) {
+                    if (random() % 2 == 0) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                }
+                line.append(" ").append(std::to_string(random() % 100));
+            }
+            std::string indented(random() % 3, '\t');
+            indented.append(line);
+            line = indented;
+            text.append(line).append(random() % 2 ? "\r\n" : "\n");
+            // What looking up the line's word gives.
+            AseLine scanned = {};
+            const std::string cut(line.c_str());
+            scanned.text = cut.c_str();
+            scanned.length = static_cast<uint32_t>(cut.size());
+            if (!FindFirstWord(scanned)) continue;
+            const Kw keyword = LookupKeyword(scanned.Word());
+            int32_t value = 0;
+            if (keyword == Kw::kGeomObject) ++geom;
+            if (keyword == Kw::kLightObject) ++lights;
+            if (keyword == Kw::kCameraObject) ++cameras;
+            if (keyword == Kw::kMaterialCount && ReadLineInt(scanned, value)) materials = value;
+        }
+        asetest::ResetAll();
+        AseSource source = {};
+        ASSERT_EQ(MakeAseSource(source, text.data(), text.size()), 1);
+        ASSERT_EQ(CountObjects(source), 1);
+        const AseDocument& doc = TheDocument();
+        EXPECT_EQ(doc.countedGeomObjects, geom) << text;
+        EXPECT_EQ(doc.countedLights, lights) << text;
+        EXPECT_EQ(doc.countedCameras, cameras) << text;
+        EXPECT_EQ(doc.declaredMaterialCount, materials) << text;
+        ReleaseAseSource(source);
+        asetest::ResetAll();
+    }
+}
+
 TEST(BlockStack, PopsNamesInReverseAndCutsThemAt255) {
     BlockStack stack;
     char dest[kAseNameBytes] = {};
