@@ -1,60 +1,284 @@
-// Throughput of the ASE reader alone: file bytes to a filled import
-// document (both passes, no host). The file comes from ASE_BENCH_FILE, or
-// a scene generated in memory when it is not set.
+// Import benchmarks: an ASE file to a finished host scene through the
+// plug-in module, as the reference host runs it (load the module, register,
+// FILTER_MSG_IMPORT through the filter callback that registration handed
+// over), plus the reader alone for profiling.
+//
+// Scenes come from the scene generator in the shared tools folder and are
+// written to a temporary folder the first time; when python3 or the
+// generator is missing the benchmarks skip with a message.
+//
+// Counters: MB/s by process CPU time and by wall time, the CPU and wall
+// ratios of a file twice as large, and the peak resident memory that one
+// import adds in a fresh process, over the file's size.
 #include <benchmark/benchmark.h>
 
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
 
 #include "ase/reader_internal.h"
+#include "host/plugin_loader.h"
+#include "host/scene.h"
 
 namespace {
 
-// A mesh-heavy scene of about `vertices` vertices in the exporter's layout.
-std::string GeneratedScene(int objects, int vertices) {
-    std::string text = "*3DSMAX_ASCIIEXPORT\t200\n*SCENE {\n\t*SCENE_FRAMESPEED 30\n}\n";
-    char line[256];
-    for (int o = 0; o < objects; ++o) {
-        text += "*GEOMOBJECT {\n\t*NODE_NAME \"obj" + std::to_string(o) + "\"\n\t*MESH {\n";
-        text += "\t\t*MESH_NUMVERTEX " + std::to_string(vertices) + "\n\t\t*MESH_NUMFACES " +
-                std::to_string(vertices) + "\n\t\t*MESH_VERTEX_LIST {\n";
-        for (int v = 0; v < vertices; ++v) {
-            std::snprintf(line, sizeof line, "\t\t\t*MESH_VERTEX %5d\t%.4f\t%.4f\t%.4f\n", v, v * 0.25, -v * 0.5,
-                          v * 0.125);
-            text += line;
-        }
-        text += "\t\t}\n\t\t*MESH_FACE_LIST {\n";
-        for (int f = 0; f < vertices; ++f) {
-            std::snprintf(line, sizeof line,
-                          "\t\t\t*MESH_FACE %5d:    A: %5d B: %5d C: %5d AB:    1 BC:    1 CA:    0\t "
-                          "*MESH_SMOOTHING 1 \t*MESH_MTLID 0\n",
-                          f, f, (f + 1) % vertices, (f + 2) % vertices);
-            text += line;
-        }
-        text += "\t\t}\n\t}\n}\n";
-    }
-    return text;
+namespace fs = std::filesystem;
+
+struct SceneSpec {
+    const char* file;
+    const char* arguments;  // OBJECTS GRID [KEYS] for the generator
+};
+
+// Mid-sized (about 105 MB) and half its size for the scaling pair; many
+// small objects; one object with many keys.
+constexpr SceneSpec kHalf = {"half.ase", "4 120 500"};
+constexpr SceneSpec kMid = {"mid.ase", "8 120 500"};
+constexpr SceneSpec kManyObjects = {"objects20000.ase", "20000 2"};
+constexpr SceneSpec kManyKeys = {"keys200000.ase", "1 1 200000"};
+
+std::string gSelf;  // this executable, for the peak-memory child runs
+
+fs::path BenchFolder() {
+    if (const char* folder = std::getenv("ASE_BENCH_DIR")) return folder;
+    return fs::temp_directory_path() / "ase_import_bench";
 }
 
-std::string LoadInput() {
-    if (const char* path = std::getenv("ASE_BENCH_FILE")) {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream out;
-        out << in.rdbuf();
-        return out.str();
+// The scene's path, generating it when missing. Empty with `why` filled
+// when it cannot be had.
+std::string ScenePath(const SceneSpec& spec, std::string& why) {
+    const fs::path folder = BenchFolder();
+    const fs::path path = folder / spec.file;
+    std::error_code error;
+    if (fs::exists(path, error) && fs::file_size(path, error) > 0) return path.string();
+    const fs::path generator = fs::path(ASE_SHARED_DIR) / "tools" / "gen_ase.py";
+    if (!fs::exists(generator, error)) {
+        why = "scene generator not found at " + generator.string();
+        return {};
     }
-    return GeneratedScene(8, 100000);
+    if (std::system("python3 -c \"\" > /dev/null 2>&1") != 0) {
+        why = "python3 is not available to generate the scenes";
+        return {};
+    }
+    fs::create_directories(folder, error);
+    const fs::path partial = folder / (std::string(spec.file) + ".partial");
+    const std::string command =
+        "python3 \"" + generator.string() + "\" \"" + partial.string() + "\" " + spec.arguments;
+    if (std::system(command.c_str()) != 0) {
+        why = "scene generation failed: " + command;
+        return {};
+    }
+    fs::rename(partial, path, error);
+    if (error) {
+        why = "cannot place the generated scene at " + path.string();
+        return {};
+    }
+    return path.string();
 }
 
-void ParseDocument(benchmark::State& state) {
-    const std::string input = LoadInput();
+std::u16string Widen(const std::string& text) { return std::u16string(text.begin(), text.end()); }
+
+// Process CPU seconds and wall seconds.
+double CpuSeconds() { return static_cast<double>(std::clock()) / CLOCKS_PER_SEC; }
+double WallSeconds() {
+    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
+}
+
+// The plug-in module loaded and registered once for all benchmarks.
+asehost::PluginLoader* Plugin(std::string& why) {
+    static asehost::PluginLoader loader;
+    static bool opened = false;
+    static std::string error;
+    if (!opened) {
+        opened = loader.open(Widen(ASE_MODULE_PATH).c_str(), error);
+        if (!opened) error = "cannot load the plug-in module: " + error;
+    }
+    why = error;
+    return opened ? &loader : nullptr;
+}
+
+// Times of one import into a scene that was emptied beforehand (outside the
+// timing).
+struct ImportTimes {
+    double cpu = 0;
+    double wall = 0;
+    bool ok = false;
+};
+
+ImportTimes TimedImport(const asehost::PluginLoader& plugin, asehost::HostScene& scene, const std::u16string& path) {
+    ImportTimes times;
+    scene.reset();
+    const double cpu0 = CpuSeconds();
+    const double wall0 = WallSeconds();
+    times.ok = asehost::ImportFile(plugin, scene, path.c_str()) == 1;
+    times.cpu = CpuSeconds() - cpu0;
+    times.wall = WallSeconds() - wall0;
+    return times;
+}
+
+void ReportRates(benchmark::State& state, double bytes, double cpu, double wall) {
+    state.counters["MB/s_cpu"] = cpu > 0 ? bytes / cpu / 1e6 : 0;
+    state.counters["MB/s_wall"] = wall > 0 ? bytes / wall / 1e6 : 0;
+    state.counters["file_MB"] = bytes / state.iterations() / 1e6;
+}
+
+// File to finished host scene through the module.
+void ImportThroughModule(benchmark::State& state, SceneSpec spec) {
+    std::string why;
+    const std::string file = ScenePath(spec, why);
+    asehost::PluginLoader* plugin = file.empty() ? nullptr : Plugin(why);
+    if (plugin == nullptr) {
+        state.SkipWithError(why.c_str());
+        return;
+    }
+    const std::u16string path = Widen(file);
+    const double size = static_cast<double>(fs::file_size(file));
+    asehost::HostScene scene;
+    scene.setOperationLogEnabled(false);
+    double cpu = 0;
+    double wall = 0;
+    for (auto _ : state) {
+        state.PauseTiming();
+        scene.reset();
+        state.ResumeTiming();
+        const double cpu0 = CpuSeconds();
+        const double wall0 = WallSeconds();
+        if (asehost::ImportFile(*plugin, scene, path.c_str()) != 1) {
+            state.SkipWithError("the import failed");
+            return;
+        }
+        cpu += CpuSeconds() - cpu0;
+        wall += WallSeconds() - wall0;
+        benchmark::DoNotOptimize(scene.context()->vertexCount);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(size) * state.iterations());
+    ReportRates(state, size * state.iterations(), cpu, wall);
+    state.counters["objects"] = scene.context()->objectCount;
+}
+
+// A file twice as large: the ratio of the import times (CPU and wall),
+// measured alternately so that load from other processes hits both alike.
+void ImportScaling(benchmark::State& state) {
+    std::string why;
+    const std::string half = ScenePath(kHalf, why);
+    const std::string full = half.empty() ? std::string() : ScenePath(kMid, why);
+    asehost::PluginLoader* plugin = full.empty() ? nullptr : Plugin(why);
+    if (plugin == nullptr) {
+        state.SkipWithError(why.c_str());
+        return;
+    }
+    asehost::HostScene scene;
+    scene.setOperationLogEnabled(false);
+    ImportTimes small;
+    ImportTimes large;
+    for (auto _ : state) {
+        const ImportTimes a = TimedImport(*plugin, scene, Widen(half));
+        const ImportTimes b = TimedImport(*plugin, scene, Widen(full));
+        if (!a.ok || !b.ok) {
+            state.SkipWithError("the import failed");
+            return;
+        }
+        small.cpu += a.cpu;
+        small.wall += a.wall;
+        large.cpu += b.cpu;
+        large.wall += b.wall;
+    }
+    state.counters["size_ratio"] =
+        static_cast<double>(fs::file_size(full)) / static_cast<double>(fs::file_size(half));
+    state.counters["cpu_ratio"] = large.cpu / small.cpu;
+    state.counters["wall_ratio"] = large.wall / small.wall;
+}
+
+// Reads a "Vm...:  N kB" line of /proc/self/status; -1 when absent.
+long long ProcStatusBytes(const char* key) {
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    const size_t keyLength = std::strlen(key);
+    while (std::getline(status, line)) {
+        if (line.compare(0, keyLength, key) == 0 && line.size() > keyLength && line[keyLength] == ':') {
+            return std::atoll(line.c_str() + keyLength + 1) * 1024;
+        }
+    }
+    return -1;
+}
+
+// Child mode: one import of `file` in this fresh process; prints the growth
+// of the peak resident size over the resident size just before it.
+int PeakChild(const char* file) {
+    std::string why;
+    asehost::PluginLoader* plugin = Plugin(why);
+    if (plugin == nullptr) {
+        std::printf("error %s\n", why.c_str());
+        return 1;
+    }
+    asehost::HostScene scene;
+    scene.setOperationLogEnabled(false);
+    const long long before = ProcStatusBytes("VmRSS");
+    const int result = asehost::ImportFile(*plugin, scene, Widen(file).c_str());
+    const long long peak = ProcStatusBytes("VmHWM");
+    if (result != 1 || before < 0 || peak < 0) {
+        std::printf("error import %d, rss %lld, peak %lld\n", result, before, peak);
+        return 1;
+    }
+    std::printf("peak %lld\n", peak - before);
+    return 0;
+}
+
+// Peak memory of one import, measured in a fresh child process.
+void ImportPeakMemory(benchmark::State& state, SceneSpec spec) {
+    std::string why;
+    const std::string file = ScenePath(spec, why);
+    if (file.empty()) {
+        state.SkipWithError(why.c_str());
+        return;
+    }
+    const fs::path report = BenchFolder() / "peak.txt";
+    long long peak = -1;
+    for (auto _ : state) {
+        const std::string command = "\"" + gSelf + "\" --import-peak \"" + file + "\" > \"" + report.string() + "\"";
+        const int status = std::system(command.c_str());
+        std::ifstream in(report);
+        std::string word;
+        in >> word >> peak;
+        if (status != 0 || word != "peak") {
+            state.SkipWithError(("peak child failed: " + word).c_str());
+            return;
+        }
+    }
+    const double size = static_cast<double>(fs::file_size(file));
+    state.counters["peak_MB"] = static_cast<double>(peak) / 1e6;
+    state.counters["file_MB"] = size / 1e6;
+    state.counters["peak/file"] = static_cast<double>(peak) / size;
+}
+
+std::string LoadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+// The reader alone: file bytes in memory to a filled import document.
+void ReaderOnly(benchmark::State& state, SceneSpec spec) {
+    std::string why;
+    const std::string file = ScenePath(spec, why);
+    if (file.empty()) {
+        state.SkipWithError(why.c_str());
+        return;
+    }
+    const std::string input = LoadFile(file);
     AseSource source = {};
     HostContext context = {};
+    double cpu = 0;
+    double wall = 0;
     for (auto _ : state) {
-        ResetDocument(TheDocument());
+        const double cpu0 = CpuSeconds();
+        const double wall0 = WallSeconds();
         if (!MakeAseSource(source, input.data(), input.size()) || !ParseAseDocument(source, &context)) {
             state.SkipWithError("parse failed");
             break;
@@ -63,27 +287,33 @@ void ParseDocument(benchmark::State& state) {
         ReleaseAseSource(source);
         ResetDocument(TheDocument());
         TheBlockStack().Clear();
+        cpu += CpuSeconds() - cpu0;
+        wall += WallSeconds() - wall0;
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(input.size()));
-}
-
-void CountingPass(benchmark::State& state) {
-    const std::string input = LoadInput();
-    AseSource source = {};
-    MakeAseSource(source, input.data(), input.size());
-    for (auto _ : state) {
-        ResetDocument(TheDocument());
-        source.position = 0;
-        CountObjects(source);
-        benchmark::DoNotOptimize(TheDocument().countedGeomObjects);
-    }
-    ReleaseAseSource(source);
-    ResetDocument(TheDocument());
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * static_cast<int64_t>(input.size()));
+    state.SetBytesProcessed(static_cast<int64_t>(input.size()) * state.iterations());
+    ReportRates(state, static_cast<double>(input.size()) * state.iterations(), cpu, wall);
 }
 
 }  // namespace
 
-BENCHMARK(ParseDocument)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(CountingPass)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_MAIN();
+BENCHMARK_CAPTURE(ImportThroughModule, mid, kMid)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+BENCHMARK_CAPTURE(ImportThroughModule, half, kHalf)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+BENCHMARK_CAPTURE(ImportThroughModule, objects20000, kManyObjects)
+    ->Unit(benchmark::kMillisecond)
+    ->MeasureProcessCPUTime();
+BENCHMARK_CAPTURE(ImportThroughModule, keys200000, kManyKeys)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+BENCHMARK(ImportScaling)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime()->Iterations(3);
+BENCHMARK_CAPTURE(ImportPeakMemory, mid, kMid)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(ImportPeakMemory, objects20000, kManyObjects)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(ImportPeakMemory, keys200000, kManyKeys)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK_CAPTURE(ReaderOnly, mid, kMid)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+
+int main(int argc, char** argv) {
+    gSelf = fs::absolute(argv[0]).string();
+    if (argc == 3 && std::strcmp(argv[1], "--import-peak") == 0) return PeakChild(argv[2]);
+    benchmark::Initialize(&argc, argv);
+    if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}
