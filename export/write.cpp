@@ -230,8 +230,11 @@ int WriteAseScene(std::FILE* stream) {
     return 1;
 }
 
-int WriteExportFile(HostContext* context) {
-    if (context == nullptr) return 0;
+namespace {
+
+// The export proper; WriteExportFile wraps it so that the writers' per-export
+// face lists never outlive one export.
+int PrepareAndWriteExport(HostContext* context) {
     PrepareSceneForExport(context);
 
     // The geometry writer reads a normal for every corner's vertex; without
@@ -254,5 +257,15 @@ int WriteExportFile(HostContext* context) {
         AssignDualString(&context->errorText, u"Could not open file for writing.");
     }
     ReleaseVertexNormalTable();
+    return result;
+}
+
+}  // namespace
+
+int WriteExportFile(HostContext* context) {
+    if (context == nullptr) return 0;
+    ResetExportFaceBuckets();
+    const int result = PrepareAndWriteExport(context);
+    ResetExportFaceBuckets();
     return result;
 }
