@@ -208,7 +208,8 @@ struct AseLine {
 bool NextLine(AseSource& source, AseLine& line);
 
 // Finds the first word of the line (keyword left kUnknown). Returns false
-// when the line holds no word.
+// when the line holds no word. The line lies in a buffer with at least 16
+// readable bytes after its end (a source's lines do).
 bool FindFirstWord(AseLine& line);
 
 // Finds the first word of the line and its keyword. Returns false when the
