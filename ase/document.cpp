@@ -57,10 +57,11 @@ T* AppendOne(T*& items, int32_t& count, int32_t& capacity) {
     if (count >= capacity || items == nullptr) {
         int64_t grown = capacity < 4 ? 4 : static_cast<int64_t>(capacity) * 2;
         if (grown > INT32_MAX) grown = INT32_MAX;
-        T* fresh = static_cast<T*>(DocumentAllocate(sizeof(T) * static_cast<size_t>(grown)));
+        // Growing in place where the allocator can (large blocks are moved
+        // by remapping their pages) keeps the old and new arrays from
+        // being resident together.
+        T* fresh = static_cast<T*>(DocumentReallocate(items, sizeof(T) * static_cast<size_t>(grown)));
         if (fresh == nullptr) return nullptr;
-        if (count > 0) std::memcpy(static_cast<void*>(fresh), items, sizeof(T) * static_cast<size_t>(count));
-        DocumentFree(items);
         items = fresh;
         capacity = static_cast<int32_t>(grown);
     }
@@ -118,6 +119,22 @@ void* DocumentAllocate(size_t bytes) {
     gLiveBytes += bytes;
     if (gLiveBytes > gPeakBytes) gPeakBytes = gLiveBytes;
     return block + kBlockHeader;
+}
+
+void* DocumentReallocate(void* block, size_t bytes) {
+    if (block == nullptr) return DocumentAllocate(bytes);
+    ++gAllocationCount;
+    if (gFailAt > 0 && gAllocationCount >= gFailAt) return nullptr;
+    if (bytes > SIZE_MAX - kBlockHeader) return nullptr;
+    char* start = static_cast<char*>(block) - kBlockHeader;
+    size_t old;
+    std::memcpy(&old, start, sizeof old);
+    char* moved = static_cast<char*>(std::realloc(start, kBlockHeader + bytes));
+    if (moved == nullptr) return nullptr;
+    std::memcpy(moved, &bytes, sizeof bytes);
+    gLiveBytes = gLiveBytes - old + bytes;
+    if (gLiveBytes > gPeakBytes) gPeakBytes = gLiveBytes;
+    return moved + kBlockHeader;
 }
 
 void DocumentFree(void* block) {

@@ -202,6 +202,9 @@ void ResetDocument(AseDocument& doc);
 // Every array of the document comes from here. Returns null on failure.
 void* DocumentAllocate(size_t bytes);
 void DocumentFree(void* block);
+// Resizes a block from DocumentAllocate (null: allocates), keeping its
+// first bytes. Returns the block, or null with the old block unchanged.
+void* DocumentReallocate(void* block, size_t bytes);
 
 // Test seam: makes the n-th DocumentAllocate from now (1-based) and every
 // later one fail; 0 switches failures off. Returns the number of allocations

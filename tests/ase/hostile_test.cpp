@@ -219,6 +219,30 @@ TEST_F(HostileInput, EveryAllocationFailingInTurnLeavesNothingBehind) {
     EXPECT_TRUE(sawSuccess);
 }
 
+// Keys grow their arrays as they come; a growth that fails drops that key
+// and keeps every key before it, in file order.
+TEST_F(HostileInput, KeyGrowthFailingDropsKeysButKeepsEarlierOnes) {
+    std::string keys = "*TM_ANIMATION {\n*CONTROL_POS_TRACK {\n";
+    for (int i = 0; i < 40; ++i) keys += "*CONTROL_POS_SAMPLE " + std::to_string(i) + " " + std::to_string(i) + " 0 0\n";
+    keys += "}\n}\n";
+    const std::string text = asetest::Object(keys);
+    ASSERT_EQ(Parse(text), 1);
+    const long allocations = SetDocumentAllocationFailureForTesting(0);
+    asetest::ResetAll();
+    for (long n = 1; n <= allocations; ++n) {
+        SetDocumentAllocationFailureForTesting(n);
+        const int result = Parse(text);
+        SetDocumentAllocationFailureForTesting(0);
+        if (result == 1) {
+            const AseGeomObject& o = Doc().geomObjects[0];
+            ASSERT_LT(o.posKeyCount, 40) << n;
+            for (int32_t k = 0; k < o.posKeyCount; ++k) ASSERT_EQ(o.posKeys[k].value.x, static_cast<float>(k)) << n;
+        }
+        asetest::ResetAll();
+        ASSERT_EQ(DocumentLiveBlocksForTesting(), 0) << n;
+    }
+}
+
 TEST_F(HostileInput, EveryTruncationParsesWithoutHarm) {
     std::vector<std::string> fixtures = {SweepFixture(), Hostile("index_extremes.ase"), Hostile("nul_bytes.ase"),
                                          Hostile("nan_inf_numbers.ase")};

