@@ -6,6 +6,7 @@
 
 #include "e2e_support.h"
 #include "host/text.h"
+#include "tests/platform/on_windows.h"
 
 namespace {
 
@@ -102,6 +103,8 @@ TEST(EndToEndRoundTrip, ReimportGivesBackTheExportedSceneAndRepeatsAreIdentical)
             if (outcome == asehost::ExportOutcome::DialogNotShown) GTEST_SKIP() << "the options dialog cannot open here";
             ASSERT_EQ(outcome, asehost::ExportOutcome::Written) << asehost::ErrorTextOf(*sent.context());
             const std::string written = e2e::ReadFile(out);
+            // Written in text mode: CR LF on Windows, which the import reads alike.
+            EXPECT_EQ(written.find("\r\n") != std::string::npos, OnWindows());
 
             HostScene back;
             ASSERT_EQ(e2e::Import(back, out), 1) << asehost::ErrorTextOf(*back.context());
