@@ -44,17 +44,15 @@ void WriteFile(const fs::path& path, const std::string& bytes) {
     EXPECT_TRUE(out.good()) << path;
 }
 
-fs::path FreshTempDir(const std::string& name) {
-    const fs::path dir = fs::temp_directory_path() / ("ase_e2e_" + name);
+fs::path FreshTempDir(const fs::path& name) {
+    const fs::path dir = fs::temp_directory_path() / "ase_e2e" / name;
     fs::remove_all(dir);
     fs::create_directories(dir);
     return dir;
 }
 
 int Import(asehost::HostScene& scene, const fs::path& path) {
-    std::u16string wide;
-    EXPECT_TRUE(asehost::Utf8ToUtf16(path.string(), wide));
-    return asehost::ImportFile(Plugin(), scene, wide.c_str());
+    return asehost::ImportFile(Plugin(), scene, path.u16string().c_str());
 }
 
 std::string FolderOfFileName(const asehost::HostScene& scene) {

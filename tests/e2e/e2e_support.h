@@ -26,7 +26,7 @@ std::string SamplePath(const std::string& name);
 std::string ReadFile(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
 // A new empty folder under the system's temporary folder.
-std::filesystem::path FreshTempDir(const std::string& name);
+std::filesystem::path FreshTempDir(const std::filesystem::path& name);
 
 // FILTER_MSG_IMPORT of `path` into `scene` through the module.
 int Import(asehost::HostScene& scene, const std::filesystem::path& path);

@@ -81,9 +81,10 @@ TEST(EndToEndRoundTrip, ReimportGivesBackTheExportedSceneAndRepeatsAreIdentical)
     for (const char* name : {"ThreeCubesGreen.ASE", "RotatingCube.ASE", "anim.ASE"}) {
         if (const std::string path = e2e::SamplePath(name); !path.empty()) sources.push_back(path);
     }
-    const std::filesystem::path out = e2e::FreshTempDir("roundtrip") / "out.ase";
-    std::u16string outPath;
-    ASSERT_TRUE(asehost::Utf8ToUtf16(out.string(), outPath));
+    // A folder name outside ASCII: the export opens and the import reads
+    // the file by its wide name.
+    const std::filesystem::path out = e2e::FreshTempDir(u8"roundtrip_d\u00e9j\u00e0") / "out.ase";
+    const std::u16string outPath = out.u16string();
     const struct {
         bool split, multipleUvSets;
     } layouts[] = {{true, true}, {false, true}, {true, false}};
