@@ -59,7 +59,8 @@ void ExpectSameSceneBack(const HostContext& sent, const HostContext& back, bool 
                     for (int ch = 0; ch < (secondChannel ? 2 : 1); ++ch) {
                         const HostUv& ua = a.uvData->channels[ch].cornerUvs[k];
                         const HostUv& ub = b.uvData->channels[ch].cornerUvs[k];
-                        ExpectNear(&ub.u, {ua.u, ua.v}, ch ? "uv channel 1" : "uv channel 0");
+                        const float got[2] = {ub.u, ub.v};
+                        ExpectNear(got, {ua.u, ua.v}, ch ? "uv channel 1" : "uv channel 0");
                     }
                 }
             }
@@ -75,49 +76,67 @@ std::string WithoutTimeLine(const std::string& text) {
     return text.substr(0, at) + text.substr(text.find('\n', at) + 1);
 }
 
+struct Layout {
+    bool split, multipleUvSets;
+};
+
+// Imports `source`, exports it in `layout` into a folder named outside ASCII
+// (written and read back by its wide name), imports the written file and
+// compares. With `repeat`, exports the same scene again and compares bytes.
+void RoundTrip(const std::string& source, Layout layout, bool repeat) {
+    SCOPED_TRACE(source + (layout.split ? " split" : " indexed") + (layout.multipleUvSets ? ", two UV sets" : ", one UV set"));
+    const std::filesystem::path out = e2e::FreshTempDir(u8"roundtrip_d\u00e9j\u00e0") / "out.ase";
+    const std::u16string outPath = out.u16string();
+    // Every check box set, so that no choice of an earlier export lingers.
+    asehost::DialogChoices ok;
+    for (int k = 0; k < 10; ++k) ok.checks[k] = 0;
+    ok.checks[0] = ok.checks[1] = ok.checks[2] = ok.checks[3] = 1;  // materials, UVs, normals, colours
+    ok.checks[4] = layout.multipleUvSets;
+    ok.checks[7] = layout.split;
+    ok.smoothing = 0;
+    HostScene sent;
+    ASSERT_EQ(e2e::Import(sent, source), 1) << asehost::ErrorTextOf(*sent.context());
+    const asehost::ExportOutcome outcome = asehost::ExportScene(e2e::Plugin(), sent, outPath.c_str(), ok);
+    if (outcome == asehost::ExportOutcome::DialogNotShown) GTEST_SKIP() << "the options dialog cannot open here";
+    ASSERT_EQ(outcome, asehost::ExportOutcome::Written) << asehost::ErrorTextOf(*sent.context());
+    const std::string written = e2e::ReadFile(out);
+    // Written in text mode: CR LF on Windows, which the import reads alike.
+    EXPECT_EQ(written.find("\r\n") != std::string::npos, OnWindows());
+
+    HostScene back;
+    ASSERT_EQ(e2e::Import(back, out), 1) << asehost::ErrorTextOf(*back.context());
+    ExpectSameSceneBack(*sent.context(), *back.context(), layout.multipleUvSets);
+    if (!repeat) return;
+    ASSERT_EQ(asehost::ExportScene(e2e::Plugin(), sent, outPath.c_str(), ok), asehost::ExportOutcome::Written);
+    EXPECT_EQ(WithoutTimeLine(e2e::ReadFile(out)), WithoutTimeLine(written));
+}
+
 TEST(EndToEndRoundTrip, ReimportGivesBackTheExportedSceneAndRepeatsAreIdentical) {
     std::vector<std::string> sources;
     for (const char* name : {"channels", "materials", "hierarchy", "walk.cycle"}) sources.push_back(e2e::DataPath(std::string(name) + ".ase"));
     for (const char* name : {"ThreeCubesGreen.ASE", "RotatingCube.ASE", "anim.ASE"}) {
         if (const std::string path = e2e::SamplePath(name); !path.empty()) sources.push_back(path);
     }
-    // A folder name outside ASCII: the export opens and the import reads
-    // the file by its wide name.
-    const std::filesystem::path out = e2e::FreshTempDir(u8"roundtrip_d\u00e9j\u00e0") / "out.ase";
-    const std::u16string outPath = out.u16string();
-    const struct {
-        bool split, multipleUvSets;
-    } layouts[] = {{true, true}, {false, true}, {true, false}};
     for (const std::string& source : sources) {
-        for (const auto& layout : layouts) {
-            SCOPED_TRACE(source + (layout.split ? " split" : " indexed") + (layout.multipleUvSets ? ", two UV sets" : ", one UV set"));
-            // Every check box set, so that no choice of an earlier export lingers.
-            asehost::DialogChoices ok;
-            for (int k = 0; k < 10; ++k) ok.checks[k] = 0;
-            ok.checks[0] = ok.checks[1] = ok.checks[2] = ok.checks[3] = 1;  // materials, UVs, normals, colours
-            ok.checks[4] = layout.multipleUvSets;
-            ok.checks[7] = layout.split;
-            ok.smoothing = 0;
-            HostScene sent;
-            ASSERT_EQ(e2e::Import(sent, source), 1) << asehost::ErrorTextOf(*sent.context());
-            const asehost::ExportOutcome outcome = asehost::ExportScene(e2e::Plugin(), sent, outPath.c_str(), ok);
-            if (outcome == asehost::ExportOutcome::DialogNotShown) GTEST_SKIP() << "the options dialog cannot open here";
-            ASSERT_EQ(outcome, asehost::ExportOutcome::Written) << asehost::ErrorTextOf(*sent.context());
-            const std::string written = e2e::ReadFile(out);
-            // Written in text mode: CR LF on Windows, which the import reads alike.
-            EXPECT_EQ(written.find("\r\n") != std::string::npos, OnWindows());
-
-            HostScene back;
-            ASSERT_EQ(e2e::Import(back, out), 1) << asehost::ErrorTextOf(*back.context());
-            ExpectSameSceneBack(*sent.context(), *back.context(), layout.multipleUvSets);
-
+        for (const Layout layout : {Layout{true, true}, Layout{false, true}, Layout{true, false}}) {
             // Each export opens the dialog, slow under wine: the repeat runs
             // for the first source only, which has colours and two UV sets.
-            if (source != sources.front()) continue;
-            ASSERT_EQ(asehost::ExportScene(e2e::Plugin(), sent, outPath.c_str(), ok), asehost::ExportOutcome::Written);
-            EXPECT_EQ(WithoutTimeLine(e2e::ReadFile(out)), WithoutTimeLine(written));
+            RoundTrip(source, layout, source == sources.front());
         }
     }
+}
+
+TEST(EndToEndRoundTrip, IndexedLayoutKeepsColoursOfCoincidentVertices) {
+    RoundTrip(e2e::DataPath("colour_seam.ase"), Layout{false, false}, false);
+}
+
+// DISABLED: product fault. The split layout welds host vertices by position
+// and texture coordinates alone (SplitMatches and the weld key in
+// export/geometry/split_writer.cpp), so of two vertices at one position with
+// different colours only the first colour is written: the blue triangle of
+// colour_seam.ase comes back red at its two seam corners.
+TEST(EndToEndRoundTrip, DISABLED_SplitLayoutKeepsColoursOfCoincidentVertices) {
+    RoundTrip(e2e::DataPath("colour_seam.ase"), Layout{true, false}, false);
 }
 
 }  // namespace
