@@ -25,7 +25,7 @@ std::string SamplePath(const std::string& name);
 
 std::string ReadFile(const std::filesystem::path& path);
 void WriteFile(const std::filesystem::path& path, const std::string& bytes);
-// A new empty folder under the system's temporary folder.
+// A folder under the system's temporary folder, emptied as far as it can be.
 std::filesystem::path FreshTempDir(const std::filesystem::path& name);
 
 // FILTER_MSG_IMPORT of `path` into `scene` through the module.
