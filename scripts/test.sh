@@ -19,7 +19,7 @@ trap 'wineserver -k >/dev/null 2>&1 || true; rm -rf "$WINEPREFIX"' EXIT
 wineboot -i >/dev/null 2>&1 || true
 cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
-xvfb-run -a ctest --preset windows -j 1
+ctest --preset windows -j 1
 scripts/wine-smoke.sh build/windows/bin
 
 echo "== import fuzzer"
