@@ -30,21 +30,35 @@ struct SplitVertex {
 // Which texture coordinates take part in the comparison of two corners.
 enum class UvTest { None, Channel0, BothChannels };
 
-UvTest UvTestOf(const ExportOptions& options) {
-    if (options.exportMultipleUvSets == 1) return UvTest::BothChannels;
-    if (options.exportTextureCoords == 1) return UvTest::Channel0;
-    return UvTest::None;
+struct SplitTest {
+    UvTest uv;
+    // When colours are written, a written vertex carries one colour, so two
+    // corners of different colours must not share one: merging them would
+    // lose the second colour.
+    bool colors;
+};
+
+SplitTest SplitTestOf(const ExportOptions& options) {
+    UvTest uv = UvTest::None;
+    if (options.exportMultipleUvSets == 1)
+        uv = UvTest::BothChannels;
+    else if (options.exportTextureCoords == 1)
+        uv = UvTest::Channel0;
+    return SplitTest{uv, options.exportVertexColors == 1};
 }
 
 // The comparison of a corner with an existing split vertex: texture
-// coordinates by exact equality as the options select, then positions within
-// the tolerance. NaN never matches.
-bool SplitMatches(const SplitVertex& a, const SplitVertex& b, UvTest test) {
-    if (test == UvTest::BothChannels) {
+// coordinates by exact equality as the options select, the written colour
+// (red, green, blue) by exact equality when colours are written, then
+// positions within the tolerance. NaN never matches.
+bool SplitMatches(const SplitVertex& a, const SplitVertex& b, SplitTest test) {
+    if (test.uv == UvTest::BothChannels) {
         if (!(a.uv0.u == b.uv0.u && a.uv0.v == b.uv0.v && a.uv1.u == b.uv1.u && a.uv1.v == b.uv1.v)) return false;
-    } else if (test == UvTest::Channel0) {
+    } else if (test.uv == UvTest::Channel0) {
         if (!(a.uv0.u == b.uv0.u && a.uv0.v == b.uv0.v)) return false;
     }
+    if (test.colors && !(a.color[0] == b.color[0] && a.color[1] == b.color[1] && a.color[2] == b.color[2]))
+        return false;
     const Vec3 pa{a.position[0], a.position[1], a.position[2]};
     const Vec3 pb{b.position[0], b.position[1], b.position[2]};
     return Vec3NearlyEqual(&pa, &pb) != 0;
@@ -71,7 +85,7 @@ bool SplitMatches(const SplitVertex& a, const SplitVertex& b, UvTest test) {
 class SplitVertexIndex {
 public:
     // Throws std::bad_alloc.
-    SplitVertexIndex(int capacity, UvTest test) : test_(test) {
+    SplitVertexIndex(int capacity, SplitTest test) : test_(test) {
         size_t slots = 16;
         while (slots < static_cast<size_t>(capacity)) slots *= 2;
         mask_ = slots - 1;
@@ -141,12 +155,12 @@ private:
 
     bool KeyOf(const SplitVertex& v, Key* key) const {
         std::memset(key->uvBits, 0, sizeof key->uvBits);
-        if (test_ != UvTest::None) {
+        if (test_.uv != UvTest::None) {
             if (std::isnan(v.uv0.u) || std::isnan(v.uv0.v)) return false;
             key->uvBits[0] = BitsOf(v.uv0.u);
             key->uvBits[1] = BitsOf(v.uv0.v);
         }
-        if (test_ == UvTest::BothChannels) {
+        if (test_.uv == UvTest::BothChannels) {
             if (std::isnan(v.uv1.u) || std::isnan(v.uv1.v)) return false;
             key->uvBits[2] = BitsOf(v.uv1.u);
             key->uvBits[3] = BitsOf(v.uv1.v);
@@ -183,7 +197,7 @@ private:
         return Mix(h ^ ((uint64_t{uvBits[2]} << 32) | uvBits[3]));
     }
 
-    UvTest test_;
+    SplitTest test_;
     size_t mask_ = 0;
     std::vector<int> heads_;
     std::vector<int> tails_;
@@ -264,7 +278,7 @@ int WriteSplit(std::FILE* stream, int objectIndex, int materialOrdinal) {
         made.reset(static_cast<SplitVertex*>(std::calloc(static_cast<size_t>(cornerTotal), sizeof(SplitVertex))));
         if (made == nullptr) return 0;
     }
-    const UvTest test = UvTestOf(options);
+    const SplitTest test = SplitTestOf(options);
     SplitVertexIndex index(static_cast<int>(cornerTotal), test);
     std::vector<int> corners(static_cast<size_t>(faces.count) * 3, 0);
     int madeCount = 0;

@@ -130,12 +130,7 @@ TEST(EndToEndRoundTrip, IndexedLayoutKeepsColoursOfCoincidentVertices) {
     RoundTrip(e2e::DataPath("colour_seam.ase"), Layout{false, false}, false);
 }
 
-// DISABLED: product fault. The split layout welds host vertices by position
-// and texture coordinates alone (SplitMatches and the weld key in
-// export/geometry/split_writer.cpp), so of two vertices at one position with
-// different colours only the first colour is written: the blue triangle of
-// colour_seam.ase comes back red at its two seam corners.
-TEST(EndToEndRoundTrip, DISABLED_SplitLayoutKeepsColoursOfCoincidentVertices) {
+TEST(EndToEndRoundTrip, SplitLayoutKeepsColoursOfCoincidentVertices) {
     RoundTrip(e2e::DataPath("colour_seam.ase"), Layout{true, false}, false);
 }
 
