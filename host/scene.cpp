@@ -174,7 +174,7 @@ int OpAllocateFaces(HostFaceGroup* group, int count) {
     if (index < 0) return 0;
     return Guarded(
         [&] {
-            scene->InstallFaces(index, MakeFaceStore(std::vector<int>(static_cast<size_t>(count), 3)));
+            scene->InstallFaces(index, MakeTriangleStore(static_cast<size_t>(count)));
             return 1;
         },
         0);
@@ -211,8 +211,8 @@ HostTrack* OpAllocateScaleKeys(HostAnimation* animation, int bone, int count) {
     return AllocateKeys(animation, bone, count, HostOp::AllocateScaleKeys, 2);
 }
 
-template <class T>
-T* DataOrNull(std::vector<T>& items) {
+template <class Items>
+auto DataOrNull(Items& items) {
     return items.empty() ? nullptr : items.data();
 }
 
@@ -229,8 +229,8 @@ int IndexIn(const std::vector<T>& items, const T* item) {
 
 // Appends `record` to `records` and `extra` to the parallel `extras`, both or
 // neither; returns the new record.
-template <class Record, class Extra>
-Record& AppendParallel(std::vector<Record>& records, std::vector<Extra>& extras, const Record& record, Extra extra) {
+template <class Records, class Record, class Extra>
+Record& AppendParallel(Records& records, std::vector<Extra>& extras, const Record& record, Extra extra) {
     extras.push_back(std::move(extra));
     try {
         records.push_back(record);
@@ -308,18 +308,19 @@ void HostScene::Impl::SyncContext() {
 }
 
 void HostScene::Impl::Clear() {
-    materials.clear();
-    materialTextures.clear();
-    vertices.clear();
-    weights.clear();
+    Release(materials);
+    Release(materialTextures);
+    Release(vertices);
+    Release(weightArrays);
+    weightPool.Clear();
     objects.clear();
-    objectRefs.clear();
-    groups.clear();
-    groupStores.clear();
+    Release(materialRefs);
+    Release(groups);
+    Release(groupStores);
     bones.clear();
-    animations.clear();
-    animationStores.clear();
-    for (auto& channel : storeUvs) channel.clear();
+    Release(animations);
+    Release(animationStores);
+    for (auto& channel : storeUvs) Release(channel);
     droppedFaces = 0;
     context.errorText = DualString{};
     context.timeText = DualString{};
@@ -345,7 +346,7 @@ HostMaterial& HostScene::Impl::AppendMaterial(const DualString* name) {
 HostObject& HostScene::Impl::AppendObject(const DualString* name) {
     HostObject object{};
     CopyDualStringFrom(object.name, name);
-    AppendParallel(objects, objectRefs, object, std::vector<HostMaterialRef>{});
+    objects.push_back(object);
     SyncContext();
     return objects.back();
 }
@@ -353,7 +354,7 @@ HostObject& HostScene::Impl::AppendObject(const DualString* name) {
 HostFaceGroup& HostScene::Impl::AppendFaceGroup() {
     HostFaceGroup group{};
     group.ops = &groupOps.ops;
-    AppendParallel(groups, groupStores, group, std::make_unique<FaceStore>());
+    AppendParallel(groups, groupStores, group, FaceStore{});
     SyncContext();
     return groups.back();
 }
@@ -382,11 +383,11 @@ void HostScene::Impl::ResizeVertices(int count) {
     vertex.ops = &vertexOps.ops;
     vertex.color[0] = vertex.color[1] = vertex.color[2] = vertex.color[3] = 1.0f;
     const size_t oldCount = vertices.size();
-    weights.resize(static_cast<size_t>(count));
+    weightArrays.resize(static_cast<size_t>(count), nullptr);
     try {
         vertices.resize(static_cast<size_t>(count), vertex);
     } catch (...) {
-        weights.resize(oldCount);
+        weightArrays.resize(oldCount);
         throw;
     }
     SyncContext();
@@ -414,56 +415,115 @@ HostTexture* HostScene::Impl::SetTexture(int materialIndex, int channel, int kin
 HostVertex* HostScene::Impl::SetWeights(int vertexIndex, int count) {
     if (vertexIndex < 0 || vertexIndex >= static_cast<int>(vertices.size()) || count < 0) return nullptr;
     HostVertex& vertex = vertices[static_cast<size_t>(vertexIndex)];
-    std::unique_ptr<HostVertexWeight[]> storage;
-    if (count > 0) {
-        storage = std::make_unique<HostVertexWeight[]>(static_cast<size_t>(count));
-        for (int k = 0; k < count; ++k) storage[k] = HostVertexWeight{-1, 0.0f};
-    }
-    weights[static_cast<size_t>(vertexIndex)] = std::move(storage);
-    vertex.weights = weights[static_cast<size_t>(vertexIndex)].get();
+    HostVertexWeight* storage = count > 0 ? weightPool.Allocate(static_cast<size_t>(count)) : nullptr;
+    weightArrays[static_cast<size_t>(vertexIndex)] = storage;
+    vertex.weights = storage;
     vertex.weightCount = count;
     return &vertex;
 }
 
-std::unique_ptr<FaceStore> MakeFaceStore(const std::vector<int>& cornerCounts) {
-    size_t intSlots = 0;
-    size_t uvSlots = 0;
-    for (int corners : cornerCounts) {
-        const size_t slots = static_cast<size_t>(FaceSlots(corners));
-        intSlots += slots * 4;
-        uvSlots += slots * kUvChannels;
-    }
-    auto store = std::make_unique<FaceStore>();
-    store->faces.resize(cornerCounts.size());
-    store->faceUvs.resize(cornerCounts.size());
-    store->ints.assign(intSlots, 0);
-    store->uvs.assign(uvSlots, kDefaultUv);
-    size_t nextInt = 0;
-    size_t nextUv = 0;
-    for (size_t f = 0; f < cornerCounts.size(); ++f) {
-        const size_t slots = static_cast<size_t>(FaceSlots(cornerCounts[f]));
-        HostFace& face = store->faces[f];
-        face.materialIndex = -1;
-        face.objectIndex = -1;
-        face.cornerCount = cornerCounts[f];
-        face.vertexIndices = &store->ints[nextInt];
-        face.exportCorners = &store->ints[nextInt + slots];
-        face.uvData = &store->faceUvs[f];
-        for (int c = 0; c < kUvChannels; ++c) {
-            face.uvData->channels[c].uvIndices = &store->ints[nextInt + slots * static_cast<size_t>(2 + c)];
-            face.uvData->channels[c].cornerUvs = &store->uvs[nextUv + slots * static_cast<size_t>(c)];
+HostVertexWeight* WeightPool::Allocate(size_t count) {
+    // Blocks of this many weights; a larger array gets a block of its own
+    // and leaves the current block as it is.
+    constexpr size_t kBlockWeights = 8192;
+    HostVertexWeight* weights = nullptr;
+    if (count > kBlockWeights / 4) {
+        blocks_.reserve(blocks_.size() + 1);
+        blocks_.push_back(std::make_unique<HostVertexWeight[]>(count));
+        weights = blocks_.back().get();
+    } else {
+        if (count > freeCount_) {
+            blocks_.reserve(blocks_.size() + 1);
+            blocks_.push_back(std::make_unique<HostVertexWeight[]>(kBlockWeights));
+            free_ = blocks_.back().get();
+            freeCount_ = kBlockWeights;
         }
-        nextInt += slots * 4;
-        nextUv += slots * kUvChannels;
+        weights = free_;
+        free_ += count;
+        freeCount_ -= count;
+    }
+    std::fill_n(weights, count, HostVertexWeight{-1, 0.0f});
+    return weights;
+}
+
+void WeightPool::Clear() {
+    Release(blocks_);
+    free_ = nullptr;
+    freeCount_ = 0;
+}
+
+namespace {
+
+// Bytes of the per-face part of a face with `slots` slots per corner array.
+size_t FacePartBytes(size_t slots) {
+    return sizeof(HostFaceUv) + slots * (kUvChannels * sizeof(HostUv) + (2 + kUvChannels) * sizeof(int));
+}
+
+// A store of `count` faces whose corner counts `cornersOf(f)` gives.
+template <class CornersOf>
+FaceStore MakeStore(size_t count, CornersOf cornersOf) {
+    static_assert(alignof(HostFaceUv) >= alignof(HostUv) && alignof(HostUv) >= alignof(int));
+    static_assert(sizeof(HostFace) % alignof(HostFaceUv) == 0 && sizeof(HostFaceUv) % alignof(HostFaceUv) == 0);
+    FaceStore store;
+    if (count == 0) return store;
+    // Corner counts are below 2^31 and slots a small multiple of them, so
+    // only the sum can overflow.
+    const size_t most = PTRDIFF_MAX;
+    if (count > most / sizeof(HostFace)) throw std::bad_alloc();
+    size_t bytes = count * sizeof(HostFace);
+    for (size_t f = 0; f < count; ++f) {
+        // Rounded up so that the next face's HostFaceUv stays aligned.
+        size_t part = FacePartBytes(static_cast<size_t>(FaceSlots(cornersOf(f))));
+        part = (part + alignof(HostFaceUv) - 1) / alignof(HostFaceUv) * alignof(HostFaceUv);
+        if (part > most - bytes) throw std::bad_alloc();
+        bytes += part;
+    }
+    store.block.reset(new std::byte[bytes]);
+    std::byte* next = store.block.get();
+    store.faces = reinterpret_cast<HostFace*>(next);
+    store.faceCount = count;
+    next += count * sizeof(HostFace);
+    for (size_t f = 0; f < count; ++f) {
+        const int corners = cornersOf(f);
+        const size_t slots = static_cast<size_t>(FaceSlots(corners));
+        HostFaceUv* uvData = new (next) HostFaceUv{};
+        HostUv* uvs = reinterpret_cast<HostUv*>(next + sizeof(HostFaceUv));
+        for (size_t k = 0; k < slots * kUvChannels; ++k) new (uvs + k) HostUv(kDefaultUv);
+        int* ints = reinterpret_cast<int*>(uvs + slots * kUvChannels);
+        for (size_t k = 0; k < slots * (2 + kUvChannels); ++k) new (ints + k) int(0);
+        HostFace* face = new (store.faces + f) HostFace{};
+        face->materialIndex = -1;
+        face->objectIndex = -1;
+        face->cornerCount = corners;
+        face->vertexIndices = ints;
+        face->exportCorners = ints + slots;
+        face->uvData = uvData;
+        for (size_t c = 0; c < kUvChannels; ++c) {
+            uvData->channels[c].cornerUvs = uvs + slots * c;
+            uvData->channels[c].uvIndices = ints + slots * (2 + c);
+        }
+        size_t part = FacePartBytes(slots);
+        next += (part + alignof(HostFaceUv) - 1) / alignof(HostFaceUv) * alignof(HostFaceUv);
     }
     return store;
 }
 
-void HostScene::Impl::InstallFaces(int g, std::unique_ptr<FaceStore> store) {
+}  // namespace
+
+FaceStore MakeFaceStore(const std::vector<int>& cornerCounts) {
+    return MakeStore(cornerCounts.size(), [&](size_t f) { return cornerCounts[f]; });
+}
+
+FaceStore MakeTriangleStore(size_t count) {
+    return MakeStore(count, [](size_t) { return 3; });
+}
+
+void HostScene::Impl::InstallFaces(int g, FaceStore store) {
     HostFaceGroup& group = groups[static_cast<size_t>(g)];
-    groupStores[static_cast<size_t>(g)] = std::move(store);
-    group.faceCount = static_cast<int>(groupStores[static_cast<size_t>(g)]->faces.size());
-    group.faces = DataOrNull(groupStores[static_cast<size_t>(g)]->faces);
+    FaceStore& installed = groupStores[static_cast<size_t>(g)];
+    installed = std::move(store);
+    group.faceCount = static_cast<int>(installed.faceCount);
+    group.faces = installed.faces;
 }
 
 void HostScene::Impl::SetTracks(int animationIndex, int count) {
@@ -556,8 +616,8 @@ HostBone* HostScene::bone(int index) {
 }
 
 const HostVertexWeight* HostScene::vertexWeights(int index) const {
-    if (index < 0 || index >= static_cast<int>(impl_->weights.size())) return nullptr;
-    return impl_->weights[static_cast<size_t>(index)].get();
+    if (index < 0 || index >= static_cast<int>(impl_->weightArrays.size())) return nullptr;
+    return impl_->weightArrays[static_cast<size_t>(index)];
 }
 
 int HostScene::droppedFaceCount() const {

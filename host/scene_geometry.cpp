@@ -6,7 +6,6 @@
 #include <cstring>
 #include <new>
 #include <numeric>
-#include <unordered_map>
 
 #include "host/scene_impl.h"
 
@@ -58,6 +57,72 @@ bool UnitNormal(const HostFace& face, double out[3]) {
     return true;
 }
 
+// A map from 64-bit keys to non-negative ints: open addressing with linear
+// probing in one array that doubles at half load, so lookups cost no
+// allocation of their own.
+class KeyTable {
+public:
+    explicit KeyTable(size_t expected) {
+        size_t capacity = 16;
+        while (capacity < expected * 2) capacity *= 2;
+        slots_.assign(capacity, Slot{0, -1});
+        shift_ = ShiftFor(capacity);
+    }
+
+    // The value stored for `key`; when there is none, stores `value` and
+    // returns it. Throws std::bad_alloc.
+    int FindOrAdd(uint64_t key, int value) {
+        for (size_t i = Home(key);; i = (i + 1) & (slots_.size() - 1)) {
+            Slot& slot = slots_[i];
+            if (slot.value < 0) {
+                if ((count_ + 1) * 2 > slots_.size()) {
+                    Grow();
+                    return FindOrAdd(key, value);
+                }
+                slot = Slot{key, value};
+                ++count_;
+                return value;
+            }
+            if (slot.key == key) return slot.value;
+        }
+    }
+
+private:
+    struct Slot {
+        uint64_t key;
+        int value;  // -1: empty
+    };
+
+    size_t Home(uint64_t key) const {
+        // Fibonacci hashing: the top bits of the product depend on every
+        // key bit (the bits of u and of v).
+        return static_cast<size_t>((key * 0x9E3779B97F4A7C15ull) >> shift_);
+    }
+
+    void Grow() {
+        std::vector<Slot> old(slots_.size() * 2, Slot{0, -1});
+        old.swap(slots_);
+        shift_ = ShiftFor(slots_.size());
+        for (const Slot& slot : old) {
+            if (slot.value < 0) continue;
+            size_t i = Home(slot.key);
+            while (slots_[i].value >= 0) i = (i + 1) & (slots_.size() - 1);
+            slots_[i] = slot;
+        }
+    }
+
+    // 64 minus the bits of a slot number (`capacity` is a power of two).
+    static int ShiftFor(size_t capacity) {
+        int bits = 0;
+        while ((size_t{1} << bits) < capacity) ++bits;
+        return 64 - bits;
+    }
+
+    std::vector<Slot> slots_;
+    int shift_ = 60;
+    size_t count_ = 0;
+};
+
 // Of the faces around one edge, each is compared with at most this many
 // earlier ones: a non-manifold edge shared by very many faces must not make
 // the work quadratic.
@@ -66,34 +131,36 @@ constexpr size_t kEdgeComparisons = 16;
 }  // namespace
 
 void HostScene::Impl::RebuildUvStore() {
+    size_t corners = 0;
+    for (const FaceStore& groupStore : groupStores) {
+        for (const HostFace& face : groupStore) corners += static_cast<size_t>(std::max(face.cornerCount, 0));
+    }
     for (int c = 0; c < kUvChannels; ++c) {
         std::vector<HostUv>& store = storeUvs[static_cast<size_t>(c)];
-        store.clear();
+        Release(store);
         // Equal (u, v) bit patterns share one entry; a NaN never equals
         // anything, so each NaN corner gets its own entry.
-        std::unordered_map<uint64_t, int> entries;
+        KeyTable entries(std::min<size_t>(corners, 1024));
         bool anyFace = false;
-        for (auto& groupStore : groupStores) {
-            for (HostFace& face : groupStore->faces) {
+        for (FaceStore& groupStore : groupStores) {
+            for (HostFace& face : groupStore) {
                 anyFace = true;
                 HostFaceUvChannel& channel = face.uvData->channels[c];
                 const int slots = FaceSlots(face.cornerCount);
-                for (int k = 0; k < slots; ++k) {
-                    if (k >= face.cornerCount) {
-                        channel.uvIndices[k] = 0;
-                        continue;
-                    }
+                for (int k = face.cornerCount; k < slots; ++k) channel.uvIndices[k] = 0;
+                for (int k = 0; k < face.cornerCount; ++k) {
                     const HostUv& corner = channel.cornerUvs[k];
                     const HostUv entry{0, corner.u, corner.v, -1};
+                    const int next = static_cast<int>(store.size());
                     if (std::isnan(corner.u) || std::isnan(corner.v)) {
-                        channel.uvIndices[k] = static_cast<int>(store.size());
                         store.push_back(entry);
+                        channel.uvIndices[k] = next;
                         continue;
                     }
                     const uint64_t key = (uint64_t(BitsOf(corner.u)) << 32) | BitsOf(corner.v);
-                    auto [it, added] = entries.try_emplace(key, static_cast<int>(store.size()));
-                    if (added) store.push_back(entry);
-                    channel.uvIndices[k] = it->second;
+                    const int index = entries.FindOrAdd(key, next);
+                    if (index == next) store.push_back(entry);
+                    channel.uvIndices[k] = index;
                 }
             }
         }
@@ -105,51 +172,77 @@ void HostScene::Impl::RebuildUvStore() {
 }
 
 void HostScene::Impl::RebuildObjectRefs() {
-    const int objectCount = static_cast<int>(objects.size());
+    const size_t objectCount = objects.size();
     const int materialCount = static_cast<int>(materials.size());
-    for (auto& refs : objectRefs) refs.clear();
-    std::vector<int> faceCounts(objects.size(), 0);
-    // (object, material) -> position in that object's reference list.
-    std::unordered_map<uint64_t, int> positions;
-    for (auto& groupStore : groupStores) {
-        for (const HostFace& face : groupStore->faces) {
+    // The pairs (object, material) in the order of their first face, with
+    // their face counts; each object's pairs later become one run.
+    struct Pair {
+        int object;
+        HostMaterialRef ref;
+    };
+    std::vector<Pair> pairs;
+    std::vector<int> faceCounts(objectCount, 0);
+    std::vector<size_t> pairCounts(objectCount + 1, 0);
+    // The pair each material last served and that pair's object: faces of
+    // one object lie together, so most faces find their pair here. The
+    // table below answers when an object comes back to a material.
+    std::vector<int> lastPair(static_cast<size_t>(materialCount), -1);
+    KeyTable pairOf(64);
+    for (FaceStore& groupStore : groupStores) {
+        for (const HostFace& face : groupStore) {
             const int o = face.objectIndex;
-            if (o < 0 || o >= objectCount) continue;
+            if (o < 0 || static_cast<size_t>(o) >= objectCount) continue;
             ++faceCounts[static_cast<size_t>(o)];
             const int m = face.materialIndex;
             if (m < 0 || m >= materialCount) continue;
-            std::vector<HostMaterialRef>& refs = objectRefs[static_cast<size_t>(o)];
-            const uint64_t key = (uint64_t(uint32_t(o)) << 32) | uint32_t(m);
-            auto [it, added] = positions.try_emplace(key, static_cast<int>(refs.size()));
-            if (added) refs.push_back(HostMaterialRef{m, 0});
-            ++refs[static_cast<size_t>(it->second)].faceCount;
+            int& last = lastPair[static_cast<size_t>(m)];
+            if (last < 0 || pairs[static_cast<size_t>(last)].object != o) {
+                const int next = static_cast<int>(pairs.size());
+                last = pairOf.FindOrAdd((uint64_t(uint32_t(o)) << 32) | uint32_t(m), next);
+                if (last == next) {
+                    pairs.push_back(Pair{o, HostMaterialRef{m, 0}});
+                    ++pairCounts[static_cast<size_t>(o) + 1];
+                }
+            }
+            ++pairs[static_cast<size_t>(last)].ref.faceCount;
         }
     }
-    for (size_t o = 0; o < objects.size(); ++o) {
+    for (size_t o = 0; o < objectCount; ++o) pairCounts[o + 1] += pairCounts[o];
+    Release(materialRefs);
+    materialRefs.resize(pairs.size());
+    std::vector<size_t> fill(pairCounts.begin(), pairCounts.end() - 1);
+    for (const Pair& pair : pairs) materialRefs[fill[static_cast<size_t>(pair.object)]++] = pair.ref;
+    for (size_t o = 0; o < objectCount; ++o) {
+        const size_t first = pairCounts[o];
+        const size_t count = pairCounts[o + 1] - first;
         objects[o].faceCount = faceCounts[o];
-        objects[o].materialRefCount = static_cast<int>(objectRefs[o].size());
-        objects[o].materialRefs = objectRefs[o].empty() ? nullptr : objectRefs[o].data();
+        objects[o].materialRefCount = static_cast<int>(count);
+        objects[o].materialRefs = count == 0 ? nullptr : &materialRefs[first];
     }
 }
 
 bool HostScene::Impl::Triangulate() {
     try {
         // Every new group is built aside first, so that a failure leaves the
-        // scene as it was.
+        // scene as it was. A group of triangles only stays as it is.
         int dropped = 0;
-        std::vector<std::unique_ptr<FaceStore>> rebuilt;
-        rebuilt.reserve(groupStores.size());
-        for (const auto& groupStore : groupStores) {
-            const FaceStore& old = *groupStore;
+        std::vector<FaceStore> rebuilt(groupStores.size());
+        std::vector<char> changed(groupStores.size(), 0);
+        for (size_t g = 0; g < groupStores.size(); ++g) {
+            const FaceStore& old = groupStores[g];
             size_t triangles = 0;
-            for (const HostFace& face : old.faces) {
+            bool allTriangles = true;
+            for (const HostFace& face : old) {
+                allTriangles = allTriangles && face.cornerCount == 3;
                 if (face.cornerCount >= 3) triangles += static_cast<size_t>(face.cornerCount - 2);
             }
+            if (allTriangles) continue;
             if (triangles > static_cast<size_t>(INT32_MAX)) return false;
-            rebuilt.push_back(MakeFaceStore(std::vector<int>(triangles, 3)));
-            FaceStore& fresh = *rebuilt.back();
+            rebuilt[g] = MakeTriangleStore(triangles);
+            changed[g] = 1;
+            FaceStore& fresh = rebuilt[g];
             size_t t = 0;
-            for (const HostFace& face : old.faces) {
+            for (const HostFace& face : old) {
                 if (face.cornerCount < 3) {
                     ++dropped;
                     continue;
@@ -174,7 +267,9 @@ bool HostScene::Impl::Triangulate() {
                 }
             }
         }
-        for (size_t g = 0; g < rebuilt.size(); ++g) InstallFaces(static_cast<int>(g), std::move(rebuilt[g]));
+        for (size_t g = 0; g < rebuilt.size(); ++g) {
+            if (changed[g]) InstallFaces(static_cast<int>(g), std::move(rebuilt[g]));
+        }
         droppedFaces = dropped;
         RebuildObjectRefs();
         return true;
@@ -187,8 +282,8 @@ bool HostScene::Impl::Triangulate() {
 
 void HostScene::Impl::ComputeFaceNormals() {
     const int vertexCount = static_cast<int>(vertices.size());
-    for (auto& groupStore : groupStores) {
-        for (HostFace& face : groupStore->faces) {
+    for (FaceStore& groupStore : groupStores) {
+        for (HostFace& face : groupStore) {
             face.normal[0] = face.normal[1] = face.normal[2] = 0.0f;
             if (face.cornerCount < 3) continue;
             const int* v = face.vertexIndices;
@@ -209,8 +304,8 @@ void HostScene::Impl::ComputeFaceNormals() {
 void HostScene::Impl::AccumulateVertexNormals() {
     const int vertexCount = static_cast<int>(vertices.size());
     for (HostVertex& vertex : vertices) vertex.normal[0] = vertex.normal[1] = vertex.normal[2] = 0.0f;
-    for (auto& groupStore : groupStores) {
-        for (const HostFace& face : groupStore->faces) {
+    for (FaceStore& groupStore : groupStores) {
+        for (const HostFace& face : groupStore) {
             for (int k = 0; k < face.cornerCount; ++k) {
                 const int v = face.vertexIndices[k];
                 if (v < 0 || v >= vertexCount) continue;
@@ -222,8 +317,8 @@ void HostScene::Impl::AccumulateVertexNormals() {
 
 bool HostScene::Impl::AssignSmoothingGroups(float degrees) {
     std::vector<HostFace*> faces;
-    for (auto& groupStore : groupStores) {
-        for (HostFace& face : groupStore->faces) faces.push_back(&face);
+    for (FaceStore& groupStore : groupStores) {
+        for (HostFace& face : groupStore) faces.push_back(&face);
     }
     if (faces.size() > UINT32_MAX / 2) return false;
     const size_t faceCount = faces.size();

@@ -2,8 +2,14 @@
 // operations and its JSON form. Private to host/.
 #pragma once
 
+#include <algorithm>
 #include <array>
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
 #include <memory>
+#include <new>
+#include <type_traits>
 #include <vector>
 
 #include "host/scene.h"
@@ -35,14 +41,100 @@ struct MaterialTextures {
     std::array<std::unique_ptr<TextureRecord>, kTextureChannels> slots;
 };
 
-// The per-face arrays of one face group. Each face owns s = max(3, cornerCount)
-// slots in each pool: vertexIndices, exportCorners and the two uvIndices in
-// `ints`, the two cornerUvs in `uvs`.
+// Empties `items` and gives their memory back.
+template <class T>
+void Release(std::vector<T>& items) {
+    std::vector<T>().swap(items);
+}
+
+// A growable array of plain records, grown with realloc: where the
+// allocator can move a large block without copying it (glibc remaps the
+// pages), the array is never held twice while it grows. Growth is by half
+// the capacity, so appending stays linear. The storage rules of HostScene
+// hold: data() may move on every append. Throws std::bad_alloc and leaves
+// the array unchanged when it cannot grow.
+template <class T>
+class RecordArray {
+    static_assert(std::is_trivially_copyable_v<T>, "records are moved with realloc");
+
+public:
+    RecordArray() = default;
+    ~RecordArray() { std::free(data_); }
+    RecordArray(const RecordArray&) = delete;
+    RecordArray& operator=(const RecordArray&) = delete;
+
+    size_t size() const { return size_; }
+    bool empty() const { return size_ == 0; }
+    T* data() { return data_; }
+    const T* data() const { return data_; }
+    T& operator[](size_t index) { return data_[index]; }
+    const T& operator[](size_t index) const { return data_[index]; }
+    T& back() { return data_[size_ - 1]; }
+    T* begin() { return data_; }
+    T* end() { return data_ + size_; }
+    const T* begin() const { return data_; }
+    const T* end() const { return data_ + size_; }
+
+    void push_back(const T& item) {
+        // `item` may lie in this array, which growing can move.
+        const T copy = item;
+        if (size_ == capacity_) Grow();
+        data_[size_++] = copy;
+    }
+    void pop_back() { --size_; }
+    // Empties the array and gives its memory back.
+    void clear() {
+        std::free(data_);
+        data_ = nullptr;
+        size_ = capacity_ = 0;
+    }
+
+private:
+    void Grow() {
+        const size_t most = PTRDIFF_MAX / sizeof(T);
+        if (capacity_ >= most) throw std::bad_alloc();
+        const size_t next = capacity_ < 16 ? 16 : capacity_ + std::min(capacity_ / 2, most - capacity_);
+        void* block = std::realloc(data_, next * sizeof(T));
+        if (block == nullptr) throw std::bad_alloc();
+        data_ = static_cast<T*>(block);
+        capacity_ = next;
+    }
+
+    T* data_ = nullptr;
+    size_t size_ = 0;
+    size_t capacity_ = 0;
+};
+
+// The faces of one face group with every per-face array in one block: the
+// HostFace array first, then one part per face holding its HostFaceUv, the
+// cornerUvs of both channels and the vertexIndices, exportCorners and both
+// uvIndices arrays. A face of c corners has s = max(3, c) slots in each
+// per-corner array. The records never move while the store lives; moving
+// the store keeps them where they are.
 struct FaceStore {
-    std::vector<HostFace> faces;
-    std::vector<int> ints;
-    std::vector<HostUv> uvs;
-    std::vector<HostFaceUv> faceUvs;
+    std::unique_ptr<std::byte[]> block;
+    HostFace* faces = nullptr;  // null when empty
+    size_t faceCount = 0;
+
+    HostFace* begin() const { return faces; }
+    HostFace* end() const { return faces + faceCount; }
+};
+
+// Weight arrays of every vertex, carved out of blocks that never move, so
+// that a vertex's weights cost no allocation of their own. Arrays are not
+// given back one by one: giving a vertex new weights leaves its old array
+// unused until Clear.
+class WeightPool {
+public:
+    // `count` (>= 1) weights of boneIndex -1 and weight 0. Throws
+    // std::bad_alloc.
+    HostVertexWeight* Allocate(size_t count);
+    void Clear();
+
+private:
+    std::vector<std::unique_ptr<HostVertexWeight[]>> blocks_;
+    HostVertexWeight* free_ = nullptr;  // unused part of the current block
+    size_t freeCount_ = 0;
 };
 
 // Keys of one track.
@@ -71,12 +163,17 @@ struct HostScene::Impl {
     std::vector<HostMaterial> materials;
     std::vector<MaterialTextures> materialTextures;  // parallel to materials
     std::vector<HostVertex> vertices;
-    std::vector<std::unique_ptr<HostVertexWeight[]>> weights;  // parallel to vertices
-    std::vector<HostObject> objects;
-    std::vector<std::vector<HostMaterialRef>> objectRefs;  // parallel to objects
+    // The weights each vertex was given (the record's pointer is the
+    // plug-in's to read); parallel to vertices.
+    std::vector<HostVertexWeight*> weightArrays;
+    WeightPool weightPool;
+    RecordArray<HostObject> objects;
+    // Every object's material references, object after object; rebuilt with
+    // the objects' counts.
+    std::vector<HostMaterialRef> materialRefs;
     std::vector<HostFaceGroup> groups;
-    std::vector<std::unique_ptr<FaceStore>> groupStores;  // parallel to groups
-    std::vector<HostBone> bones;
+    std::vector<FaceStore> groupStores;  // parallel to groups
+    RecordArray<HostBone> bones;
     std::vector<HostAnimation> animations;
     std::vector<std::unique_ptr<AnimationStore>> animationStores;  // parallel
 
@@ -111,7 +208,7 @@ struct HostScene::Impl {
     HostTexture* SetTexture(int materialIndex, int channel, int kind);
     HostVertex* SetWeights(int vertexIndex, int count);
     // Makes group `g` use `store` for its faces. Does not throw.
-    void InstallFaces(int g, std::unique_ptr<FaceStore> store);
+    void InstallFaces(int g, FaceStore store);
     void SetTracks(int animationIndex, int count);
     HostTrack* SetKeys(int animationIndex, int bone, int count, int which);
 
@@ -129,10 +226,11 @@ struct HostScene::Impl {
     bool AssignSmoothingGroups(float degrees);
 };
 
-// Faces of the given corner counts, each with default values: material and
-// object -1, smoothing group 0, zero normal and indices, default HostUv.
-// Throws std::bad_alloc.
-std::unique_ptr<FaceStore> MakeFaceStore(const std::vector<int>& cornerCounts);
+// Faces of the given corner counts (or `count` triangles), each with default
+// values: material and object -1, smoothing group 0, zero normal and
+// indices, default HostUv. Throws std::bad_alloc.
+FaceStore MakeFaceStore(const std::vector<int>& cornerCounts);
+FaceStore MakeTriangleStore(size_t count);
 
 // The number of slots a face of `cornerCount` corners has in each per-corner
 // array.

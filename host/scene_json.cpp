@@ -390,7 +390,7 @@ void Load(HostScene::Impl& impl, const Json& root) {
                 cornerCounts[f] = static_cast<int>(indices->size());
             }
             impl.InstallFaces(static_cast<int>(g), MakeFaceStore(cornerCounts));
-            FaceStore& store = *impl.groupStores[g];
+            FaceStore& store = impl.groupStores[g];
             for (size_t f = 0; f < faces->size(); ++f) {
                 const Path at = At(At(where, "faces"), f);
                 const Json& entry = (*faces)[f];
@@ -817,13 +817,13 @@ std::string HostScene::saveJson() const {
     w.Key("faceGroups");
     w.Raw(impl.groupStores.empty() ? " []" : " [\n");
     for (size_t g = 0; g < impl.groupStores.size(); ++g) {
-        const std::vector<HostFace>& faces = impl.groupStores[g]->faces;
+        const FaceStore& faces = impl.groupStores[g];
         w.Raw("\t\t{\"faces\": [");
-        for (size_t f = 0; f < faces.size(); ++f) {
+        for (size_t f = 0; f < faces.faceCount; ++f) {
             w.Raw(f ? ",\n\t\t\t" : "\n\t\t\t");
-            WriteFace(w, faces[f]);
+            WriteFace(w, faces.faces[f]);
         }
-        w.Raw(faces.empty() ? "]}" : "\n\t\t]}");
+        w.Raw(faces.faceCount == 0 ? "]}" : "\n\t\t]}");
         w.Raw(g + 1 < impl.groupStores.size() ? ",\n" : "\n\t]");
     }
     w.Raw(",\n");
