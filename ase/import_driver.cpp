@@ -170,6 +170,13 @@ int ParseAseDocument(AseSource& source, HostContext* context) {
         AssignDualString(&context->errorText, u"No geometry found.");
         return 0;
     }
+    // Counted lines run through the whole file, so their bound is the
+    // file's (see kCountedGeomObjectBytes).
+    if (!BelieveDeclaredCount(source, source.size, doc.countedGeomObjects, kCountedGeomObjectBytes) ||
+        !BelieveDeclaredCount(source, source.size, doc.countedLights, kCountedLightBytes) ||
+        !BelieveDeclaredCount(source, source.size, doc.countedCameras, kCountedCameraBytes)) {
+        return 0;
+    }
     if (doc.declaredMaterialCount > 0 &&
         (!BelieveDeclaredCount(source, gMaterialCountRemaining, doc.declaredMaterialCount, sizeof(AseMaterial)) ||
          !AllocateMaterials(doc, doc.declaredMaterialCount))) {

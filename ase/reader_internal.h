@@ -308,10 +308,23 @@ int SkipBlock(AseSource& source, std::string_view own);
 // one import together at most the same multiple of the whole file plus the
 // slack (so many count lines cannot add up to more). A count beyond that is
 // treated as an allocation failure. The slack lets a small file declare a
-// few large records: a material takes about 2.4 KB. Counted lines (objects,
-// lights, cameras) and appended keys are real lines and need no bound.
+// few large records: a material takes about 2.4 KB. Appended keys are real
+// lines no smaller than their records and need no bound.
 inline constexpr uint64_t kDeclaredBytesPerFileByte = 8;
 inline constexpr uint64_t kDeclaredSlackBytes = 64 * 1024;
+
+// The objects, lights and cameras that the first pass counts are real lines
+// too, but a line of a dozen bytes ("*GEOMOBJECT" and its line end) would
+// make records of hundreds. Their counts are charged to the same budget
+// before anything is allocated, each object at these bytes: its document
+// record and the host records the scene builder makes of it (object, bone,
+// face group, animation track). Exporters write hundreds of bytes for every
+// object (its node transform alone takes about 400), so real files stay
+// far inside the budget while a flood of object lines fails at once.
+inline constexpr size_t kCountedGeomObjectBytes =
+    sizeof(AseGeomObject) + sizeof(HostObject) + sizeof(HostBone) + sizeof(HostFaceGroup) + sizeof(HostTrack);
+inline constexpr size_t kCountedLightBytes = sizeof(AseLight);
+inline constexpr size_t kCountedCameraBytes = sizeof(AseCamera);
 
 // Bytes of the source after its current position.
 uint64_t RemainingBytes(const AseSource& source);

@@ -36,12 +36,15 @@ TEST_F(HostileInput, DeclaredCountsBeyondTheFileFailWithoutAllocating) {
     }
     // The bound is on bytes: 32-byte vertices after a count line that 32
     // bytes of the file follow (its own line end and 31 more) may take
-    // 8 x 32 + 64 KiB, that is 2056 vertices, and not one more.
+    // 8 x 32 + 64 KiB, that is 2056 vertices, and not one more. (The line
+    // before the object gives the whole file room for the object's own
+    // record without changing the bytes after the count.)
     static_assert(sizeof(AseVertex) == 32 && kDeclaredBytesPerFileByte == 8 && kDeclaredSlackBytes == 65536);
+    const std::string head = "*COMMENT " + std::string(390, 'x') + "\n";
     const std::string tail = std::string(30, ' ') + "\n";
-    EXPECT_EQ(Parse("*GEOMOBJECT {\n*MESH {\n*MESH_NUMVERTEX 2056\n" + tail), 1);
+    EXPECT_EQ(Parse(head + "*GEOMOBJECT {\n*MESH {\n*MESH_NUMVERTEX 2056\n" + tail), 1);
     EXPECT_EQ(Doc().geomObjects[0].vertexCount, 2056);
-    EXPECT_EQ(Parse("*GEOMOBJECT {\n*MESH {\n*MESH_NUMVERTEX 2057\n" + tail), 0);
+    EXPECT_EQ(Parse(head + "*GEOMOBJECT {\n*MESH {\n*MESH_NUMVERTEX 2057\n" + tail), 0);
 }
 
 // Peak bytes of the document (without the source copy) while parsing `text`.
@@ -86,6 +89,41 @@ TEST_F(HostileInput, DeclaredCountsKeepTheDocumentWithinAMultipleOfTheFile) {
     DocumentBytesOfParse(few, result);
     EXPECT_EQ(result, 1);
     EXPECT_EQ(Doc().materialCount, 20);
+}
+
+// Counted object, light and camera lines are charged at their record bytes
+// to the budget of declared counts: a flood of short lines fails before its
+// records exist, objects long enough for their records pass.
+TEST_F(HostileInput, FloodsOfObjectLinesFailBeforeTheirRecordsExist) {
+    std::string lights = asetest::Object("");
+    std::string cameras = asetest::Object("");
+    for (int i = 0; i < 20000; ++i) {
+        lights += "*LIGHTOBJECT\n";
+        cameras += "*CAMERAOBJECT\n";
+    }
+    const struct {
+        const char* name;
+        std::string text;
+    } floods[] = {{"object lines", Hostile("object_flood.ase")}, {"light lines", lights}, {"camera lines", cameras}};
+    for (const auto& flood : floods) {
+        ASSERT_FALSE(flood.text.empty()) << flood.name;
+        int result = -1;
+        const size_t bytes = DocumentBytesOfParse(flood.text, result);
+        EXPECT_EQ(result, 0) << flood.name;
+        EXPECT_LE(bytes, 16u * 1024) << flood.name;
+        asetest::ResetAll();
+    }
+
+    // Objects of 310 bytes may cost 8 x 310 bytes each plus the 64 KiB of
+    // slack together: 910 of them, and not one more.
+    static_assert(kCountedGeomObjectBytes == 2552 && kDeclaredBytesPerFileByte == 8 && kDeclaredSlackBytes == 65536);
+    const std::string object = "*GEOMOBJECT {\n*COMMENT " + std::string(284, 'x') + "\n}\n";
+    ASSERT_EQ(object.size(), 310u);
+    std::string objects;
+    for (int i = 0; i < 910; ++i) objects += object;
+    EXPECT_EQ(Parse(objects), 1);
+    EXPECT_EQ(Doc().geomObjectCount, 910);
+    EXPECT_EQ(Parse(objects + object), 0);
 }
 
 TEST_F(HostileInput, NegativeCountsMakeNoArrays) {
