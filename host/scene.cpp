@@ -343,12 +343,37 @@ HostMaterial& HostScene::Impl::AppendMaterial(const DualString* name) {
     return materials.back();
 }
 
+namespace {
+
+// Sets a new record's name from the plug-in's text. The record is built in
+// place: a fixed name record is large next to the rest, and most imports add
+// tens of thousands of them. `name` may lie in `records` itself, which
+// growing can move, so it is copied aside first then.
+template <class Record>
+Record& AppendNamed(RecordArray<Record>& records, const DualString* name) {
+    DualString aside;
+    if (name != nullptr && records.Holds(name)) {
+        aside = *name;
+        name = &aside;
+    }
+    Record& record = records.AppendUninitialised();
+    if (name == nullptr) {
+        record.name = DualString{};
+    } else {
+        CopyDualStringFrom(record.name, name);
+    }
+    return record;
+}
+
+}  // namespace
+
 HostObject& HostScene::Impl::AppendObject(const DualString* name) {
-    HostObject object{};
-    CopyDualStringFrom(object.name, name);
-    objects.push_back(object);
+    HostObject& object = AppendNamed(objects, name);
+    object.faceCount = 0;
+    object.materialRefCount = 0;
+    object.materialRefs = nullptr;
     SyncContext();
-    return objects.back();
+    return object;
 }
 
 HostFaceGroup& HostScene::Impl::AppendFaceGroup() {
@@ -360,13 +385,15 @@ HostFaceGroup& HostScene::Impl::AppendFaceGroup() {
 }
 
 HostBone& HostScene::Impl::AppendBone(const DualString* name) {
-    HostBone bone{};
+    HostBone& bone = AppendNamed(bones, name);
     bone.parentIndex = -1;
-    bone.scale[0] = bone.scale[1] = bone.scale[2] = 1.0f;
+    for (int k = 0; k < 3; ++k) {
+        bone.translation[k] = 0.0f;
+        bone.scale[k] = 1.0f;
+        bone.rotation[k] = 0.0f;
+    }
     bone.rotation[3] = 1.0f;
-    CopyDualStringFrom(bone.name, name);
-    bones.push_back(bone);
-    return bones.back();
+    return bone;
 }
 
 HostAnimation& HostScene::Impl::AppendAnimation(const DualString* name) {

@@ -1,6 +1,7 @@
 // The scene store's geometry work: the UV store and object references derived
 // from the faces, triangulation, normals and smoothing groups by angle.
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstring>
@@ -131,41 +132,36 @@ constexpr size_t kEdgeComparisons = 16;
 }  // namespace
 
 void HostScene::Impl::RebuildUvStore() {
-    size_t corners = 0;
-    for (const FaceStore& groupStore : groupStores) {
-        for (const HostFace& face : groupStore) corners += static_cast<size_t>(std::max(face.cornerCount, 0));
-    }
-    for (int c = 0; c < kUvChannels; ++c) {
-        std::vector<HostUv>& store = storeUvs[static_cast<size_t>(c)];
-        Release(store);
-        // Equal (u, v) bit patterns share one entry; a NaN never equals
-        // anything, so each NaN corner gets its own entry.
-        KeyTable entries(std::min<size_t>(corners, 1024));
-        bool anyFace = false;
-        for (FaceStore& groupStore : groupStores) {
-            for (HostFace& face : groupStore) {
-                anyFace = true;
+    // Equal (u, v) bit patterns share one entry; a NaN never equals
+    // anything, so each NaN corner gets its own entry. Both channels in one
+    // pass over the faces.
+    std::array<KeyTable, kUvChannels> entries{KeyTable(1024), KeyTable(1024)};
+    for (auto& store : storeUvs) Release(store);
+    bool anyFace = false;
+    for (FaceStore& groupStore : groupStores) {
+        for (HostFace& face : groupStore) {
+            anyFace = true;
+            const int slots = FaceSlots(face.cornerCount);
+            for (int c = 0; c < kUvChannels; ++c) {
+                std::vector<HostUv>& store = storeUvs[static_cast<size_t>(c)];
+                KeyTable& table = entries[static_cast<size_t>(c)];
                 HostFaceUvChannel& channel = face.uvData->channels[c];
-                const int slots = FaceSlots(face.cornerCount);
                 for (int k = face.cornerCount; k < slots; ++k) channel.uvIndices[k] = 0;
                 for (int k = 0; k < face.cornerCount; ++k) {
                     const HostUv& corner = channel.cornerUvs[k];
-                    const HostUv entry{0, corner.u, corner.v, -1};
                     const int next = static_cast<int>(store.size());
-                    if (std::isnan(corner.u) || std::isnan(corner.v)) {
-                        store.push_back(entry);
-                        channel.uvIndices[k] = next;
-                        continue;
+                    int index = next;
+                    if (!std::isnan(corner.u) && !std::isnan(corner.v)) {
+                        index = table.FindOrAdd((uint64_t(BitsOf(corner.u)) << 32) | BitsOf(corner.v), next);
                     }
-                    const uint64_t key = (uint64_t(BitsOf(corner.u)) << 32) | BitsOf(corner.v);
-                    const int index = entries.FindOrAdd(key, next);
-                    if (index == next) store.push_back(entry);
+                    if (index == next) store.push_back(HostUv{0, corner.u, corner.v, -1});
                     channel.uvIndices[k] = index;
                 }
             }
         }
-        // Index 0 must name an entry for every face, also one without
-        // corners.
+    }
+    // Index 0 must name an entry for every face, also one without corners.
+    for (auto& store : storeUvs) {
         if (anyFace && store.empty()) store.push_back(HostUv{0, 0.0f, 0.0f, -1});
     }
     SyncContext();

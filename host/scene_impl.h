@@ -75,13 +75,17 @@ public:
     const T* begin() const { return data_; }
     const T* end() const { return data_ + size_; }
 
-    void push_back(const T& item) {
-        // `item` may lie in this array, which growing can move.
-        const T copy = item;
+    // A new last record whose bytes the caller sets.
+    T& AppendUninitialised() {
         if (size_ == capacity_) Grow();
-        data_[size_++] = copy;
+        return data_[size_++];
     }
-    void pop_back() { --size_; }
+    // Whether `address` lies in the array's storage.
+    bool Holds(const void* address) const {
+        const auto at = reinterpret_cast<uintptr_t>(address);
+        const auto begin = reinterpret_cast<uintptr_t>(data_);
+        return data_ != nullptr && at >= begin && at - begin < capacity_ * sizeof(T);
+    }
     // Empties the array and gives its memory back.
     void clear() {
         std::free(data_);
