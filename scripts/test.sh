@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
-# Builds and runs every test: the native suite under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the Windows build under wine (with the real
-# options dialog under Xvfb), and the import fuzzer for a few minutes.
+# Builds and runs every test: the native suite in release and under
+# AddressSanitizer and UndefinedBehaviorSanitizer, the Windows build under wine
+# (the real options dialog on a virtual display) with a smoke test of
+# asehost.exe, and the import fuzzer for a few minutes.
 # FUZZ_SECONDS sets the fuzzing time (default 180).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/deps.sh all
 jobs=$(nproc)
+
+echo "== native suite (release)"
+cmake --preset release >/dev/null
+cmake --build --preset release -j "$jobs"
+ctest --preset release -j "$jobs"
 
 echo "== native suite (ASan + UBSan)"
 cmake --preset debug-asan >/dev/null
