@@ -1,13 +1,17 @@
 // Helpers shared by the reader tests: parse a text into the process-wide
-// document and check that nothing is left behind.
+// document, check fields of it from tables, and check that nothing is left.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <fstream>
+#include <initializer_list>
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <type_traits>
+#include <vector>
 
 #include "ase/reader_internal.h"
 
@@ -31,6 +35,7 @@ inline int Parse(std::string_view text, HostContext* context = nullptr) {
     return result;
 }
 
+// The whole file, or "" when it cannot be read.
 inline std::string ReadFileBytes(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     std::ostringstream out;
@@ -43,6 +48,35 @@ inline AseDocument& Doc() { return TheDocument(); }
 // A minimal object around a mesh body.
 inline std::string Object(const std::string& body, const std::string& name = "obj") {
     return "*GEOMOBJECT {\n\t*NODE_NAME \"" + name + "\"\n" + body + "}\n";
+}
+
+// A field of the document against its expected value, as a table row.
+struct Check {
+    const char* what;
+    bool (*holds)(const AseDocument&);
+};
+
+// Numbers are equal as stored: NaN matches NaN, and -0 does not match 0.
+template <class A, class B>
+bool Same(A actual, B expected) {
+    if constexpr (std::is_floating_point_v<A>) {
+        const A e = static_cast<A>(expected);
+        if (std::isnan(e)) return std::isnan(actual);
+        return actual == e && std::signbit(actual) == std::signbit(e);
+    } else {
+        return actual == static_cast<A>(expected);
+    }
+}
+
+#define ASE_EQ(expr, value) \
+    asetest::Check { #expr " == " #value, [](const AseDocument& d) { return asetest::Same(d.expr, value); } }
+#define ASE_NEAR(expr, value) \
+    asetest::Check { #expr " ~ " #value, [](const AseDocument& d) { return std::fabs(d.expr - (value)) < 1e-4; } }
+#define ASE_STR(expr, value) \
+    asetest::Check { #expr " is " #value, [](const AseDocument& d) { return std::basic_string_view(d.expr) == (value); } }
+
+inline void ExpectAll(const std::vector<Check>& checks) {
+    for (const Check& c : checks) EXPECT_TRUE(c.holds(TheDocument())) << c.what;
 }
 
 // Checks that the document is at its defaults and nothing is allocated.
@@ -58,5 +92,14 @@ inline void ExpectNothingLeft() {
     EXPECT_EQ(TheBlockStack().Depth(), 0u);
     EXPECT_EQ(DocumentLiveBlocksForTesting(), 0);
 }
+
+// Leaves the document empty after each test and checks that it is.
+class ReaderTest : public ::testing::Test {
+protected:
+    void TearDown() override {
+        ResetAll();
+        ExpectNothingLeft();
+    }
+};
 
 }  // namespace asetest
