@@ -3,6 +3,8 @@
 #include <cmath>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -298,6 +300,39 @@ TEST(HostFinishGeometry, MaterialRefsFollowFirstUseAndSkipFacesWithoutMaterial) 
     EXPECT_EQ(c->objects[1].materialRefs[0].materialIndex, 1);
     EXPECT_EQ(c->objects[1].materialRefs[1].materialIndex, 0);
     EXPECT_EQ(c->objects[1].faceCount, 2);
+}
+
+// An object's faces may lie in several groups with other objects' faces
+// between them: each object still gets one reference per material, in the
+// order of first use, counting all its faces.
+TEST(HostFinishGeometry, MaterialRefsGatherFacesOfObjectsThatInterleave) {
+    HostScene scene;
+    HostFaceGroup* first = ImportLikeScene(scene, 3, 3, 5);
+    HostContext* c = scene.context();
+    HostFaceGroup* second = c->ops->AddFaceGroup(c);
+    first = &c->faceGroups[0];
+    ASSERT_EQ(second->ops->AllocateFaces(second, 4), 1);
+    const int pairs[9][2] = {{0, 1}, {1, 1}, {0, 1}, {2, 0}, {0, 0},  // first group
+                             {1, 1}, {0, 2}, {2, 0}, {0, 1}};         // second group
+    for (int f = 0; f < 9; ++f) {
+        HostFace& face = f < 5 ? first->faces[f] : second->faces[f - 5];
+        face.objectIndex = pairs[f][0];
+        face.materialIndex = pairs[f][1];
+    }
+    c->ops->FinishGeometry(c, 1);
+    const std::vector<std::vector<std::pair<int, int>>> expected = {
+        {{1, 3}, {0, 1}, {2, 1}}, {{1, 2}}, {{0, 2}}};
+    for (int o = 0; o < 3; ++o) {
+        const HostObject& object = c->objects[o];
+        ASSERT_EQ(object.materialRefCount, static_cast<int>(expected[o].size())) << o;
+        int faces = 0;
+        for (int r = 0; r < object.materialRefCount; ++r) {
+            EXPECT_EQ(object.materialRefs[r].materialIndex, expected[o][r].first) << o << " " << r;
+            EXPECT_EQ(object.materialRefs[r].faceCount, expected[o][r].second) << o << " " << r;
+            faces += expected[o][r].second;
+        }
+        EXPECT_EQ(object.faceCount, faces);
+    }
 }
 
 }  // namespace

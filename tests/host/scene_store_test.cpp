@@ -1,5 +1,7 @@
 // The host scene store's records, failure knobs, operation log and JSON form.
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <string>
 
 #include <gtest/gtest.h>
@@ -278,6 +280,134 @@ TEST(HostSceneStore, AllocatedFacesHaveThreeCornersAndRoomForThreeInEveryArray) 
     EXPECT_EQ(group->faces[1].vertexIndices[0], 0);
     EXPECT_EQ(group->faces[1].uvData->channels[0].uvIndices[0], 0);
     EXPECT_EQ(group->faces[0].uvData->channels[1].uvIndices[2], 9);
+}
+
+// Objects and bones are built in place and their arrays grow by moving
+// whole blocks: every record keeps what it was given, also when the name
+// handed in lies in the array that the call makes grow.
+TEST(HostSceneStore, ObjectsAndBonesKeepTheirContentWhileTheirArraysGrow) {
+    HostScene scene;
+    HostContext* c = scene.context();
+    constexpr int kCount = 3000;
+    for (int i = 0; i < kCount; ++i) {
+        if (i % 2 == 1) {
+            // Object i - 1's name again, read from inside the objects.
+            ASSERT_NE(c->ops->AddObject(c, &c->objects[i - 1].name, -1), nullptr);
+            ASSERT_NE(c->ops->AddBone(c, &scene.bone(i - 1)->name, -1), nullptr);
+        } else {
+            const std::string text = "object " + std::to_string(i);
+            DualString name = Name(std::u16string(text.begin(), text.end()).c_str());
+            ASSERT_NE(c->ops->AddObject(c, &name, -1), nullptr);
+            HostBone* bone = c->ops->AddBone(c, &name, -1);
+            ASSERT_NE(bone, nullptr);
+            bone->parentIndex = i - 1;
+            bone->translation[2] = float(i);
+        }
+    }
+    ASSERT_EQ(c->objectCount, kCount);
+    ASSERT_EQ(scene.boneCount(), kCount);
+    for (int i = 0; i < kCount; ++i) {
+        const std::string expected = "object " + std::to_string(i - i % 2);
+        ASSERT_STREQ(c->objects[i].name.narrow, expected.c_str()) << i;
+        ASSERT_EQ(asehost::WideOf(c->objects[i].name), std::u16string(expected.begin(), expected.end())) << i;
+        EXPECT_EQ(c->objects[i].faceCount, 0);
+        EXPECT_EQ(c->objects[i].materialRefs, nullptr);
+        const HostBone& bone = scene.bones()[i];
+        ASSERT_STREQ(bone.name.narrow, expected.c_str()) << i;
+        EXPECT_EQ(bone.parentIndex, i % 2 ? -1 : i - 1);
+        EXPECT_EQ(bone.translation[2], i % 2 ? 0.0f : float(i));
+        EXPECT_EQ(bone.scale[1], 1.0f);
+        EXPECT_EQ(bone.rotation[3], 1.0f);
+    }
+    scene.reset();
+    EXPECT_EQ(c->objects, nullptr);
+    EXPECT_EQ(scene.bones(), nullptr);
+}
+
+// Weight arrays share blocks: small ones side by side, a large one in a
+// block of its own. No array overlaps another, and a vertex given new
+// weights keeps only the new ones.
+TEST(HostSceneStore, WeightArraysOfEveryVertexStayApart) {
+    HostScene scene;
+    HostContext* c = scene.context();
+    constexpr int kVertices = 6000;
+    ASSERT_EQ(c->ops->AllocateVertices(c, kVertices), 1);
+    auto countOf = [](int v) { return v == 17 ? 5000 : 1 + v % 4; };
+    for (int pass = 0; pass < 2; ++pass) {
+        // The second pass gives every third vertex its weights anew.
+        for (int v = pass; v < kVertices; v += pass ? 3 : 1) {
+            HostVertex* vertex = c->ops->AllocateVertexWeights(c, v, countOf(v));
+            ASSERT_NE(vertex, nullptr);
+            ASSERT_EQ(vertex, &c->vertices[v]);
+            for (int k = 0; k < countOf(v); ++k) {
+                EXPECT_EQ(vertex->weights[k].boneIndex, -1);
+                vertex->weights[k] = HostVertexWeight{v * 8 + k % 8, float(pass)};
+            }
+        }
+    }
+    for (int v = 0; v < kVertices; ++v) {
+        const HostVertexWeight* weights = scene.vertexWeights(v);
+        ASSERT_EQ(weights, c->vertices[v].weights);
+        ASSERT_EQ(c->vertices[v].weightCount, countOf(v));
+        const float pass = v % 3 == 1 ? 1.0f : 0.0f;
+        for (int k = 0; k < countOf(v); ++k) {
+            ASSERT_EQ(weights[k].boneIndex, v * 8 + k % 8) << v << " " << k;
+            ASSERT_EQ(weights[k].weight, pass) << v;
+        }
+    }
+    ASSERT_NE(c->ops->AllocateVertexWeights(c, 5, 0), nullptr);
+    EXPECT_EQ(scene.vertexWeights(5), nullptr);
+}
+
+// All arrays of a group's faces come out of one block: with any corner
+// counts, every face has max(3, corners) slots in each per-corner array,
+// suitably aligned, and no slot is shared.
+TEST(HostSceneStore, FacesOfAnyCornerCountHaveSeparateAlignedArrays) {
+    const int corners[] = {0, 1, 2, 3, 4, 7, 3, 5};
+    std::string faces;
+    for (int count : corners) {
+        faces += faces.empty() ? "{\"vertexIndices\":[" : ",{\"vertexIndices\":[";
+        for (int k = 0; k < count; ++k) faces += k ? ",0" : "0";
+        faces += "]}";
+    }
+    HostScene scene;
+    std::string error;
+    ASSERT_TRUE(scene.loadJson(R"({"vertices":[{}],"faceGroups":[{"faces":[)" + faces + "]}]}", error)) << error;
+    const HostFaceGroup& group = scene.context()->faceGroups[0];
+    ASSERT_EQ(group.faceCount, 8);
+    auto aligned = [](const void* p, size_t alignment) { return reinterpret_cast<uintptr_t>(p) % alignment == 0; };
+    // Every int slot and every HostUv slot gets a value of its own...
+    int next = 1;
+    for (int f = 0; f < group.faceCount; ++f) {
+        HostFace& face = group.faces[f];
+        ASSERT_EQ(face.cornerCount, corners[f]);
+        ASSERT_TRUE(aligned(face.uvData, alignof(HostFaceUv)));
+        const int slots = std::max(3, face.cornerCount);
+        for (int k = 0; k < slots; ++k) {
+            face.vertexIndices[k] = next++;
+            face.exportCorners[k] = next++;
+            for (int ch = 0; ch < kUvChannels; ++ch) {
+                HostFaceUvChannel& channel = face.uvData->channels[ch];
+                ASSERT_TRUE(aligned(channel.uvIndices, alignof(int)) && aligned(channel.cornerUvs, alignof(HostUv)));
+                channel.uvIndices[k] = next++;
+                channel.cornerUvs[k] = HostUv{next, float(next), float(next), next};
+                ++next;
+            }
+        }
+    }
+    // ...and still holds it when all are written.
+    next = 1;
+    for (int f = 0; f < group.faceCount; ++f) {
+        const HostFace& face = group.faces[f];
+        for (int k = 0; k < std::max(3, face.cornerCount); ++k) {
+            EXPECT_EQ(face.vertexIndices[k], next++);
+            EXPECT_EQ(face.exportCorners[k], next++);
+            for (int ch = 0; ch < kUvChannels; ++ch) {
+                EXPECT_EQ(face.uvData->channels[ch].uvIndices[k], next++);
+                EXPECT_EQ(face.uvData->channels[ch].cornerUvs[k].link, next++);
+            }
+        }
+    }
 }
 
 }  // namespace
