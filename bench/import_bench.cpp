@@ -307,6 +307,8 @@ BENCHMARK_CAPTURE(ImportPeakMemory, mid, kMid)->Unit(benchmark::kMillisecond)->I
 BENCHMARK_CAPTURE(ImportPeakMemory, objects20000, kManyObjects)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK_CAPTURE(ImportPeakMemory, keys200000, kManyKeys)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK_CAPTURE(ReaderOnly, mid, kMid)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+BENCHMARK_CAPTURE(ReaderOnly, objects20000, kManyObjects)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+BENCHMARK_CAPTURE(ReaderOnly, keys200000, kManyKeys)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
 
 int main(int argc, char** argv) {
     gSelf = fs::absolute(argv[0]).string();
