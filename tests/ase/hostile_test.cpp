@@ -29,32 +29,35 @@ TEST_F(HostileInput, FaultFilesGiveTheirResultAndKeepIndicesInBounds) {
         {"huge_vertex_count.ase", 0, {}},
         {"huge_material_count.ase", 0, {}},
         {"huge_submaterial_count.ase", 0, {}},
-        {"negative_counts.ase", 1,
-         {ASE_EQ(materials, nullptr), ASE_EQ(geomObjects[0].vertices, nullptr), ASE_EQ(geomObjects[0].faces, nullptr)}},
+        {"negative_counts.ase",
+         1,
+         {ASE_EQ(materials, nullptr), ASE_OBJ_EQ(vertices, nullptr), ASE_OBJ_EQ(faces, nullptr)}},
         // 4294967297 is read as 1, as "%d" stores it.
-        {"index_extremes.ase", 1,
-         {ASE_EQ(geomObjects[0].vertices[0].position.x, 0), ASE_EQ(geomObjects[0].vertices[1].position.x, 5),
-          ASE_EQ(geomObjects[0].faces[0].a, INT32_MIN), ASE_EQ(geomObjects[0].faces[0].b, INT32_MIN),
-          ASE_EQ(geomObjects[0].faces[0].c, 1215752191), ASE_EQ(geomObjects[0].faces[0].materialId, -1)}},
+        {"index_extremes.ase",
+         1,
+         {ASE_OBJ_EQ(vertices[0].position.x, 0), ASE_OBJ_EQ(vertices[1].position.x, 5),
+          ASE_OBJ_EQ(faces[0].a, INT32_MIN), ASE_OBJ_EQ(faces[0].b, INT32_MIN), ASE_OBJ_EQ(faces[0].c, 1215752191),
+          ASE_OBJ_EQ(faces[0].materialId, -1)}},
         {"material_index_int_min.ase", 0, {}},
         {"material_index_2pow31.ase", 0, {}},
         // NaN, infinities and overflow are stored as read; after "NaN(1)" the
         // scanner takes "NaN" and the next number fails at '('.
-        {"nan_inf_numbers.ase", 1,
-         {ASE_EQ(geomObjects[0].worldTm.m[12], NAN), ASE_EQ(geomObjects[0].worldTm.m[13], -INFINITY),
-          ASE_EQ(geomObjects[0].worldTm.m[14], INFINITY), ASE_EQ(geomObjects[0].vertices[0].position.x, NAN),
-          ASE_EQ(geomObjects[0].vertices[0].position.y, INFINITY), ASE_EQ(geomObjects[0].vertices[0].position.z, -0.0),
-          ASE_EQ(geomObjects[0].vertices[1].position.y, 0), ASE_EQ(geomObjects[0].rotKeyCount, 1)}},
-        {"unterminated_quote.ase", 1,
-         {ASE_STR(geomObjects[0].nodeName, "open name"), ASE_STR(geomObjects[0].parentName, "")}},
-        {"unbalanced_braces.ase", 1,
-         {ASE_EQ(geomObjectCount, 2), ASE_EQ(geomObjects[0].vertexCount, 1),
-          ASE_STR(geomObjects[1].nodeName, "never closed")}},
-        {"nul_bytes.ase", 1, {ASE_STR(geomObjects[0].nodeName, "a"), ASE_EQ(geomObjects[0].vertices[0].position.z, 3)}},
+        {"nan_inf_numbers.ase",
+         1,
+         {ASE_OBJ_EQ(worldTm.m[12], NAN), ASE_OBJ_EQ(worldTm.m[13], -INFINITY), ASE_OBJ_EQ(worldTm.m[14], INFINITY),
+          ASE_OBJ_EQ(vertices[0].position.x, NAN), ASE_OBJ_EQ(vertices[0].position.y, INFINITY),
+          ASE_OBJ_EQ(vertices[0].position.z, -0.0), ASE_OBJ_EQ(vertices[1].position.y, 0), ASE_OBJ_EQ(rotKeyCount, 1)}},
+        {"unterminated_quote.ase", 1, {ASE_OBJ_STR(nodeName, "open name"), ASE_OBJ_STR(parentName, "")}},
+        {"unbalanced_braces.ase",
+         1,
+         {ASE_EQ(geomObjectCount, 2), ASE_OBJ_EQ(vertexCount, 1), ASE_STR(geomObjects[1].nodeName, "never closed")}},
+        {"nul_bytes.ase", 1, {ASE_OBJ_STR(nodeName, "a"), ASE_OBJ_EQ(vertices[0].position.z, 3)}},
         {"binary_garbage.ase", 1, {{"an object", [](const AseDocument& d) { return d.geomObjectCount >= 1; }}}},
         {"extreme_scene_values.ase", 1, {ASE_EQ(frameSpeed, -30)}},
-        {"parent_cycle.ase", 1,
-         {{"no object is its own ancestor", [](const AseDocument& d) {
+        {"parent_cycle.ase",
+         1,
+         {{"no object is its own ancestor",
+           [](const AseDocument& d) {
                for (int32_t i = 0; i < d.geomObjectCount; ++i) {
                    int32_t steps = 0;
                    for (int32_t p = d.geomObjects[i].parentIndex; p >= 0; p = d.geomObjects[p].parentIndex) {
@@ -122,9 +125,9 @@ TEST_F(HostileInput, FloodsKeepTheDocumentWithinAMultipleOfTheFile) {
         const size_t bytes = DocumentBytesOfParse(c.text, result);
         EXPECT_EQ(result, 0);
         // The block stack holds a few names; floods of object lines get no records.
-        const size_t bound = c.allowed == 0 ? 16 * 1024
-                                            : kDeclaredBytesPerFileByte * c.text.size() + kDeclaredSlackBytes +
-                                                  c.allowed + 16 * 1024;
+        const size_t bound =
+            c.allowed == 0 ? 16 * 1024
+                           : kDeclaredBytesPerFileByte * c.text.size() + kDeclaredSlackBytes + c.allowed + 16 * 1024;
         EXPECT_LE(bytes, bound) << bytes << " document bytes for a file of " << c.text.size();
     }
     // A small file may still declare a handful of large records.
@@ -188,7 +191,8 @@ TEST_F(HostileInput, EveryAllocationFailingInTurnLeavesNothingBehind) {
 // and keeps every key before it, in file order.
 TEST_F(HostileInput, KeyGrowthFailingDropsKeysButKeepsEarlierOnes) {
     std::string keys = "*TM_ANIMATION {\n*CONTROL_POS_TRACK {\n";
-    for (int i = 0; i < 40; ++i) keys += "*CONTROL_POS_SAMPLE " + std::to_string(i) + " " + std::to_string(i) + " 0 0\n";
+    for (int i = 0; i < 40; ++i)
+        keys += "*CONTROL_POS_SAMPLE " + std::to_string(i) + " " + std::to_string(i) + " 0 0\n";
     const std::string text = asetest::Object(keys + "}\n}\n");
     SetDocumentAllocationFailureForTesting(0);
     ASSERT_EQ(Parse(text), 1);
@@ -208,8 +212,8 @@ TEST_F(HostileInput, KeyGrowthFailingDropsKeysButKeepsEarlierOnes) {
 }
 
 TEST_F(HostileInput, EveryTruncationParsesWithoutHarm) {
-    for (const char* name : {"every_array.ase", "hostile/index_extremes.ase", "hostile/nul_bytes.ase",
-                             "hostile/nan_inf_numbers.ase"}) {
+    for (const char* name :
+         {"every_array.ase", "hostile/index_extremes.ase", "hostile/nul_bytes.ase", "hostile/nan_inf_numbers.ase"}) {
         const std::string fixture = Data(name);
         ASSERT_FALSE(fixture.empty()) << name;
         for (size_t cut = 0; cut <= fixture.size(); ++cut) {

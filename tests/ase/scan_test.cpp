@@ -10,39 +10,23 @@
 
 namespace {
 
-// The line reader as the format describes it, byte by byte into a buffer.
-struct ReferenceReader {
-    const std::string& bytes;
-    size_t position = 0;
-
-    int ReadLine(std::vector<char>& dest) {
-        const size_t capacity = dest.size();
-        size_t n = 0;
-        auto isEnd = [](char c) { return c == '\r' || c == '\n'; };
-        if (position >= bytes.size()) {
-            dest[0] = '\0';
-            return 0;
-        }
-        const char c1 = bytes[position++];
-        if (position >= bytes.size()) {
-            if (!isEnd(c1)) dest[n++] = c1;
-            dest[n] = '\0';
-            return 1;
-        }
-        const char c2 = bytes[position++];
-        if (!isEnd(c1)) dest[n++] = c1;
-        if (!isEnd(c2)) dest[n++] = c2;
-        if (!isEnd(c2)) {
-            while (position < bytes.size()) {
-                const char c = bytes[position++];
-                if (isEnd(c)) break;
-                if (n < capacity - 1) dest[n++] = c;
-            }
-        }
-        dest[n] = '\0';
-        return 1;
-    }
-};
+// The line reader as the format describes it: the first two bytes are taken
+// whatever they are (line ends dropped); only after a second byte that is not
+// a line end does the line run on to the next end. False at the end of input.
+bool ReferenceReadLine(const std::string& bytes, size_t& position, std::string& out) {
+    auto isEnd = [](char c) { return c == '\r' || c == '\n'; };
+    out.clear();
+    if (position >= bytes.size()) return false;
+    const char c1 = bytes[position++];
+    if (!isEnd(c1)) out += c1;
+    if (position >= bytes.size()) return true;
+    const char c2 = bytes[position++];
+    if (isEnd(c2)) return true;
+    out += c2;
+    while (position < bytes.size() && !isEnd(bytes[position])) out += bytes[position++];
+    if (position < bytes.size()) ++position;
+    return true;
+}
 
 struct ScannedLine {
     std::string text;
@@ -55,16 +39,15 @@ struct ScannedLine {
 // Reference: every line with its NUL-cut text, brace flags and "%511s" word,
 // keeping only lines that hold at least one byte.
 std::vector<ScannedLine> ReferenceLines(const std::string& bytes) {
-    ReferenceReader reader{bytes};
-    std::vector<char> buffer(bytes.size() + 1026);
     std::vector<ScannedLine> lines;
-    while (reader.ReadLine(buffer)) {
-        std::string text(buffer.data());
+    size_t position = 0;
+    std::string raw;
+    while (ReferenceReadLine(bytes, position, raw)) {
+        const std::string text(raw.c_str());
         if (text.empty()) continue;
         std::vector<char> word(512, '\0');
-        std::sscanf(buffer.data(), "%511s", word.data());
-        lines.push_back({text, text.find('{') != std::string::npos, text.find('}') != std::string::npos,
-                         std::string(word.data())});
+        std::sscanf(text.c_str(), "%511s", word.data());
+        lines.push_back({text, text.find('{') != std::string::npos, text.find('}') != std::string::npos, word.data()});
     }
     return lines;
 }
@@ -84,51 +67,41 @@ std::vector<ScannedLine> FastLines(const std::string& bytes) {
     return lines;
 }
 
-std::vector<std::string> Texts(const std::string& bytes) {
-    std::vector<std::string> texts;
-    for (const ScannedLine& line : FastLines(bytes)) texts.push_back(line.text);
-    return texts;
-}
-
 TEST(LineScanner, SplitsAtCarriageReturnLineFeedAndBoth) {
     using V = std::vector<std::string>;
-    EXPECT_EQ(Texts(std::string("ab\r\ncd", 6)), (V{"ab", "cd"}));
-    EXPECT_EQ(Texts("ab\n\ncd"), (V{"ab", "cd"}));
-    EXPECT_EQ(Texts("ab\r\n\r\ncd"), (V{"ab", "cd"}));
-    EXPECT_EQ(Texts("ab\rcd\r"), (V{"ab", "cd"}));
-    EXPECT_EQ(Texts("x"), (V{"x"}));
-    EXPECT_EQ(Texts("x\n"), (V{"x"}));
-    EXPECT_TRUE(Texts("").empty());
+    const struct {
+        std::string bytes;
+        V texts;
+    } cases[] = {{"ab\r\ncd", {"ab", "cd"}},
+                 {"ab\n\ncd", {"ab", "cd"}},
+                 {"ab\r\n\r\ncd", {"ab", "cd"}},
+                 {"ab\rcd\r", {"ab", "cd"}},
+                 {"x", {"x"}},
+                 {"x\n", {"x"}},
+                 {"", {}}};
+    for (const auto& c : cases) {
+        V texts;
+        for (const ScannedLine& line : FastLines(c.bytes)) texts.push_back(line.text);
+        EXPECT_EQ(texts, c.texts) << testing::PrintToString(c.bytes);
+    }
 }
 
-TEST(LineScanner, NulEndsTheLineTextButNotTheLine) {
-    const std::string bytes("ab\0{cd\nef}", 10);
-    const auto lines = FastLines(bytes);
-    ASSERT_EQ(lines.size(), 2u);
-    EXPECT_EQ(lines[0].text, "ab");
-    EXPECT_FALSE(lines[0].opens);
-    EXPECT_EQ(lines[1].text, "ef}");
-    EXPECT_TRUE(lines[1].closes);
-}
-
-TEST(LineScanner, MatchesReferenceOnRandomBytes) {
+// A NUL ends the line's text (a brace after it does not count) but not the
+// line; the first word is cut at 511 bytes. Random runs cross the 16-byte
+// vector steps.
+TEST(LineScanner, MatchesReferenceOnChosenAndRandomBytes) {
+    for (const std::string& bytes : {std::string("ab\0{cd\nef}", 10), "  \v" + std::string(600, 'K') + " tail"}) {
+        EXPECT_EQ(FastLines(bytes), ReferenceLines(bytes)) << bytes;
+    }
     std::mt19937 random(12345);
     const char alphabet[] = {'a', ' ', '\t', '\r', '\n', '{', '}', '\0', '*', '\v', '\f', '"', 'Z'};
     for (int round = 0; round < 3000; ++round) {
         std::string bytes;
         const int length = static_cast<int>(random() % 120);
         for (int i = 0; i < length; ++i) bytes.push_back(alphabet[random() % sizeof alphabet]);
-        // Long runs cross the 16-byte vector steps.
         if (round % 7 == 0) bytes.insert(random() % (bytes.size() + 1), std::string(random() % 70, 'q'));
         ASSERT_EQ(FastLines(bytes), ReferenceLines(bytes)) << "round " << round;
     }
-}
-
-TEST(LineScanner, FirstWordIsCutAt511Bytes) {
-    const std::string word(600, 'K');
-    const auto lines = FastLines("  \v" + word + " tail");
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_EQ(lines[0].word, std::string(511, 'K'));
 }
 
 TEST(LineScanner, MeasuresTheLongestLineWithItsTerminator) {
@@ -142,60 +115,59 @@ TEST(LineScanner, MeasuresTheLongestLineWithItsTerminator) {
     ReleaseAseSource(source);
 }
 
-AseLine LineOf(AseSource& source, const std::string& text) {
-    MakeAseSource(source, text.data(), text.size());
-    AseLine line;
-    NextLine(source, line);
-    return line;
-}
-
 TEST(QuotedText, TakesTheFirstQuotedTextCutAt255) {
-    AseSource source = {};
-    char dest[kAseNameBytes] = "unchanged";
-    ReadQuotedString(dest, LineOf(source, "*NODE_NAME no quotes"));
-    EXPECT_STREQ(dest, "unchanged");
-    ReadQuotedString(dest, LineOf(source, "*NODE_NAME \"Box 01\" \"second\""));
-    EXPECT_STREQ(dest, "Box 01");
-    ReadQuotedString(dest, LineOf(source, "*NODE_NAME \"open to the end "));
-    EXPECT_STREQ(dest, "open to the end ");
-    ReadQuotedString(dest, LineOf(source, "*NODE_NAME \"" + std::string(400, 'n') + "\""));
-    EXPECT_EQ(std::strlen(dest), 255u);
-    ReleaseAseSource(source);
-}
-
-TEST(Keywords, LookupIgnoresCaseAndMatchesWholeWords) {
-    for (int k = 1; k < static_cast<int>(Kw::kCount); ++k) {
-        const Kw keyword = static_cast<Kw>(k);
-        std::string text(KeywordText(keyword));
-        EXPECT_EQ(LookupKeyword(text), keyword) << text;
-        for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-        EXPECT_EQ(LookupKeyword(text), keyword) << text;
-        EXPECT_EQ(LookupKeyword(text + "X"), Kw::kUnknown);
+    const struct {
+        std::string line, expected;
+    } cases[] = {{"*NODE_NAME no quotes", "unchanged"},
+                 {"*NODE_NAME \"Box 01\" \"second\"", "Box 01"},
+                 {"*NODE_NAME \"open to the end ", "open to the end "},
+                 {"*NODE_NAME \"" + std::string(400, 'n') + "\"", std::string(255, 'n')}};
+    for (const auto& c : cases) {
+        AseSource source = {};
+        ASSERT_EQ(MakeAseSource(source, c.line.data(), c.line.size()), 1);
+        AseLine line;
+        ASSERT_TRUE(NextLine(source, line));
+        char dest[kAseNameBytes] = "unchanged";
+        ReadQuotedString(dest, line);
+        EXPECT_EQ(dest, c.expected);
+        ReleaseAseSource(source);
     }
-    EXPECT_EQ(LookupKeyword("*Mesh_NumVertex"), Kw::kMeshNumVertex);
-    EXPECT_EQ(LookupKeyword("*MESH_VERTE"), Kw::kUnknown);
-    EXPECT_EQ(LookupKeyword("MESH_VERTEX"), Kw::kUnknown);
-    EXPECT_EQ(LookupKeyword("*COMMENT"), Kw::kUnknown);
-    EXPECT_EQ(LookupKeyword("}"), Kw::kCloseBrace);
-    // Bytes above 127 are not folded.
-    EXPECT_EQ(LookupKeyword("*MESH\xC9"), Kw::kUnknown);
 }
 
-TEST(Keywords, RandomWordsAgreeWithALinearSearch) {
+// The lookup against a linear search of the keyword table with ASCII-only
+// case folding, on every keyword as written, lower-cased and extended, on
+// chosen words, and on random case flips, cuts and changed bytes.
+TEST(Keywords, LookupAgreesWithALinearSearch) {
+    const int count = static_cast<int>(Kw::kCount);
+    auto lower = [](std::string s) {
+        for (char& c : s) c = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+        return s;
+    };
+    std::vector<std::string> table;
+    for (int k = 0; k < count; ++k) table.push_back(lower(std::string(KeywordText(static_cast<Kw>(k)))));
+    auto check = [&](const std::string& word) {
+        const std::string folded = lower(word);
+        Kw expected = Kw::kUnknown;
+        for (int k = 1; k < count; ++k) expected = folded == table[k] ? static_cast<Kw>(k) : expected;
+        ASSERT_EQ(LookupKeyword(word), expected) << word;
+    };
+    std::vector<std::string> words = {
+        "*Mesh_NumVertex", "*MESH_VERTE", "MESH_VERTEX", "*COMMENT", "}", "*MESH\xC9", "*mesh\xE9", ""};
+    for (int k = 1; k < count; ++k) {
+        const std::string text(KeywordText(static_cast<Kw>(k)));
+        EXPECT_EQ(LookupKeyword(text), static_cast<Kw>(k)) << text;
+        words.insert(words.end(), {lower(text), text + "X"});
+    }
+    for (const std::string& word : words) check(word);
     std::mt19937 random(7);
     for (int round = 0; round < 20000; ++round) {
-        std::string word(KeywordText(static_cast<Kw>(1 + random() % (static_cast<int>(Kw::kCount) - 1))));
-        // Flip case, cut, or change one byte.
+        std::string word(KeywordText(static_cast<Kw>(1 + random() % (count - 1))));
         for (char& c : word) {
-            if (random() % 3 == 0) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+            if (random() % 3 == 0) c = lower(std::string(1, c))[0];
         }
         if (random() % 4 == 0 && !word.empty()) word[random() % word.size()] = static_cast<char>('A' + random() % 30);
         if (random() % 5 == 0) word.resize(random() % (word.size() + 1));
-        Kw expected = Kw::kUnknown;
-        for (int k = 1; k < static_cast<int>(Kw::kCount); ++k) {
-            if (EqualNoCase(word, KeywordText(static_cast<Kw>(k)))) expected = static_cast<Kw>(k);
-        }
-        ASSERT_EQ(LookupKeyword(word), expected) << word;
+        check(word);
     }
 }
 
@@ -205,41 +177,35 @@ TEST(Keywords, RandomWordsAgreeWithALinearSearch) {
 TEST(Keywords, CountingPassAgreesWithLookingUpEveryLine) {
     std::mt19937 random(5);
     using namespace std::string_view_literals;
-    const std::string_view extras[] = {"*GEOMOBJECTS"sv,      "*GEOMOBJEC"sv,        "*GEXMOBJECT"sv,
+    const std::string_view extras[] = {"*GEOMOBJECTS"sv,      "*GEOMOBJEC"sv,       "*GEXMOBJECT"sv,
                                        "*LIGHTOBJECt"sv,      "*CAMERAOBJECT\0X"sv, "*MATERIAL_COUNt 7"sv,
-                                       "*MATERIAL_COUNT x"sv, "*MESH_TVERT"sv,       "*MESH_VERTEX"sv};
+                                       "*MATERIAL_COUNT x"sv, "*MESH_TVERT"sv,      "*MESH_VERTEX"sv};
     for (int round = 0; round < 300; ++round) {
         std::string text;
         int32_t geom = 0, lights = 0, cameras = 0, materials = 0;
         for (int n = 0; n < 40; ++n) {
-            std::string line;
+            std::string line(random() % 3, '\t');
             if (random() % 3 == 0) {
-                line = extras[random() % (sizeof extras / sizeof extras[0])];
+                line += extras[random() % std::size(extras)];
             } else {
-                line = std::string(KeywordText(static_cast<Kw>(1 + random() % (static_cast<int>(Kw::kCount) - 1))));
-                for (char& c : line) {
-                    if (random() % 2 == 0) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-                }
-                line.append(" ").append(std::to_string(random() % 100));
+                std::string word(KeywordText(static_cast<Kw>(1 + random() % (static_cast<int>(Kw::kCount) - 1))));
+                for (char& c : word)
+                    c = random() % 2 ? c : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+                line += word + " " + std::to_string(random() % 100);
             }
-            std::string indented(random() % 3, '\t');
-            indented.append(line);
-            line = indented;
-            text.append(line).append(random() % 2 ? "\r\n" : "\n");
-            // What looking up the line's word gives.
-            AseLine scanned = {};
+            text += line + (random() % 2 ? "\r\n" : "\n");
             // The scanner reads vectors past the line, as a source's padding allows.
             const std::string cut(line.c_str());
-            std::string padded(cut);
-            padded.append(kSourcePadding, '\n');
+            const std::string padded = cut + std::string(kSourcePadding, '\n');
+            AseLine scanned = {};
             scanned.text = padded.c_str();
             scanned.length = static_cast<uint32_t>(cut.size());
             if (!FindFirstWord(scanned)) continue;
             const Kw keyword = LookupKeyword(scanned.Word());
             int32_t value = 0;
-            if (keyword == Kw::kGeomObject) ++geom;
-            if (keyword == Kw::kLightObject) ++lights;
-            if (keyword == Kw::kCameraObject) ++cameras;
+            geom += keyword == Kw::kGeomObject;
+            lights += keyword == Kw::kLightObject;
+            cameras += keyword == Kw::kCameraObject;
             if (keyword == Kw::kMaterialCount && ReadLineInt(scanned, value)) materials = value;
         }
         asetest::ResetAll();
@@ -256,7 +222,7 @@ TEST(Keywords, CountingPassAgreesWithLookingUpEveryLine) {
     }
 }
 
-TEST(BlockStack, PopsNamesInReverseAndCutsThemAt255) {
+TEST(BlockStack, PopsNamesInReverseCutAt255WithMemoryFollowingTheNames) {
     BlockStack stack;
     char dest[kAseNameBytes] = {};
     EXPECT_FALSE(stack.Pop(dest));
@@ -264,16 +230,11 @@ TEST(BlockStack, PopsNamesInReverseAndCutsThemAt255) {
     ASSERT_TRUE(stack.Push("*MESH"));
     ASSERT_TRUE(stack.Push(std::string(300, 'n')));
     EXPECT_TRUE(stack.Pop(dest));
-    EXPECT_EQ(std::string(dest), std::string(255, 'n'));
+    EXPECT_EQ(dest, std::string(255, 'n'));
     EXPECT_TRUE(stack.PopMatches("*mesh"));
     EXPECT_EQ(stack.Depth(), 0u);
-    stack.Clear();
-}
-
-TEST(BlockStack, MemoryFollowsTheNamesHeld) {
-    BlockStack stack;
-    for (int i = 0; i < 100000; ++i) ASSERT_TRUE(stack.Push("{"));
     // One byte per name plus one offset, rounded up by doubling.
+    for (int i = 0; i < 100000; ++i) ASSERT_TRUE(stack.Push("{"));
     EXPECT_LT(stack.CapacityBytes(), 1000000u);
     stack.Clear();
     EXPECT_EQ(stack.CapacityBytes(), 0u);

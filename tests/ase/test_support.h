@@ -75,6 +75,11 @@ bool Same(A actual, B expected) {
 #define ASE_STR(expr, value) \
     asetest::Check { #expr " is " #value, [](const AseDocument& d) { return std::basic_string_view(d.expr) == (value); } }
 
+// The same for a field of the first object.
+#define ASE_OBJ_EQ(field, value) ASE_EQ(geomObjects[0].field, value)
+#define ASE_OBJ_STR(field, value) ASE_STR(geomObjects[0].field, value)
+#define ASE_OBJ_NEAR(field, value) ASE_NEAR(geomObjects[0].field, value)
+
 inline void ExpectAll(const std::vector<Check>& checks) {
     for (const Check& c : checks) EXPECT_TRUE(c.holds(TheDocument())) << c.what;
 }
