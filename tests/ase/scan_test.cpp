@@ -1,5 +1,6 @@
 // Line scanner, first word, quoted text, keyword lookup and block stack,
 // checked against plain reference implementations.
+#include <array>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -72,13 +73,8 @@ TEST(LineScanner, SplitsAtCarriageReturnLineFeedAndBoth) {
     const struct {
         std::string bytes;
         V texts;
-    } cases[] = {{"ab\r\ncd", {"ab", "cd"}},
-                 {"ab\n\ncd", {"ab", "cd"}},
-                 {"ab\r\n\r\ncd", {"ab", "cd"}},
-                 {"ab\rcd\r", {"ab", "cd"}},
-                 {"x", {"x"}},
-                 {"x\n", {"x"}},
-                 {"", {}}};
+    } cases[] = {{"ab\r\ncd", {"ab", "cd"}}, {"ab\n\ncd", {"ab", "cd"}}, {"ab\r\n\r\ncd", {"ab", "cd"}},
+                 {"ab\rcd\r", {"ab", "cd"}}, {"x", {"x"}}, {"x\n", {"x"}}, {"", {}}};
     for (const auto& c : cases) {
         V texts;
         for (const ScannedLine& line : FastLines(c.bytes)) texts.push_back(line.text);
@@ -212,11 +208,10 @@ TEST(Keywords, CountingPassAgreesWithLookingUpEveryLine) {
         AseSource source = {};
         ASSERT_EQ(MakeAseSource(source, text.data(), text.size()), 1);
         ASSERT_EQ(CountObjects(source), 1);
-        const AseDocument& doc = TheDocument();
-        EXPECT_EQ(doc.countedGeomObjects, geom) << text;
-        EXPECT_EQ(doc.countedLights, lights) << text;
-        EXPECT_EQ(doc.countedCameras, cameras) << text;
-        EXPECT_EQ(doc.declaredMaterialCount, materials) << text;
+        const AseDocument& d = TheDocument();
+        EXPECT_EQ((std::array{d.countedGeomObjects, d.countedLights, d.countedCameras, d.declaredMaterialCount}),
+                  (std::array{geom, lights, cameras, materials}))
+            << text;
         ReleaseAseSource(source);
         asetest::ResetAll();
     }

@@ -72,8 +72,10 @@ bool Same(A actual, B expected) {
     asetest::Check { #expr " == " #value, [](const AseDocument& d) { return asetest::Same(d.expr, value); } }
 #define ASE_NEAR(expr, value) \
     asetest::Check { #expr " ~ " #value, [](const AseDocument& d) { return std::fabs(d.expr - (value)) < 1e-4; } }
-#define ASE_STR(expr, value) \
-    asetest::Check { #expr " is " #value, [](const AseDocument& d) { return std::basic_string_view(d.expr) == (value); } }
+#define ASE_STR(expr, value)                                                                         \
+    asetest::Check {                                                                                 \
+        #expr " is " #value, [](const AseDocument& d) { return std::basic_string_view(d.expr) == (value); } \
+    }
 
 // The same for a field of the first object.
 #define ASE_OBJ_EQ(field, value) ASE_EQ(geomObjects[0].field, value)
