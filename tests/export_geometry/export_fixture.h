@@ -5,7 +5,9 @@
 
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -15,37 +17,104 @@
 #include "export/export.h"
 #include "export/geometry/geometry.h"
 #include "host/scene.h"
+#include "plugin/plugin.h"
 
 namespace geomtest {
 
 using Json = nlohmann::json;
+constexpr size_t npos = std::string::npos;
 
-// One vertex of a JSON scene: position, normal and colour.
-Json Vertex(float x, float y, float z, std::array<float, 3> normal = {0.0f, 0.0f, 1.0f},
-            std::array<float, 4> color = {1.0f, 1.0f, 1.0f, 1.0f});
+inline Json Face(int object, std::vector<int> vertices, std::vector<int> uv0, std::vector<int> uv1, int material = -1,
+                 int smoothing = 0, std::array<float, 3> normal = {0, 0, 1}) {
+    return Json{{"objectIndex", object}, {"vertexIndices", vertices}, {"materialIndex", material},
+                {"smoothingGroup", smoothing}, {"normal", normal},
+                {"uvChannels", Json::array({Json{{"uvIndices", uv0}}, Json{{"uvIndices", uv1}}})}};
+}
 
-// One face of a JSON scene with its channel-0 and channel-1 UV indices.
-Json Face(int object, std::vector<int> vertices, std::vector<int> uv0, std::vector<int> uv1, int material = -1,
-          int smoothing = 0, std::array<float, 3> normal = {0.0f, 0.0f, 1.0f});
+// All that `write` writes into a fresh temporary file; `result` receives its result.
+inline std::string Capture(const std::function<int(std::FILE*)>& write, int* result = nullptr) {
+    std::FILE* file = std::tmpfile();
+    if (file == nullptr) { ADD_FAILURE() << "no temporary file"; return {}; }
+    const int r = write(file);
+    if (result != nullptr) *result = r;
+    std::string text(static_cast<size_t>(std::ftell(file)), '\0');
+    std::rewind(file);
+    text.resize(std::fread(text.data(), 1, text.size(), file));
+    std::fclose(file);
+    return text;
+}
 
-// Runs `write` on a fresh temporary file and returns all it wrote; `result`
-// receives the writer's result.
-std::string Capture(const std::function<int(std::FILE*)>& write, int* result = nullptr);
+// Lines of a text that start (after the tabs) with `keyword`.
+inline std::vector<std::string> LinesWith(const std::string& text, const std::string& keyword) {
+    std::vector<std::string> lines;
+    std::istringstream in(text);
+    for (std::string line; std::getline(in, line);) {
+        const size_t start = line.find_first_not_of('\t');
+        if (start != npos && line.compare(start, keyword.size(), keyword) == 0) lines.push_back(line);
+    }
+    return lines;
+}
+
+// The number after the first `keyword` in `text`, or -1 when there is none.
+inline int NumberAfter(const std::string& text, const std::string& keyword) {
+    const size_t at = text.find(keyword);
+    return at == npos ? -1 : std::atoi(text.c_str() + at + keyword.size());
+}
 
 class GeometryExportTest : public ::testing::Test {
 protected:
-    void SetUp() override;
-    void TearDown() override;
+    void SetUp() override {
+        TheExportOptions() = ExportOptions{};
+        ResetExportFaceBuckets();
+        currentContext = scene_.context();
+    }
+    void TearDown() override {
+        TheVertexNormalTable() = VertexNormalTable{};
+        ResetExportFaceBuckets();
+        currentContext = nullptr;
+    }
 
-    // Loads `scene` into the host (failing the test on a load error), makes
-    // it current and fills the normal table with each vertex's own normal
-    // turned by a quarter turn about z, so that table and host normals differ.
-    void Load(const Json& scene);
+    // Loads `scene` into the host and makes it current; the normal table gets
+    // each vertex's own normal turned a quarter turn about z, so that table
+    // and host normals differ.
+    void Load(const Json& scene) {
+        std::string error;
+        ASSERT_TRUE(scene_.loadJson(scene.dump(), error)) << error;
+        ResetExportFaceBuckets();
+        currentContext = scene_.context();
+        std::vector<std::array<float, 3>> entries;
+        for (int i = 0; i < context()->vertexCount; ++i) {
+            const float* n = context()->vertices[i].normal;
+            entries.push_back({-n[1], n[0], n[2]});
+        }
+        SetNormalTable(std::move(entries));
+    }
+    // Loads objects A and B with `faces` over ten vertices at x = index and
+    // ten UV entries per channel, entry i at (i / 10, 0.5).
+    void LoadFaces(const std::vector<Json>& faces) {
+        Json scene;
+        for (int i = 0; i < 10; ++i) {
+            scene["vertices"].push_back({{"position", {i, 0, 0}}, {"normal", {0, 0, 1}}, {"color", {1, 1, 1, 1}}});
+            scene["uvStore"][0].push_back({float(i) / 10, 0.5f});
+        }
+        scene["uvStore"][1] = scene["uvStore"][0];
+        scene["objects"] = Json::array({Json{{"name", "A"}}, Json{{"name", "B"}}});
+        scene["faceGroups"][0]["faces"] = faces;
+        Load(scene);
+    }
     // Sets the table to exactly `entries` (empty: no table).
-    void SetNormalTable(std::vector<std::array<float, 3>> entries);
+    void SetNormalTable(std::vector<std::array<float, 3>> entries) {
+        normals_ = std::move(entries);
+        TheVertexNormalTable().normals = normals_.empty() ? nullptr : reinterpret_cast<float(*)[3]>(normals_.data());
+        TheVertexNormalTable().count = static_cast<int>(normals_.size());
+    }
 
-    std::string Split(int objectIndex, int ordinal = 0, int* result = nullptr);
-    std::string Indexed(int objectIndex, int ordinal = 0, int* result = nullptr);
+    std::string Split(int object, int ordinal = 0, int* result = nullptr) {
+        return Capture([&](std::FILE* f) { return WriteSplitGeometryObject(f, object, ordinal); }, result);
+    }
+    std::string Indexed(int object, int ordinal = 0, int* result = nullptr) {
+        return Capture([&](std::FILE* f) { return WriteIndexedGeometryObject(f, object, ordinal); }, result);
+    }
 
     HostContext* context() { return scene_.context(); }
     HostFace& FaceOf(int group, int face) { return context()->faceGroups[group].faces[face]; }
@@ -53,8 +122,5 @@ protected:
     asehost::HostScene scene_;
     std::vector<std::array<float, 3>> normals_;
 };
-
-// Lines of a text that start (after the tabs) with `keyword`.
-std::vector<std::string> LinesWith(const std::string& text, const std::string& keyword);
 
 }  // namespace geomtest

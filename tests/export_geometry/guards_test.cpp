@@ -1,7 +1,8 @@
 // Host data that does not hold together: UV and vertex indices outside the
-// host's arrays, missing UV data, short faces, a missing normal table, bad
-// arguments, and faces moved between objects.
-#include "plugin/plugin.h"
+// host's arrays, missing UV data, faces of other than three corners, a short
+// normal table, bad arguments, and faces moved between objects.
+#include <utility>
+
 #include "tests/export_geometry/export_fixture.h"
 
 namespace geomtest {
@@ -9,190 +10,141 @@ namespace {
 
 class GuardTest : public GeometryExportTest {
 protected:
-    // One triangle of object 0 over vertices 0, 1, 2; channel 0 holds
-    // (0.25, 0.5) and (0.75, 0.5), channel 1 holds (0.1, 0.1).
-    void LoadTriangle(std::vector<int> vertices = {0, 1, 2}) {
-        Json scene;
-        scene["vertices"] = Json::array({Vertex(1, 1, 1, {0, 0, 1}, {0.5f, 0.5f, 0.5f, 1}), Vertex(2, 1, 1),
-                                         Vertex(3, 1, 1)});
-        scene["uvStore"] = Json::array({Json::array({{0.25f, 0.5f}, {0.75f, 0.5f}}), Json::array({{0.1f, 0.1f}})});
-        scene["objects"] = Json::array({Json{{"name", "T"}}, Json{{"name", "U"}}});
-        std::vector<int> zeros(vertices.size(), 0);
-        scene["faceGroups"] = Json::array({Json{{"faces", Json::array({Face(0, vertices, zeros, zeros)})}}});
-        Load(scene);
+    void SetUp() override {
+        GeometryExportTest::SetUp();
+        LoadFaces({Face(0, {0, 1, 2}, {3, 3, 3}, {3, 3, 3})});
         TheExportOptions().exportMultipleUvSets = 1;
     }
-    HostFace& Triangle() { return FaceOf(0, 0); }
-    void SetUvIndices(int channel, std::vector<int> indices) {
-        for (size_t k = 0; k < indices.size(); ++k) Triangle().uvData->channels[channel].uvIndices[k] = indices[k];
-    }
+    HostFace& Face0() { return FaceOf(0, 0); }
 };
 
-TEST_F(GuardTest, UvIndicesOutsideTheStoreReadAsZero) {
-    LoadTriangle();
-    SetUvIndices(0, {0, 99, -5});
-    SetUvIndices(1, {0, 1, 0});
-    const std::string split = Split(0);
-    const auto tverts = LinesWith(split, "*MESH_TVERT ");
-    ASSERT_EQ(tverts.size(), 6u);
-    EXPECT_EQ(tverts[0], "\t\t\t*MESH_TVERT 0\t0.250000\t0.500000\t0.0");
-    EXPECT_EQ(tverts[1], "\t\t\t*MESH_TVERT 1\t0.000000\t1.000000\t0.0");
-    EXPECT_EQ(tverts[2], "\t\t\t*MESH_TVERT 2\t0.000000\t1.000000\t0.0");
-    EXPECT_EQ(tverts[4], "\t\t\t\t*MESH_TVERT 1\t0.000000\t1.000000\t0.0");
-    EXPECT_EQ(tverts[5], "\t\t\t\t*MESH_TVERT 2\t0.100000\t0.900000\t0.0");
-    // The indexed layout gives all bad indices of a channel one (0, 0) entry.
-    const std::string indexed = Indexed(0);
-    const auto counts = LinesWith(indexed, "*MESH_NUMTVERTEX ");
-    ASSERT_EQ(counts.size(), 2u);
-    EXPECT_EQ(counts[0], "\t\t*MESH_NUMTVERTEX 2");
-    EXPECT_EQ(counts[1], "\t\t\t*MESH_NUMTVERTEX 2");
-    const auto tfaces = LinesWith(indexed, "*MESH_TFACE ");
-    EXPECT_EQ(tfaces.at(0), "\t\t\t*MESH_TFACE 0\t0\t1\t1");
-    EXPECT_EQ(tfaces.at(1), "\t\t\t\t*MESH_TFACE 0\t0\t1\t0");
-    EXPECT_EQ(LinesWith(indexed, "*MESH_TVERT ").at(1), "\t\t\t*MESH_TVERT 1\t0.000000\t1.000000\t0.0");
+// (The split layout meets such indices in the differential test.)
+TEST_F(GuardTest, IndexedLayoutGivesAllUvIndicesOutsideTheStoreOneZeroEntry) {
+    Face0().uvData->channels[0].uvIndices[1] = 99;
+    Face0().uvData->channels[0].uvIndices[2] = -5;
+    Face0().uvData->channels[1].uvIndices[1] = 10;
+    const std::string text = Indexed(0);
+    EXPECT_EQ(LinesWith(text, "*MESH_TFACE "),
+              (std::vector<std::string>{"\t\t\t*MESH_TFACE 0\t0\t1\t1", "\t\t\t\t*MESH_TFACE 0\t0\t1\t0"}));
+    EXPECT_EQ(LinesWith(text, "*MESH_TVERT ").at(1), "\t\t\t*MESH_TVERT 1\t0.000000\t1.000000\t0.0");
 }
 
 TEST_F(GuardTest, MissingUvStoreUvDataOrIndexListReadsZero) {
-    const std::string allZero = "\t\t\t*MESH_TVERT 0\t0.000000\t1.000000\t0.0";
-    const auto check = [&](const char* what) {
+    const auto without = [&](auto*& part, const char* what) {
+        auto* saved = std::exchange(part, nullptr);
         for (const std::string& text : {Split(0), Indexed(0)}) {
-            const auto tverts = LinesWith(text, "*MESH_TVERT ");
-            ASSERT_FALSE(tverts.empty()) << what;
-            EXPECT_EQ(tverts[0], allZero) << what;
+            EXPECT_EQ(LinesWith(text, "*MESH_TVERT ").at(0), "\t\t\t*MESH_TVERT 0\t0.000000\t1.000000\t0.0") << what;
         }
+        part = saved;
     };
-    LoadTriangle();
-    int* saved = Triangle().uvData->channels[0].uvIndices;
-    Triangle().uvData->channels[0].uvIndices = nullptr;
-    check("no channel-0 index list");
-    EXPECT_EQ(LinesWith(Indexed(0), "*MESH_NUMTVERTEX ").at(0), "\t\t*MESH_NUMTVERTEX 1");
-    Triangle().uvData->channels[0].uvIndices = saved;
-
-    HostFaceUv* uvData = Triangle().uvData;
-    Triangle().uvData = nullptr;
-    check("no UV data");
-    Triangle().uvData = uvData;
-
-    HostUvStore* store = context()->uvStore;
-    context()->uvStore = nullptr;
-    check("no UV store");
-    context()->uvStore = store;
-
-    HostUv* uvs = store->channels[0].uvs;
-    store->channels[0].uvs = nullptr;
-    check("no channel-0 array");
-    store->channels[0].uvs = uvs;
+    without(Face0().uvData->channels[0].uvIndices, "channel-0 index list");
+    without(Face0().uvData, "face UV data");
+    without(context()->uvStore->channels[0].uvs, "channel-0 array");
+    without(context()->uvStore, "UV store");
 }
 
-TEST_F(GuardTest, VertexIndicesOutsideTheHostArrayStandForAVertexAtTheOrigin) {
-    LoadTriangle();
-    Triangle().vertexIndices[1] = 50;
-    Triangle().vertexIndices[2] = -1;
+TEST_F(GuardTest, VertexIndicesOutsideTheHostArrayStandForOneVertexAtTheOrigin) {
+    Face0().vertexIndices[1] = 50;
+    Face0().vertexIndices[2] = -1;
     for (const std::string& text : {Split(0), Indexed(0)}) {
-        // Both bad corners share one written vertex with zero colour.
-        EXPECT_EQ(LinesWith(text, "*MESH_NUMVERTEX ").at(0), "\t\t*MESH_NUMVERTEX 2");
-        EXPECT_EQ(LinesWith(text, "*MESH_VERTEX ").at(1), "\t\t\t*MESH_VERTEX    1\t0.000000\t-0.000000\t0.000000");
-        EXPECT_EQ(LinesWith(text, "*MESH_VERTCOL ").at(1), "\t\t\t*MESH_VERTCOL 1\t0.000000\t0.000000\t0.000000");
-        EXPECT_EQ(LinesWith(text, "*MESH_VERTEXNORMAL ").at(2), "\t\t\t\t*MESH_VERTEXNORMAL 1\t0.000000\t-0.000000\t0.000000");
+        EXPECT_EQ(NumberAfter(text, "*MESH_NUMVERTEX "), 2);
+        EXPECT_NE(text.find("*MESH_VERTEX    1\t0.000000\t-0.000000\t0.000000\n"), npos);
+        EXPECT_NE(text.find("*MESH_VERTCOL 1\t0.000000\t0.000000\t0.000000\n"), npos);
+        EXPECT_NE(text.find("*MESH_VERTEXNORMAL 1\t0.000000\t-0.000000\t0.000000\n"), npos);
     }
-    // Without a vertex array every corner is such a vertex.
-    HostVertex* vertices = context()->vertices;
-    context()->vertices = nullptr;
-    EXPECT_EQ(LinesWith(Indexed(0), "*MESH_NUMVERTEX ").at(0), "\t\t*MESH_NUMVERTEX 1");
-    EXPECT_EQ(LinesWith(Split(0), "*MESH_NUMVERTEX ").at(0), "\t\t*MESH_NUMVERTEX 1");
+    HostVertex* vertices = std::exchange(context()->vertices, nullptr);
+    EXPECT_EQ(NumberAfter(Split(0), "*MESH_NUMVERTEX "), 1);
+    EXPECT_EQ(NumberAfter(Indexed(0), "*MESH_NUMVERTEX "), 1);
     context()->vertices = vertices;
 }
 
-TEST_F(GuardTest, ShortFacesReferToVertexZeroForTheirMissingCorners) {
-    LoadTriangle({1, 2});
-    const std::string text = Split(0);
-    EXPECT_NE(LinesWith(text, "*MESH_FACE ").at(0).find("A:    0 B:    1 C:    0 "), std::string::npos);
-    EXPECT_EQ(Triangle().exportCorners[2], 0);
-    EXPECT_EQ(LinesWith(Indexed(0), "*MESH_FACE "), LinesWith(text, "*MESH_FACE "));
+TEST_F(GuardTest, ShortFacesUseVertexZeroLongFacesKeepAllCornersAndNormalsNeedAFullTable) {
+    // Object 0: faces of two, four and no corners; object 1: one face of no corners.
+    LoadFaces({Face(0, {4, 6}, {4, 6}, {4, 6}), Face(0, {1, 2, 3, 8}, {1, 2, 3, 8}, {1, 2, 3, 8}), Face(0, {}, {}, {}),
+               Face(1, {}, {}, {})});
+    // Both writers write three corners per face, the missing ones as 0; the
+    // split writer numbers every corner of the host face, and the indexed
+    // layout keeps the fourth corner's vertex in its list.
+    const auto lines = LinesWith(Split(0), "*MESH_FACE ");
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_NE(lines[0].find("A:    0 B:    1 C:    0 "), npos);
+    EXPECT_NE(lines[1].find("A:    2 B:    3 C:    4 "), npos);
+    EXPECT_NE(lines[2].find("A:    0 B:    0 C:    0 "), npos);
+    EXPECT_EQ(FaceOf(0, 0).exportCorners[2], 0);
+    EXPECT_EQ(FaceOf(0, 1).exportCorners[3], 5);
+    const std::string indexed = Indexed(0);
+    EXPECT_EQ(LinesWith(indexed, "*MESH_FACE "), lines);
+    EXPECT_EQ(NumberAfter(indexed, "*MESH_NUMVERTEX "), 6);
+    EXPECT_EQ(LinesWith(indexed, "*MESH_TFACE 0\t"),
+              (std::vector<std::string>{"\t\t\t*MESH_TFACE 0\t0\t1\t0", "\t\t\t\t*MESH_TFACE 0\t0\t1\t0"}));
 
-    LoadTriangle({});
-    int result = 0;
-    const std::string empty = Split(0, 0, &result);
-    EXPECT_EQ(result, 1);
-    EXPECT_NE(LinesWith(empty, "*MESH_FACE ").at(0).find("A:    0 B:    0 C:    0 "), std::string::npos);
-    // No vertex exists, so the vertex normals are written as zero.
-    EXPECT_EQ(LinesWith(empty, "*MESH_VERTEXNORMAL ").at(0), "\t\t\t\t*MESH_VERTEXNORMAL 0\t0.000000\t-0.000000\t0.000000");
-    EXPECT_EQ(LinesWith(Indexed(0), "*MESH_FACE "), LinesWith(empty, "*MESH_FACE "));
-}
-
-TEST_F(GuardTest, LongFacesFillAllTheirExportCorners) {
-    LoadTriangle({0, 1, 2, 0});
-    Split(0);
-    EXPECT_EQ(Triangle().exportCorners[3], 0);
-    EXPECT_EQ(Triangle().exportCorners[2], 2);
-}
-
-TEST_F(GuardTest, SplitWriterNeedsACompleteNormalTable) {
-    LoadTriangle();
-    const std::vector<std::array<float, 3>> full(normals_);
+    // The split writer reads a table entry per new vertex; the indexed one none.
     int result = -1;
-    SetNormalTable({full[0], full[1]});
-    EXPECT_EQ(Split(0, 0, &result), "");
-    EXPECT_EQ(result, 0);
-    SetNormalTable({});
-    EXPECT_EQ(Split(0, 0, &result), "");
-    EXPECT_EQ(result, 0);
-    // The indexed layout does not use the table.
-    EXPECT_NE(Indexed(0, 0, &result), "");
-    EXPECT_EQ(result, 1);
-    // An object without corners needs no table.
-    LoadTriangle({});
-    SetNormalTable({});
-    EXPECT_NE(Split(0, 0, &result), "");
-    EXPECT_EQ(result, 1);
-}
-
-TEST_F(GuardTest, BadArgumentsWriteNothing) {
-    LoadTriangle();
-    int result = -1;
-    for (int index : {-1, 2, 1000}) {
-        EXPECT_EQ(Split(index, 0, &result), "");
-        EXPECT_EQ(result, 0);
-        EXPECT_EQ(Indexed(index, 0, &result), "");
+    for (const size_t entries : {9, 0}) {
+        SetNormalTable(std::vector<std::array<float, 3>>(entries));
+        EXPECT_EQ(Split(0, 0, &result), "");
         EXPECT_EQ(result, 0);
     }
-    EXPECT_EQ(WriteSplitGeometryObject(nullptr, 0, 0), 0);
-    EXPECT_EQ(WriteIndexedGeometryObject(nullptr, 0, 0), 0);
-    currentContext = nullptr;
-    EXPECT_EQ(Split(0), "");
-    EXPECT_EQ(Indexed(0), "");
-    currentContext = context();
-    HostObject* objects = context()->objects;
-    context()->objects = nullptr;
-    EXPECT_EQ(Split(0), "");
-    EXPECT_EQ(Indexed(0), "");
+    EXPECT_NE(Indexed(0, 0, &result), "");
+    EXPECT_EQ(result, 1);
+    // An object without corners needs no table; its face names vertex 0, whose
+    // normal, as no vertex exists, is zero.
+    const std::string empty = Split(1, 0, &result);
+    EXPECT_EQ(result, 1);
+    EXPECT_NE(empty.find("A:    0 B:    0 C:    0 "), npos);
+    EXPECT_NE(empty.find("*MESH_VERTEXNORMAL 0\t0.000000\t-0.000000\t0.000000\n"), npos);
+    EXPECT_EQ(LinesWith(Indexed(1), "*MESH_FACE "), LinesWith(empty, "*MESH_FACE "));
+}
+
+TEST_F(GuardTest, BadArgumentsAndRefusedWritesGiveZero) {
+    const auto nothing = [&](int object) {
+        int split = -1;
+        int indexed = -1;
+        return Split(object, 0, &split) + Indexed(object, 0, &indexed) == "" && split == 0 && indexed == 0;
+    };
+    EXPECT_TRUE(nothing(-1));
+    EXPECT_TRUE(nothing(2));
+    EXPECT_EQ(WriteSplitGeometryObject(nullptr, 0, 0) + WriteIndexedGeometryObject(nullptr, 0, 0), 0);
+    HostObject* objects = std::exchange(context()->objects, nullptr);
+    EXPECT_TRUE(nothing(0));
     context()->objects = objects;
+    currentContext = nullptr;
+    EXPECT_TRUE(nothing(0));
+    currentContext = context();
+
+    const std::string path = ::testing::TempDir() + "geometry_readonly.ase";
+    std::fclose(std::fopen(path.c_str(), "wb"));
+    std::FILE* readOnly = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(readOnly, nullptr);
+    EXPECT_EQ(WriteSplitGeometryObject(readOnly, 0, 0) + WriteIndexedGeometryObject(readOnly, 0, 0), 0);
+    std::fclose(readOnly);
+    std::remove(path.c_str());
 }
 
 TEST_F(GuardTest, FaceListsFollowFacesMovedBetweenObjects) {
-    LoadTriangle();
-    EXPECT_EQ(LinesWith(Split(0), "*MESH_NUMFACES ").at(0), "\t\t*MESH_NUMFACES 1");
-    EXPECT_EQ(LinesWith(Split(1), "*MESH_NUMFACES ").at(0), "\t\t*MESH_NUMFACES 0");
+    const auto faces = [](const std::string& text) { return NumberAfter(text, "*MESH_NUMFACES "); };
+    const auto move = [&](int object, int count0, int count1) {
+        Face0().objectIndex = object;
+        context()->objects[0].faceCount = count0;
+        context()->objects[1].faceCount = count1;
+    };
+    EXPECT_EQ(faces(Split(0)), 1);
+    EXPECT_EQ(faces(Split(1)), 0);
     // A listed face that left its object is noticed at once.
-    Triangle().objectIndex = 1;
-    context()->objects[0].faceCount = 0;
-    context()->objects[1].faceCount = 1;
-    EXPECT_EQ(LinesWith(Split(0), "*MESH_NUMFACES ").at(0), "\t\t*MESH_NUMFACES 0");
-    EXPECT_EQ(LinesWith(Indexed(1), "*MESH_NUMFACES ").at(0), "\t\t*MESH_NUMFACES 1");
+    move(1, 0, 1);
+    EXPECT_EQ(faces(Split(0)), 0);
+    EXPECT_EQ(faces(Indexed(1)), 1);
     // A face that joins an object is seen by the object's face count (as the
     // single-object mode of the export preparation keeps it) ...
-    Triangle().objectIndex = 0;
-    context()->objects[0].faceCount = 1;
-    context()->objects[1].faceCount = 0;
-    EXPECT_EQ(LinesWith(Indexed(0), "*MESH_NUMFACES ").at(0), "\t\t*MESH_NUMFACES 1");
-    EXPECT_EQ(LinesWith(Indexed(1), "*MESH_NUMFACES ").at(0), "\t\t*MESH_NUMFACES 0");
+    move(0, 1, 0);
+    EXPECT_EQ(faces(Indexed(0)), 1);
+    EXPECT_EQ(faces(Indexed(1)), 0);
     // ... and, whatever the counts say, after the reset an export starts with.
-    Triangle().objectIndex = 1;
+    Face0().objectIndex = 1;
     Split(0);
-    Triangle().objectIndex = 0;
-    context()->objects[0].faceCount = 7;
+    move(0, 7, 0);
     ResetExportFaceBuckets();
-    EXPECT_EQ(LinesWith(Indexed(0), "*MESH_NUMFACES ").at(0), "\t\t*MESH_NUMFACES 1");
+    EXPECT_EQ(faces(Indexed(0)), 1);
 }
 
 }  // namespace

@@ -1,256 +1,143 @@
-// The split writer's hashed search against a plain linear-scan writer: on
-// random scenes full of near-duplicate positions, equal and unequal texture
-// coordinates, NaN, infinities and huge values, both must number every corner
-// alike and write the same text.
-#include <cmath>
-#include <cstring>
+// The split writer's hashed search against a plain linear scan: on random
+// scenes full of near-duplicate positions, equal and unequal texture
+// coordinates, a few colours, UV indices outside the store, NaN, infinities
+// and huge values, both must number every corner alike and write the same
+// mesh text, under every texture and colour option.
+#include <algorithm>
 #include <limits>
 #include <random>
 
 #include "export/geometry/geometry_text.h"
 #include "math/vecmath.h"
-#include "plugin/plugin.h"
 #include "tests/export_geometry/export_fixture.h"
 
 namespace geomtest {
 namespace {
 
-struct RefVertex {
-    int source;
-    float position[3];
-    float normal[3];
-    float color[4];
-    HostUv uv[2];
-};
+bool SameUv(const HostUv& a, const HostUv& b) { return a.u == b.u && a.v == b.v; }
 
-HostUv RefUv(const HostContext* ctx, const HostFace& face, int channel, int corner) {
-    if (ctx->uvStore == nullptr || face.uvData == nullptr) return HostUv{0, 0, 0, -1};
-    const HostUvChannel& store = ctx->uvStore->channels[channel];
-    const int* indices = face.uvData->channels[channel].uvIndices;
-    if (indices == nullptr || store.uvs == nullptr) return HostUv{0, 0, 0, -1};
-    const int t = indices[corner];
-    return t >= 0 && t < store.count ? store.uvs[t] : HostUv{0, 0, 0, -1};
-}
+// The split vertices of one object's triangles made by comparing each corner
+// with every vertex made so far: texture coordinates as the options select,
+// the written colour when colours are written, position within the tolerance.
+// It is also the Source from which WriteMeshBlocks writes the mesh text.
+struct ReferenceMesh {
+    struct Made {
+        const HostVertex* host;
+        const float* normal;
+        HostUv uv[2];
+    };
 
-struct RefResult {
-    std::vector<int> corners;  // every corner of every face, in scan order
-    int crossVertexMerges = 0;  // corners that found a vertex made by another host vertex
-    int cornerTotal = 0;
-};
-
-// Numbers the corners by comparing each with every split vertex made so far,
-// and writes the mesh blocks with the templates of the format.
-int ReferenceSplitWriter(std::FILE* s, int objectIndex, int ordinal, RefResult* out) {
-    HostContext* ctx = currentContext;
-    const ExportOptions& o = TheExportOptions();
-    const VertexNormalTable& table = TheVertexNormalTable();
-    std::vector<const HostFace*> faces;
-    for (int g = 0; g < ctx->faceGroupCount; ++g) {
-        for (int f = 0; f < ctx->faceGroups[g].faceCount; ++f) {
-            if (ctx->faceGroups[g].faces[f].objectIndex == objectIndex) faces.push_back(&ctx->faceGroups[g].faces[f]);
+    ReferenceMesh(const HostContext* ctx, int object) {
+        const ExportOptions& o = TheExportOptions();
+        const bool both = o.exportMultipleUvSets == 1;
+        const bool first = both || o.exportTextureCoords == 1;
+        for (int f = 0; f < ctx->faceGroups[0].faceCount; ++f) {
+            if (ctx->faceGroups[0].faces[f].objectIndex == object) faces.push_back(&ctx->faceGroups[0].faces[f]);
         }
-    }
-    std::vector<RefVertex> made;
-    std::vector<std::array<int, 3>> abc;
-    for (const HostFace* face : faces) {
-        std::array<int, 3> three{0, 0, 0};
-        for (int c = 0; c < face->cornerCount; ++c) {
-            RefVertex v{};
-            const int vi = face->vertexIndices[c];
-            v.source = vi;
-            if (vi >= 0 && vi < ctx->vertexCount) {
-                std::memcpy(v.position, ctx->vertices[vi].position, sizeof v.position);
-                std::memcpy(v.color, ctx->vertices[vi].color, sizeof v.color);
-                std::memcpy(v.normal, table.normals[vi], sizeof v.normal);
-            }
-            v.uv[0] = RefUv(ctx, *face, 0, c);
-            v.uv[1] = RefUv(ctx, *face, 1, c);
-            int found = -1;
-            for (size_t i = 0; i < made.size() && found < 0; ++i) {
-                const RefVertex& m = made[i];
-                if (o.exportMultipleUvSets == 1) {
-                    if (!(v.uv[0].u == m.uv[0].u && v.uv[0].v == m.uv[0].v && v.uv[1].u == m.uv[1].u &&
-                          v.uv[1].v == m.uv[1].v))
-                        continue;
-                } else if (o.exportTextureCoords == 1) {
-                    if (!(v.uv[0].u == m.uv[0].u && v.uv[0].v == m.uv[0].v)) continue;
+        for (const HostFace* face : faces) {
+            for (int c = 0; c < 3; ++c) {
+                const int source = face->vertexIndices[c];
+                Made v{&ctx->vertices[source], TheVertexNormalTable().normals[source], {}};
+                for (int ch = 0; ch < 2; ++ch) {
+                    const int t = face->uvData->channels[ch].uvIndices[c];
+                    const HostUvChannel& store = ctx->uvStore->channels[ch];
+                    v.uv[ch] = t >= 0 && t < store.count ? store.uvs[t] : HostUv{0, 0, 0, -1};
                 }
-                if (o.exportVertexColors == 1 &&
-                    !(v.color[0] == m.color[0] && v.color[1] == m.color[1] && v.color[2] == m.color[2]))
-                    continue;
-                const Vec3 a{v.position[0], v.position[1], v.position[2]};
-                const Vec3 b{m.position[0], m.position[1], m.position[2]};
-                if (Vec3NearlyEqual(&a, &b)) found = static_cast<int>(i);
+                size_t i = 0;
+                for (; i < made.size(); ++i) {
+                    const float* p = v.host->position;
+                    const float* q = made[i].host->position;
+                    const Vec3 a{p[0], p[1], p[2]};
+                    const Vec3 b{q[0], q[1], q[2]};
+                    if ((!first || SameUv(v.uv[0], made[i].uv[0])) && (!both || SameUv(v.uv[1], made[i].uv[1])) &&
+                        (o.exportVertexColors != 1 || std::equal(v.host->color, v.host->color + 3, made[i].host->color)) &&
+                        Vec3NearlyEqual(&a, &b))
+                        break;
+                }
+                if (i == made.size()) made.push_back(v);
+                crossMerges += made[i].host != v.host;
+                corners.push_back(static_cast<int>(i));
             }
-            if (found < 0) {
-                found = static_cast<int>(made.size());
-                made.push_back(v);
-            } else if (made[found].source != vi) {
-                ++out->crossVertexMerges;
-            }
-            out->corners.push_back(found);
-            if (c < 3) three[c] = found;
-            ++out->cornerTotal;
         }
-        abc.push_back(three);
     }
 
-    if (!WriteNodeHeader(s, ctx->objects[objectIndex])) return 0;
-    const int n = static_cast<int>(made.size());
-    const int fc = static_cast<int>(faces.size());
-    WritePiece(s, "\t*MESH {\n\t\t*TIMEVALUE 0\n\t\t*MESH_NUMVERTEX %d\n\t\t*MESH_NUMFACES %d\n", n, fc);
-    WritePiece(s, "\t\t*MESH_VERTEX_LIST {\n");
-    for (int i = 0; i < n; ++i) {
-        const float* p = made[i].position;
-        WritePiece(s, "\t\t\t*MESH_VERTEX %4d\t%f\t%f\t%f\n", i, p[0], -p[2], p[1]);
-    }
-    WritePiece(s, "\t\t}\n\t\t*MESH_FACE_LIST {\n");
-    const bool bySmoothing = o.smoothingMode == 1 || o.smoothingMode == 2;
-    for (int f = 0; f < fc; ++f) {
-        int mtl = 0;
-        const HostObject& obj = ctx->objects[objectIndex];
-        for (int j = 0; o.exportMaterials == 1 && j < obj.materialRefCount; ++j) {
-            if (obj.materialRefs[j].materialIndex == faces[f]->materialIndex) {
-                mtl = j;
-                break;
-            }
-        }
-        WritePiece(s, "\t\t\t*MESH_FACE %4d:    A: %4d B: %4d C: %4d AB: %4d BC: %4d CA: %4d\t*MESH_SMOOTHING %d\t*MESH_MTLID %d\n",
-                   f, abc[f][0], abc[f][1], abc[f][2], 1, 1, 0, bySmoothing ? faces[f]->smoothingGroup : 1, mtl);
-    }
-    WritePiece(s, "\t\t}\n");
-    for (int ch = 0; ch < 2 && o.exportTextureCoords == 1 && (ch == 0 || o.exportMultipleUvSets == 1); ++ch) {
-        const std::string in(ch, '\t');
-        if (ch == 1) WritePiece(s, "\t\t*MESH_MAPPINGCHANNEL 2 {\n");
-        WritePiece(s, (in + "\t\t*MESH_NUMTVERTEX %d\n" + in + "\t\t*MESH_TVERTLIST {\n").c_str(), n);
-        for (int i = 0; i < n; ++i) {
-            const float v = 1.0f - made[i].uv[ch].v;
-            WritePiece(s, (in + "\t\t\t*MESH_TVERT %d\t%f\t%f\t0.0\n").c_str(), i, made[i].uv[ch].u, v);
-        }
-        WritePiece(s, (in + "\t\t}\n" + in + "\t\t*MESH_NUMTVFACES %d\n" + in + "\t\t*MESH_TFACELIST {\n").c_str(), fc);
-        for (int f = 0; f < fc; ++f) {
-            WritePiece(s, (in + "\t\t\t*MESH_TFACE %d\t%d\t%d\t%d\n").c_str(), f, abc[f][0], abc[f][1], abc[f][2]);
-        }
-        WritePiece(s, "%s", (in + "\t\t}\n").c_str());
-        if (ch == 1) WritePiece(s, "\t\t}\n");
-    }
-    if (o.exportVertexColors == 1) {
-        WritePiece(s, "\t\t*MESH_NUMCVERTEX %d\n\t\t*MESH_CVERTLIST {\n", n);
-        for (int i = 0; i < n; ++i) {
-            WritePiece(s, "\t\t\t*MESH_VERTCOL %d\t%f\t%f\t%f\n", i, made[i].color[0], made[i].color[1], made[i].color[2]);
-        }
-        WritePiece(s, "\t\t}\n\t\t*MESH_NUMCVFACES %d\n\t\t*MESH_CFACELIST {\n", fc);
-        for (int f = 0; f < fc; ++f) WritePiece(s, "\t\t\t*MESH_CFACE %d\t%d\t%d\t%d\n", f, abc[f][0], abc[f][1], abc[f][2]);
-        WritePiece(s, "\t\t}\n");
-    }
-    if (o.exportVertexNormals == 1) {
-        WritePiece(s, "\t\t*MESH_NORMALS {\n");
-        for (int f = 0; f < fc; ++f) {
-            const float* fn = faces[f]->normal;
-            WritePiece(s, "\t\t\t*MESH_FACENORMAL %d\t%f\t%f\t%f\n", f, fn[0], -fn[2], fn[1]);
-            for (int k = 0; k < 3; ++k) {
-                const float* vn = o.useFaceNormals == 1 ? fn : made[abc[f][k]].normal;
-                WritePiece(s, "\t\t\t\t*MESH_VERTEXNORMAL %d\t%f\t%f\t%f\n", abc[f][k], vn[0], -vn[2], vn[1]);
-            }
-        }
-        WritePiece(s, "\t\t}\n");
-    }
-    WritePiece(s, "\t}\n");
-    return WriteObjectTail(s, ordinal);
-}
+    int VertexCount() const { return static_cast<int>(made.size()); }
+    const float* Position(int i) const { return made[i].host->position; }
+    const float* Color(int i) const { return made[i].host->color; }
+    const float* VertexNormal(int i) const { return made[i].normal; }
+    int Uv0Count() const { return VertexCount(); }
+    HostUv Uv0(int i) const { return made[i].uv[0]; }
+    int Uv1Count() const { return VertexCount(); }
+    HostUv Uv1(int i) const { return made[i].uv[1]; }
+    int FaceCount() const { return static_cast<int>(faces.size()); }
+    void Corners(int f, CornerList, int out[3]) const { std::copy_n(&corners[3 * f], 3, out); }
+    const float* FaceNormal(int f) const { return faces[f]->normal; }
+    int Smoothing(int f) const { return faces[f]->smoothingGroup; }
+    int MaterialIndex(int f) const { return faces[f]->materialIndex; }
 
-// Positions in a few clusters whose centres sit on and around grid lines of
-// several spacings, each component offset just inside or just outside the
-// tolerance, and now and then a value that matches nothing or only itself.
-void RandomPosition(std::mt19937& rng, float out[3]) {
-    static const double anchors[] = {0.0, 5e-4, -5e-4, 1e-3, 2.5e-4, 1.0, -1.0, 1000.0, 1023.99994, 2047.9999, 12.3456};
-    static const double offsets[] = {0,       5e-5,     -5e-5,     9.99e-5,  -9.99e-5, 1e-4,
-                                     -1e-4,   1.0001e-4, -1.0001e-4, 1.5e-4, -2e-4,   3e-7};
-    const int cluster = std::uniform_int_distribution<int>(0, 5)(rng);
-    for (int a = 0; a < 3; ++a) {
-        const int special = std::uniform_int_distribution<int>(0, 299)(rng);
-        static const float kSpecial[] = {std::numeric_limits<float>::quiet_NaN(), std::numeric_limits<float>::infinity(),
-                                         -std::numeric_limits<float>::infinity(), 1.0e13f, -3.0e38f, -0.0f};
-        if (special < int(std::size(kSpecial))) {
-            out[a] = kSpecial[special];
-            continue;
-        }
-        const double anchor = anchors[(cluster * 3 + a * 5) % std::size(anchors)];
-        const double offset = offsets[std::uniform_int_distribution<size_t>(0, std::size(offsets) - 1)(rng)];
-        out[a] = static_cast<float>(anchor + offset);
-    }
-}
-
-float RandomUvValue(std::mt19937& rng) {
-    static const float values[] = {0.0f, -0.0f, 0.5f, 1.0f, 0.25f, std::numeric_limits<float>::infinity(),
-                                   std::numeric_limits<float>::quiet_NaN(), 0.5f};
-    return values[std::uniform_int_distribution<size_t>(0, std::size(values) - 1)(rng)];
-}
+    std::vector<const HostFace*> faces;
+    std::vector<Made> made;
+    std::vector<int> corners;  // three per face
+    int crossMerges = 0;       // corners that took a vertex made by another host vertex
+};
 
 class SplitDifferentialTest : public GeometryExportTest {
 protected:
-    // A scene of two objects over `vertexCount` vertices; faces use random
-    // vertices, random UV indices (some outside the store) in both channels.
+    // Two objects of random triangles over `vertexCount` vertices in a few
+    // clusters whose centres sit on and around grid lines of several
+    // spacings, each coordinate just inside or just outside the tolerance of
+    // its centre, now and then a value that matches nothing or only itself.
     void LoadRandomScene(std::mt19937& rng, int vertexCount, int faceCount) {
+        const auto pick = [&rng](int from, int to) { return std::uniform_int_distribution<int>(from, to)(rng); };
+        const float inf = std::numeric_limits<float>::infinity();
+        const float nan = std::numeric_limits<float>::quiet_NaN();
+        const double anchors[] = {0.0, 5e-4, -5e-4, 1e-3, 2.5e-4, 1.0, -1.0, 1000.0, 1023.99994, 2047.9999, 12.3456};
+        const double offsets[] = {0, 5e-5, -5e-5, 9.99e-5, -9.99e-5, 1e-4, -1e-4, 1.0001e-4, -1.0001e-4, 1.5e-4, -2e-4, 3e-7};
+        const float specials[] = {nan, inf, -inf, 1.0e13f, -3.0e38f, -0.0f};
+        const float uvValues[] = {0.0f, -0.0f, 0.5f, 1.0f, 0.25f, inf, nan, 0.5f};
         Json scene;
-        for (int i = 0; i < vertexCount; ++i) scene["vertices"].push_back(Vertex(0, 0, 0));
-        const int uvCounts[2] = {8, 6};
-        for (int c = 0; c < 2; ++c) {
-            Json list = Json::array();
-            for (int i = 0; i < uvCounts[c]; ++i) list.push_back({0, 0});
-            scene["uvStore"].push_back(list);
-        }
-        scene["materials"] = Json::array({Json{{"name", "a"}}, Json{{"name", "b"}}});
+        scene["vertices"] = std::vector<Json>(vertexCount, Json{{"position", {0, 0, 0}}});
+        scene["uvStore"] = {std::vector<std::array<float, 2>>(8), std::vector<std::array<float, 2>>(6)};
         scene["objects"] = Json::array({Json{{"name", "R0"}}, Json{{"name", "R1"}}});
-        std::uniform_int_distribution<int> pickVertex(0, vertexCount - 1);
-        Json faces = Json::array();
         for (int f = 0; f < faceCount; ++f) {
             std::vector<int> v, t0, t1;
-            for (int k = 0; k < 3; ++k) {
-                v.push_back(pickVertex(rng));
-                t0.push_back(std::uniform_int_distribution<int>(0, uvCounts[0] - 1)(rng));
-                t1.push_back(std::uniform_int_distribution<int>(0, uvCounts[1] - 1)(rng));
+            for (int c = 0; c < 3; ++c) {
+                v.push_back(pick(0, vertexCount - 1));
+                t0.push_back(pick(0, 7));
+                t1.push_back(pick(0, 5));
             }
-            const int object = std::uniform_int_distribution<int>(0, 4)(rng) == 0 ? 1 : 0;
-            faces.push_back(Face(object, v, t0, t1, std::uniform_int_distribution<int>(-1, 1)(rng), f % 5,
-                                 {float(f % 3), 1, 0}));
+            const int object = pick(0, 4) == 0;
+            scene["faceGroups"][0]["faces"].push_back(Face(object, v, t0, t1, -1, f % 5, {float(f % 3), 1, 0}));
         }
-        scene["faceGroups"] = Json::array({Json{{"faces", faces}}});
         Load(scene);
+        std::vector<std::array<float, 3>> normals;
         for (int i = 0; i < vertexCount; ++i) {
             HostVertex& vertex = context()->vertices[i];
-            RandomPosition(rng, vertex.position);
-            // Few distinct colours: corners of equal colour still merge
-            // across host vertices, those of different colours must not.
-            vertex.color[0] = float(i % 3) / 2.0f;
+            const int cluster = pick(0, 5);
+            for (int a = 0; a < 3; ++a) {
+                const int special = pick(0, 299);
+                vertex.position[a] = special < 6 ? specials[special]
+                                                 : static_cast<float>(anchors[(cluster * 3 + a * 5) % 11] + offsets[pick(0, 11)]);
+            }
+            // Three colours that differ in two components each, and an alpha
+            // that is not written and so must not keep corners apart.
+            std::fill_n(vertex.color, 3, 1.0f);
+            vertex.color[i % 3] = 0.5f;
+            vertex.color[3] = float(pick(0, 1));
+            normals.push_back({float(i), 0.5f, -float(i)});  // shows whose data a merged vertex kept
         }
+        SetNormalTable(normals);
         for (int c = 0; c < 2; ++c) {
-            for (int i = 0; i < uvCounts[c]; ++i) {
-                context()->uvStore->channels[c].uvs[i].u = RandomUvValue(rng);
-                context()->uvStore->channels[c].uvs[i].v = RandomUvValue(rng);
+            for (int i = 0; i < context()->uvStore->channels[c].count; ++i) {
+                context()->uvStore->channels[c].uvs[i].u = uvValues[pick(0, 7)];
+                context()->uvStore->channels[c].uvs[i].v = uvValues[pick(0, 7)];
             }
         }
         for (int f = 0; f < faceCount; ++f) {
-            HostFace& face = FaceOf(0, f);
-            for (int k = 0; k < 3; ++k) {
-                if (std::uniform_int_distribution<int>(0, 29)(rng) == 0) face.uvData->channels[k % 2].uvIndices[k] = 40;
+            for (int c = 0; c < 3; ++c) {
+                if (pick(0, 29) == 0) FaceOf(0, f).uvData->channels[c % 2].uvIndices[c] = c % 2 == 0 ? 40 : -3;
             }
         }
-        // Vertex normals: each its own, so that merged vertices show whose
-        // data they kept.
-        std::vector<std::array<float, 3>> entries;
-        for (int i = 0; i < vertexCount; ++i) entries.push_back({float(i), 0.5f, -float(i)});
-        SetNormalTable(entries);
-    }
-
-    std::vector<int> ExportCornersOf(int objectIndex) {
-        std::vector<int> corners;
-        const HostFaceGroup& group = context()->faceGroups[0];
-        for (int f = 0; f < group.faceCount; ++f) {
-            if (group.faces[f].objectIndex != objectIndex) continue;
-            corners.insert(corners.end(), group.faces[f].exportCorners, group.faces[f].exportCorners + 3);
-        }
-        return corners;
     }
 };
 
@@ -261,25 +148,32 @@ TEST_F(SplitDifferentialTest, HashedSearchNumbersAndWritesLikeTheLinearScan) {
     for (unsigned seed = 1; seed <= 8; ++seed) {
         std::mt19937 rng(seed);
         LoadRandomScene(rng, 150 + 40 * static_cast<int>(seed), 500);
-        for (int combo = 0; combo < 4; ++combo) {
-            TheExportOptions().exportMultipleUvSets = combo & 1;
-            TheExportOptions().exportTextureCoords = (combo >> 1) & 1;
-            TheExportOptions().smoothingMode = static_cast<int>(seed % 3);
+        for (int options = 0; options < 8; ++options) {
+            TheExportOptions() = ExportOptions{.exportTextureCoords = options & 1,
+                                               .exportVertexColors = (options >> 1) & 1,
+                                               .exportMultipleUvSets = (options >> 2) & 1,
+                                               .useFaceNormals = static_cast<int>(seed % 4 == 3),
+                                               .smoothingMode = static_cast<int>(seed % 3)};
             for (int object = 0; object < 2; ++object) {
-                int fastResult = 0;
-                const std::string fast = Split(object, object, &fastResult);
-                const std::vector<int> fastCorners = ExportCornersOf(object);
-                RefResult ref;
-                int refResult = 0;
-                const std::string slow = Capture(
-                    [&](std::FILE* f) { return ReferenceSplitWriter(f, object, object, &ref); }, &refResult);
-                ASSERT_EQ(fastResult, 1);
-                ASSERT_EQ(refResult, 1);
-                ASSERT_EQ(fastCorners, ref.corners) << "seed " << seed << " combo " << combo << " object " << object;
-                ASSERT_EQ(fast, slow) << "seed " << seed << " combo " << combo << " object " << object;
-                crossMerges += ref.crossVertexMerges;
-                corners += ref.cornerTotal;
-                written += std::stoi(LinesWith(fast, "*MESH_NUMVERTEX ").at(0).substr(18));
+                SCOPED_TRACE("seed " + std::to_string(seed) + " options " + std::to_string(options) + " object " +
+                             std::to_string(object));
+                int result = 0;
+                const std::string text = Split(object, object, &result);
+                ASSERT_EQ(result, 1);
+                const ReferenceMesh reference(context(), object);
+                std::vector<int> exportCorners;
+                for (const HostFace* face : reference.faces) {
+                    exportCorners.insert(exportCorners.end(), face->exportCorners, face->exportCorners + 3);
+                }
+                ASSERT_EQ(exportCorners, reference.corners);
+                const MaterialIdMap materials(context()->objects[object], TheExportOptions().exportMaterials == 1);
+                const std::string mesh = Capture([&](std::FILE* f) { return WriteMeshBlocks(f, reference, materials); });
+                const size_t start = text.find("\t*MESH {");
+                ASSERT_NE(start, npos);
+                ASSERT_EQ(text.substr(start, text.find("\t*PROP_MOTIONBLUR") - start), mesh);
+                crossMerges += reference.crossMerges;
+                corners += static_cast<int>(reference.corners.size());
+                written += reference.VertexCount();
             }
         }
     }
