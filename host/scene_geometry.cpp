@@ -313,8 +313,15 @@ void HostScene::Impl::AccumulateVertexNormals() {
 
 bool HostScene::Impl::AssignSmoothingGroups(float degrees) {
     std::vector<HostFace*> faces;
-    for (FaceStore& groupStore : groupStores) {
-        for (HostFace& face : groupStore) faces.push_back(&face);
+    size_t total = 0;
+    for (const FaceStore& groupStore : groupStores) total += groupStore.faceCount;
+    faces.reserve(total);
+    size_t corners = 0;
+    for (const FaceStore& groupStore : groupStores) {
+        for (HostFace& face : groupStore) {
+            faces.push_back(&face);
+            corners += static_cast<size_t>(std::max(face.cornerCount, 0));
+        }
     }
     if (faces.size() > UINT32_MAX / 2) return false;
     const size_t faceCount = faces.size();
@@ -332,6 +339,7 @@ bool HostScene::Impl::AssignSmoothingGroups(float degrees) {
         uint32_t face;
     };
     std::vector<EdgeUse> uses;
+    uses.reserve(corners);
     for (size_t f = 0; f < faceCount; ++f) {
         const HostFace& face = *faces[f];
         for (int k = 0; k < face.cornerCount && face.cornerCount >= 2; ++k) {
