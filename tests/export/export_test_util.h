@@ -1,5 +1,5 @@
 // Shared pieces of the export control tests: options restored after each
-// test, a scripted dialog user, reference-host scenes and file helpers.
+// test, a scripted dialog user and what the dialog shows, files and scenes.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -8,7 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <sstream>
+#include <iterator>
 #include <string>
 
 #include "export/export.h"
@@ -16,92 +16,115 @@
 #include "platform/dialog.h"
 #include "platform/platform.h"
 #include "plugin/plugin.h"
+#include "resources/options_dialog.h"
 
 namespace exporttest {
 
 // Puts the export options back to what they were when the test started.
-class OptionsGuard {
-public:
-    OptionsGuard() : saved_(TheExportOptions()) {}
-    ~OptionsGuard() { TheExportOptions() = saved_; }
-    OptionsGuard(const OptionsGuard&) = delete;
-    OptionsGuard& operator=(const OptionsGuard&) = delete;
-
-private:
-    ExportOptions saved_;
+struct OptionsGuard {
+    ExportOptions saved = TheExportOptions();
+    ~OptionsGuard() { TheExportOptions() = saved; }
 };
+
+using Script = std::function<void(platform::DialogWindow*)>;
 
 // A dialog user whose actions are a lambda.
 struct ScriptedUser : platform::DialogUser {
-    explicit ScriptedUser(std::function<void(platform::DialogWindow*)> script) : script_(std::move(script)) {
-        act = [](platform::DialogUser* self, platform::DialogWindow* dialog) {
-            static_cast<ScriptedUser*>(self)->script_(dialog);
+    explicit ScriptedUser(Script s) : script(std::move(s)) {
+        act = [](platform::DialogUser* self, platform::DialogWindow* d) {
+            static_cast<ScriptedUser*>(self)->script(d);
         };
     }
-
-private:
-    std::function<void(platform::DialogWindow*)> script_;
+    Script script;
 };
 
-// The text of control `id`.
-inline std::u16string ItemText(platform::DialogWindow* dialog, int id) {
-    char16_t text[256] = {};
-    platform::GetDialogItemText(dialog, id, text, 256);
-    return text;
+// Runs `filter`'s export preparation of `scene` with `script` as the user at the dialog.
+template <typename Filter>
+int PrepareWithUser(Filter filter, asehost::HostScene& scene, void* instance, Script script) {
+    ScriptedUser user(std::move(script));
+    scene.setMainWindow(platform::AttachDialogUser(&user));
+    const int result = filter(FILTER_MSG_PREPARE_EXPORT, scene.context(), instance, nullptr);
+    platform::DetachDialogUser();
+    scene.setMainWindow(nullptr);
+    return result;
 }
 
-inline intptr_t CheckState(platform::DialogWindow* dialog, int id) {
-    return platform::SendDialogItemMessage(dialog, id, platform::kButtonGetCheck, 0, 0);
+// The dialog's check boxes in dialog order, with their options and defaults.
+struct CheckBox { int id; int ExportOptions::*field; int defaultValue; };
+inline const CheckBox kBoxes[] = {
+    {IDC_EXPORT_MATERIALS, &ExportOptions::exportMaterials, 1},
+    {IDC_EXPORT_TEXTURE_COORDS, &ExportOptions::exportTextureCoords, 1},
+    {IDC_EXPORT_VERTEX_NORMALS, &ExportOptions::exportVertexNormals, 1},
+    {IDC_EXPORT_VERTEX_COLORS, &ExportOptions::exportVertexColors, 1},
+    {IDC_EXPORT_MULTIPLE_UV_SETS, &ExportOptions::exportMultipleUvSets, 0},
+    {IDC_EXPORT_AS_SINGLE_OBJECT, &ExportOptions::exportAsSingleObject, 0},
+    {IDC_USE_FACE_NORMALS, &ExportOptions::useFaceNormals, 0},
+    {IDC_SPLIT_VERTICES_PER_UV, &ExportOptions::splitVerticesPerUv, 1},
+    {IDC_USE_MULTI_SUB_MATERIALS, &ExportOptions::useMultiSubObjectMaterials, 0},
+    {IDC_USE_FULL_TEXTURE_PATH, &ExportOptions::useFullTexturePath, 0}};
+
+// What an open dialog shows; gathered where the user acts, checked later.
+struct Shown {
+    bool opened = false;
+    intptr_t checks[std::size(kBoxes)] = {};
+    intptr_t selection = 0;
+    std::u16string angle;
+    bool angleEnabled = false;
+};
+
+inline Shown Look(platform::DialogWindow* d) {
+    using namespace platform;
+    Shown s;
+    s.opened = true;
+    for (size_t i = 0; i < std::size(kBoxes); ++i) {
+        s.checks[i] = SendDialogItemMessage(d, kBoxes[i].id, kButtonGetCheck, 0, 0);
+    }
+    s.selection = SendDialogItemMessage(d, IDC_SMOOTHING_MODE, kComboGetCurSel, 0, 0);
+    char16_t angle[256] = {};
+    GetDialogItemText(d, IDC_SMOOTHING_ANGLE, angle, 256);
+    s.angle = angle;
+    s.angleEnabled = IsWindowEnabled(GetDialogItem(d, IDC_SMOOTHING_ANGLE));
+    return s;
 }
 
-inline bool ItemEnabled(platform::DialogWindow* dialog, int id) {
-    return platform::IsWindowEnabled(platform::GetDialogItem(dialog, id));
+// Checks that `s` shows the options `o` (null: the defaults) with the angle text `angle`.
+inline void ExpectShows(const Shown& s, const ExportOptions* o, const std::u16string& angle) {
+    ASSERT_TRUE(s.opened) << "the dialog never appeared";
+    for (size_t i = 0; i < std::size(kBoxes); ++i) {
+        EXPECT_EQ(s.checks[i], o ? o->*kBoxes[i].field : kBoxes[i].defaultValue) << kBoxes[i].id;
+    }
+    const int mode = o ? o->smoothingMode : SmoothAllSame;
+    EXPECT_EQ(s.selection, mode);
+    EXPECT_EQ(s.angle, angle);
+    EXPECT_EQ(s.angleEnabled, mode == SmoothPerAngle);
 }
 
-// A fresh directory under the system's temporary folder, removed at the end.
-class TempDir {
-public:
+// A fresh folder under the system's temporary folder, removed at the end.
+struct TempDir {
+    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+    std::filesystem::path path = std::filesystem::temp_directory_path() /
+                                 (std::string("ase_export_") + test->test_suite_name() + "_" + test->name());
     TempDir() {
-        const auto* info = testing::UnitTest::GetInstance()->current_test_info();
-        path_ = std::filesystem::temp_directory_path() /
-                (std::string("ase_export_") + info->test_suite_name() + "_" + info->name());
-        std::filesystem::remove_all(path_);
-        std::filesystem::create_directories(path_);
+        std::filesystem::remove_all(path);
+        std::filesystem::create_directories(path);
     }
     ~TempDir() {
         std::error_code ignored;
-        std::filesystem::remove_all(path_, ignored);
+        std::filesystem::remove_all(path, ignored);
     }
-    std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
-
-private:
-    std::filesystem::path path_;
 };
-
-inline std::u16string Wide(const std::filesystem::path& path) {
-    const std::u8string utf8 = path.u8string();
-    std::u16string out;
-    for (char8_t c : utf8) out += static_cast<char16_t>(c);  // test paths are ASCII
-    return out;
-}
 
 inline std::string ReadFile(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
+    return std::string(std::istreambuf_iterator<char>(in), {});
 }
 
-// The file's text with every CR LF made an LF, so that one golden serves the
+// The file's text without carriage returns, so that one golden serves the
 // text mode of both systems.
 inline std::string ReadTextFile(const std::filesystem::path& path) {
-    const std::string raw = ReadFile(path);
-    std::string out;
-    for (size_t i = 0; i < raw.size(); ++i) {
-        if (raw[i] == '\r' && i + 1 < raw.size() && raw[i + 1] == '\n') continue;
-        out += raw[i];
-    }
-    return out;
+    std::string text = ReadFile(path);
+    std::erase(text, '\r');
+    return text;
 }
 
 inline std::string Golden(const std::string& name) {
@@ -114,20 +137,19 @@ inline void LoadScene(asehost::HostScene& scene, const std::string& json) {
     ASSERT_TRUE(scene.loadJson(json, error)) << error;
 }
 
-// Everything written to a temporary stream by `write`, with its result.
+// Everything `write` writes to a temporary stream, with its result.
 template <typename Write>
 std::string Capture(Write write, int* result = nullptr) {
     std::FILE* stream = std::tmpfile();
-    EXPECT_NE(stream, nullptr);
-    if (stream == nullptr) return {};
+    if (stream == nullptr) {
+        ADD_FAILURE() << "no temporary file";
+        return {};
+    }
     const int r = write(stream);
     if (result != nullptr) *result = r;
-    std::fflush(stream);
+    std::string text(static_cast<size_t>(std::ftell(stream)), '\0');
     std::rewind(stream);
-    std::string text;
-    char buffer[4096];
-    size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, stream)) > 0) text.append(buffer, n);
+    text.resize(std::fread(text.data(), 1, text.size(), stream));
     std::fclose(stream);
     return text;
 }

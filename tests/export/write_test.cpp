@@ -1,28 +1,20 @@
 // The export driver: header and scene blocks, the order of material and
-// geometry blocks, scene preparation, and the output mechanics.
+// geometry blocks, scene preparation, failures, and the output mechanics.
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <cmath>
 #include <cstring>
 #include <limits>
 #include <random>
+#include <span>
+#include <utility>
 
-#include "export_scenes.h"
 #include "export_test_util.h"
 
 namespace {
 
+using namespace exporttest;
 using asehost::HostOp;
-using exporttest::Capture;
-using exporttest::Golden;
-using exporttest::LoadScene;
-using exporttest::OptionsGuard;
-using exporttest::ReadTextFile;
-using exporttest::TempDir;
-using exporttest::Wide;
-
-constexpr int64_t kFixedTime = 1700000000;  // Tue Nov 14 22:13:20 2023 UTC
 
 size_t Occurrences(const std::string& text, const std::string& what) {
     size_t n = 0;
@@ -33,7 +25,7 @@ size_t Occurrences(const std::string& text, const std::string& what) {
 class ExportWriteTest : public testing::Test {
 protected:
     void SetUp() override {
-        platform::SetFixedTimeForTesting(kFixedTime);
+        platform::SetFixedTimeForTesting(1700000000);  // Tue Nov 14 22:13:20 2023 UTC
         scene_.setHostTexts(u"TestHost", u"2.5", u"https://host.example");
     }
     void TearDown() override { platform::SetFixedTimeForTesting(-1); }
@@ -41,20 +33,17 @@ protected:
     // Exports the scene to `name` in the temporary folder the way the host
     // does; returns the result and the file's text.
     int Export(const std::string& name, std::string* text = nullptr) {
-        path_ = dir_ / name;
-        scene_.setFileName(Wide(path_).c_str());
+        path_ = dir_.path / name;
+        scene_.setFileName(path_.u16string().c_str());
         const int result = FilterProc(FILTER_MSG_EXPORT, scene_.context(), nullptr, nullptr);
         if (text != nullptr) *text = ReadTextFile(path_);
         return result;
     }
 
-    std::vector<HostFace*> Faces() {
-        std::vector<HostFace*> faces;
-        HostContext* c = scene_.context();
-        for (int g = 0; g < c->faceGroupCount; ++g) {
-            for (int f = 0; f < c->faceGroups[g].faceCount; ++f) faces.push_back(&c->faceGroups[g].faces[f]);
-        }
-        return faces;
+    // The faces of the scene's only face group.
+    std::span<HostFace> Faces() {
+        const HostFaceGroup& group = scene_.context()->faceGroups[0];
+        return {group.faces, static_cast<size_t>(group.faceCount)};
     }
 
     OptionsGuard guard_;
@@ -69,112 +58,100 @@ TEST_F(ExportWriteTest, HeaderAndSceneBlockMatchTheGolden) {
     EXPECT_EQ(Export("scene.ase", &text), 1);
     EXPECT_EQ(text, Golden("header_scene.ase"));
     // Text mode: every line feed reaches a Windows file as CR LF.
-    const std::string raw = exporttest::ReadFile(path_);
+    const std::string raw = ReadFile(path_);
     const bool onWindows = std::filesystem::path::preferred_separator == L'\\';
     EXPECT_EQ(Occurrences(raw, "\r\n"), onWindows ? Occurrences(raw, "\n") : 0u);
     EXPECT_EQ(std::u16string(scene_.context()->timeText.wide), u"Tue Nov 14 22:13:20 2023");
-    EXPECT_STREQ(scene_.context()->timeText.narrow, "Tue Nov 14 22:13:20 2023");
     EXPECT_EQ(TheVertexNormalTable().count, 0);  // released after writing
     EXPECT_EQ(scene_.callCount(HostOp::PreWriteStep), 1);
-}
 
-TEST_F(ExportWriteTest, LongHostTextsAreCutToTheirFields) {
-    const std::u16string longName(100, u'n');
-    scene_.setHostTexts(longName.c_str(), u"\u00e9t\u00e9", u"");
-    LoadScene(scene_, R"({"vertices": [ {"position": [0, 0, 0]} ]})");
-    std::string text;
+    // Host texts are cut to their fields and converted to the ANSI code page.
+    scene_.setHostTexts(std::u16string(100, u'n').c_str(), u"\u00e9t\u00e9", u"");
     ASSERT_EQ(Export("cut.ase", &text), 1);
     EXPECT_NE(text.find("*COMMENT \"Creator: " + std::string(63, 'n') + " \xe9t\xe9\"\n"), std::string::npos);
     EXPECT_NE(text.find("*COMMENT \"Website: \"\n"), std::string::npos);
-}
 
-TEST_F(ExportWriteTest, UnopenableFileSetsTheErrorTextAndReleasesTheTable) {
-    LoadScene(scene_, exporttest::kMaterialScene);
-    EXPECT_EQ(Export("missing/dir/x.ase"), 0);
-    EXPECT_EQ(std::u16string(scene_.context()->errorText.wide), u"Could not open file for writing.");
-    EXPECT_STREQ(scene_.context()->errorText.narrow, "Could not open file for writing.");
-    EXPECT_EQ(TheVertexNormalTable().count, 0);
-    EXPECT_EQ(TheVertexNormalTable().normals, nullptr);
-}
-
-TEST_F(ExportWriteTest, DataLostAtCloseIsAFailure) {
-    if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-    LoadScene(scene_, R"({"vertices": [ {"position": [0, 0, 0]} ]})");
+    // This small file stays buffered until the close, which alone sees the full device.
+    if (!std::filesystem::exists("/dev/full")) return;
     scene_.setFileName(u"/dev/full");
-    currentContext = scene_.context();
     EXPECT_EQ(WriteExportFile(scene_.context()), 0);
 }
 
+TEST_F(ExportWriteTest, FailuresAreReportedAndReleaseTheNormalTable) {
+    LoadScene(scene_, Golden("material_scene.json"));
+    HostContext* c = scene_.context();
+    // Faces without vertices: refused before the file is touched.
+    const int vertexCount = std::exchange(c->vertexCount, 0);
+    EXPECT_EQ(Export("novertices.ase"), 0);
+    c->vertexCount = vertexCount;
+    EXPECT_FALSE(std::filesystem::exists(path_));
+    EXPECT_STREQ(c->errorText.narrow, "Could not prepare vertex normals for export.");
+    EXPECT_EQ(scene_.callCount(HostOp::PreWriteStep), 0);
+    EXPECT_EQ(TheVertexNormalTable().normals, nullptr);
+
+    EXPECT_EQ(Export("missing/dir/x.ase"), 0);
+    EXPECT_EQ(std::u16string(c->errorText.wide), u"Could not open file for writing.");
+    EXPECT_EQ(TheVertexNormalTable().normals, nullptr);
+}
+
 TEST_F(ExportWriteTest, MaterialListHoldsOneMaterialPerObjectWithFaces) {
-    LoadScene(scene_, exporttest::kMaterialScene);
+    LoadScene(scene_, Golden("material_scene.json"));
     std::string text;
     ASSERT_EQ(Export("list.ase", &text), 1);
-    currentContext = scene_.context();
     // Object 3 has no faces: ordinals 0, 1, 2 go to objects 0, 1, 2.
-    const std::string expected = "*MATERIAL_LIST {\n\t*MATERIAL_COUNT 3\n" +
-                                 Capture([](std::FILE* s) { return WriteMaterial(s, 0, 0); }) +
-                                 Capture([](std::FILE* s) { return WriteMaterial(s, 1, 1); }) +
-                                 Capture([](std::FILE* s) { return WriteMaterial(s, 2, 2); }) + "}\n";
+    std::string expected = "*MATERIAL_LIST {\n\t*MATERIAL_COUNT 3\n";
+    for (int i = 0; i < 3; ++i) expected += Capture([i](std::FILE* s) { return WriteMaterial(s, i, i); });
+    expected += "}\n";
     const size_t list = text.find("*MATERIAL_LIST {");
     ASSERT_NE(list, std::string::npos);
     EXPECT_EQ(text.substr(list, expected.size()), expected);
     EXPECT_EQ(Occurrences(text, "*GEOMOBJECT {"), 3u);
     EXPECT_GT(text.find("*GEOMOBJECT {"), list + expected.size() - 1);
-}
 
-TEST_F(ExportWriteTest, WithoutMaterialsTheListIsLeftOutButObjectsAreWritten) {
-    LoadScene(scene_, exporttest::kMaterialScene);
     TheExportOptions().exportMaterials = 0;
-    std::string text;
     ASSERT_EQ(Export("nomat.ase", &text), 1);
     EXPECT_EQ(text.find("*MATERIAL_LIST"), std::string::npos);
     EXPECT_EQ(Occurrences(text, "*GEOMOBJECT {"), 3u);
 }
 
 TEST_F(ExportWriteTest, SingleObjectModeMergesEveryFaceIntoObjectZero) {
-    LoadScene(scene_, exporttest::kMaterialScene);
+    LoadScene(scene_, Golden("material_scene.json"));
     TheExportOptions().exportAsSingleObject = 1;
     std::string text;
     ASSERT_EQ(Export("single.ase", &text), 1);
     EXPECT_NE(text.find("\t*MATERIAL_COUNT 1\n"), std::string::npos);
     EXPECT_EQ(Occurrences(text, "*GEOMOBJECT {"), 1u);
     HostContext* c = scene_.context();
-    EXPECT_EQ(c->objects[0].faceCount, 4);
-    for (int i = 1; i < c->objectCount; ++i) EXPECT_EQ(c->objects[i].faceCount, 0);
-    for (HostFace* face : Faces()) EXPECT_EQ(face->objectIndex, 0);
+    for (int i = 0; i < c->objectCount; ++i) EXPECT_EQ(c->objects[i].faceCount, i == 0 ? 4 : 0);
+    for (const HostFace& face : Faces()) EXPECT_EQ(face.objectIndex, 0);
 
     // Faces but no object to count them into: nothing is written out of bounds.
-    for (HostFace* face : Faces()) face->objectIndex = 2;
-    HostObject* objects = c->objects;
-    const int objectCount = c->objectCount;
-    c->objects = nullptr;
+    for (HostFace& face : Faces()) face.objectIndex = 2;
+    HostObject* objects = std::exchange(c->objects, nullptr);
     PrepareSceneForExport(c);
     c->objects = objects;
-    c->objectCount = 0;
+    const int objectCount = std::exchange(c->objectCount, 0);
     PrepareSceneForExport(c);
     c->objectCount = objectCount;
     ReleaseVertexNormalTable();
-    for (HostFace* face : Faces()) EXPECT_EQ(face->objectIndex, 0);
+    for (const HostFace& face : Faces()) EXPECT_EQ(face.objectIndex, 0);
     EXPECT_EQ(objects[0].faceCount, 4);
 }
 
 TEST_F(ExportWriteTest, SmoothingGroupsFollowTheMode) {
-    LoadScene(scene_, exporttest::kMaterialScene);
-    const int objectIndices[] = {-3, 5, 33, 40};
-    std::vector<HostFace*> faces = Faces();
+    LoadScene(scene_, Golden("material_scene.json"));
+    const std::span<HostFace> faces = Faces();
     ASSERT_EQ(faces.size(), 4u);
-
+    // Per group: the object index, kept within 0..32.
+    const int objectIndices[] = {-3, 5, 33, 40}, groups[] = {0, 5, 32, 32};
+    for (size_t i = 0; i < faces.size(); ++i) faces[i].objectIndex = objectIndices[i];
     TheExportOptions().smoothingMode = SmoothPerGroup;
-    for (size_t i = 0; i < faces.size(); ++i) faces[i]->objectIndex = objectIndices[i];
     PrepareSceneForExport(scene_.context());
-    EXPECT_EQ(faces[0]->smoothingGroup, 0);
-    EXPECT_EQ(faces[1]->smoothingGroup, 5);
-    EXPECT_EQ(faces[2]->smoothingGroup, 32);
-    EXPECT_EQ(faces[3]->smoothingGroup, 32);
+    for (size_t i = 0; i < faces.size(); ++i) EXPECT_EQ(faces[i].smoothingGroup, groups[i]);
 
     TheExportOptions().smoothingMode = SmoothAllSame;
     PrepareSceneForExport(scene_.context());
-    for (HostFace* face : faces) EXPECT_EQ(face->smoothingGroup, 0);
+    for (const HostFace& face : faces) EXPECT_EQ(face.smoothingGroup, 0);
     EXPECT_EQ(scene_.callCount(HostOp::AssignSmoothingGroupsByAngle), 0);
 
     TheExportOptions().smoothingMode = SmoothPerAngle;
@@ -184,71 +161,111 @@ TEST_F(ExportWriteTest, SmoothingGroupsFollowTheMode) {
 }
 
 TEST_F(ExportWriteTest, VertexNormalsAreTheNormalisedSumOfTheirFaces) {
-    LoadScene(scene_, R"({
-      "vertices": [ {"position": [0, 0, 0], "normal": [9, 9, 9]}, {"position": [1, 0, 0]},
-                    {"position": [0, 1, 0]}, {"position": [5, 5, 5]} ],
-      "objects": [ {"name": "o"} ],
-      "faceGroups": [ {"faces": [
-        {"objectIndex": 0, "normal": [0, 0, 1], "vertexIndices": [0, 1, 2]},
+    LoadScene(scene_, R"({"objects": [ {"name": "o"} ],
+      "vertices": [ {"position": [0, 0, 0], "normal": [9, 9, 9]}, {"position": [1, 0, 0]}, {"position": [0, 1, 0]},
+                    {"position": [5, 5, 5]} ],
+      "faceGroups": [ {"faces": [ {"objectIndex": 0, "normal": [0, 0, 1], "vertexIndices": [0, 1, 2]},
         {"objectIndex": 0, "normal": [0, 0, -1], "vertexIndices": [0, 2, 1]},
-        {"objectIndex": 0, "normal": [3, 4, 0], "vertexIndices": [1, 1, 1]}
-      ]} ]
-    })");
-    HostFace* odd = Faces()[2];
+        {"objectIndex": 0, "normal": [3, 4, 0], "vertexIndices": [1, 1, 1]} ]} ]})");
+    HostFace* odd = &Faces()[2];
     odd->vertexIndices[1] = 99;  // no such vertex: adds nothing anywhere
     odd->vertexIndices[2] = -1;
     PrepareSceneForExport(scene_.context());
     const VertexNormalTable& table = TheVertexNormalTable();
     ASSERT_EQ(table.count, 4);
-    // Opposite normals cancel; vertex 1 keeps the third face's direction.
-    EXPECT_EQ(table.normals[0][0], 0.0f);
-    EXPECT_EQ(table.normals[0][2], 0.0f);
-    EXPECT_FLOAT_EQ(table.normals[1][0], 0.6f);
-    EXPECT_FLOAT_EQ(table.normals[1][1], 0.8f);
-    EXPECT_EQ(table.normals[1][2], 0.0f);
-    EXPECT_EQ(table.normals[3][0], 0.0f);  // used by no face
-    EXPECT_EQ(odd->exportCorners[0], 1);
+    // Opposite normals cancel; vertex 1 keeps the third face's direction; vertex 3 is used by no face.
+    const float expected[4][3] = {{0, 0, 0}, {0.6f, 0.8f, 0}, {0, 0, 0}, {0, 0, 0}};
+    for (int v = 0; v < 4; ++v) {
+        for (int a = 0; a < 3; ++a) EXPECT_NEAR(table.normals[v][a], expected[v][a], 1e-6) << v << "," << a;
+    }
     EXPECT_EQ(odd->exportCorners[1], 99);
     ReleaseVertexNormalTable();
-    EXPECT_EQ(table.count, 0);
 }
 
-TEST_F(ExportWriteTest, FacesWithoutVerticesFailCleanlyBeforeTheFileIsTouched) {
-    LoadScene(scene_, exporttest::kMaterialScene);
+// material_scene.json: object 0 uses the two-sided "Wood" with maps on every
+// channel, 1 uses two layered materials, 2 uses none, 3 has no faces.
+class MaterialWriterTest : public ExportWriteTest {
+protected:
+    void SetUp() override {
+        LoadScene(scene_, Golden("material_scene.json"));
+        currentContext = scene_.context();
+    }
+    std::string Material(int objectIndex, int ordinal, int* result = nullptr) {
+        return Capture([&](std::FILE* s) { return WriteMaterial(s, objectIndex, ordinal); }, result);
+    }
+    HostObject& Object(int index) { return scene_.context()->objects[index]; }
+};
+
+TEST_F(MaterialWriterTest, StandardAndMultiFormsMatchTheirGoldens) {
+    int result = 0;
+    EXPECT_EQ(Material(0, 0, &result), Golden("material_standard.ase"));
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(Material(1, 4, &result), Golden("material_multi.ase"));
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(Material(2, 3), Material(0, 3));  // no references: host material 0
+}
+
+// The multi form even for one reference (maps one level deeper) or none; maps with their whole path.
+TEST_F(MaterialWriterTest, MultiAndFullPathOptions) {
+    TheExportOptions().useMultiSubObjectMaterials = 1;
+    TheExportOptions().useFullTexturePath = 1;
+    const std::string text = Material(0, 2) + Material(2, 0);
+    EXPECT_EQ(text, Golden("material_multi_options.ase"));
+}
+
+TEST_F(MaterialWriterTest, MaterialsMissingFromTheTableAreWrittenAsTheDefault) {
     HostContext* c = scene_.context();
-    const int vertexCount = c->vertexCount;
-    c->vertexCount = 0;
-    const int result = Export("novertices.ase");
-    c->vertexCount = vertexCount;
-    EXPECT_EQ(result, 0);
-    EXPECT_FALSE(std::filesystem::exists(path_));
-    EXPECT_STRNE(c->errorText.narrow, "");
-    EXPECT_EQ(scene_.callCount(HostOp::PreWriteStep), 0);
-    EXPECT_EQ(TheVertexNormalTable().normals, nullptr);
+    for (int index : {3, -1}) {  // the table holds 0..2
+        Object(0).materialRefs[0].materialIndex = index;
+        EXPECT_EQ(Material(0, 5), Golden("material_default.ase")) << index;
+    }
+    // Without a table even material 0 is missing.
+    HostMaterial* table = std::exchange(c->materials, nullptr);
+    EXPECT_EQ(Material(2, 5), Golden("material_default.ase"));
+    c->materials = table;
+    const int count = std::exchange(c->materialCount, 0);
+    EXPECT_EQ(Material(2, 5), Golden("material_default.ase"));
+    c->materialCount = count;
+
+    // In the multi form only the bad sub-material is the default, under its own number.
+    Object(1).materialRefs[1].materialIndex = 1000;
+    EXPECT_EQ(Material(1, 4), Golden("material_multi_bad_ref.ase"));
+    HostMaterialRef* refs = std::exchange(Object(1).materialRefs, nullptr);
+    const std::string bare = Material(1, 0);
+    Object(1).materialRefs = refs;
+    EXPECT_NE(bare.find("\"Material0_0\""), std::string::npos);
+    EXPECT_NE(bare.find("\"Material0_1\""), std::string::npos);
 }
 
-TEST(ExportText, TimeTextHasNoLineFeed) {
-    platform::SetFixedTimeForTesting(kFixedTime);
-    DualString out{};
-    HostContext context{};
-    MakeTimeText(&context, &out);
-    platform::SetFixedTimeForTesting(-1);
-    EXPECT_EQ(std::u16string(out.wide), u"Tue Nov 14 22:13:20 2023");
-    EXPECT_STREQ(out.narrow, "Tue Nov 14 22:13:20 2023");
-    EXPECT_STREQ(context.timeText.narrow, "Tue Nov 14 22:13:20 2023");
+TEST_F(MaterialWriterTest, RefusesWhatItCannotWriteAndReportsFailedWrites) {
+    int result = 1;
+    for (int object : {-1, 4}) {
+        EXPECT_EQ(Material(object, 0, &result), "");
+        EXPECT_EQ(result, 0);
+    }
+    EXPECT_EQ(WriteMaterial(nullptr, 0, 0), 0);
+    if (std::FILE* full = std::fopen("/dev/full", "w")) {
+        std::setvbuf(full, nullptr, _IONBF, 0);  // every piece reaches the device
+        EXPECT_EQ(WriteMaterial(full, 0, 0), 0);
+        EXPECT_EQ(WriteAseScene(full), 0);
+        std::fclose(full);
+    }
+    currentContext = nullptr;
+    EXPECT_EQ(Material(0, 0, &result), "");
+    EXPECT_EQ(result, 0);
 }
 
 TEST(ExportText, FileNameOnlyKeepsNameAndExtension) {
+    const struct { const char16_t* path; const char16_t* name; } cases[] = {
+        {u"C:\\dir\\scene.ase", u"scene.ase"}, {u"/home/u/a.b.c", u"a.b.c"}, {u"C:\\dir\\", u""}};
     char16_t out[kFileNameOnlyUnits];
-    EXPECT_EQ(FileNameOnly(u"C:\\dir\\scene.ase", out), 1);
-    EXPECT_EQ(std::u16string(out), u"scene.ase");
-    EXPECT_EQ(FileNameOnly(u"/home/u/a.b.c", out), 1);
-    EXPECT_EQ(std::u16string(out), u"a.b.c");
-    EXPECT_EQ(FileNameOnly(u"C:\\dir\\", out), 1);
-    EXPECT_EQ(std::u16string(out), u"");
+    for (const auto& c : cases) {
+        EXPECT_EQ(FileNameOnly(c.path, out), 1);
+        EXPECT_EQ(std::u16string(out), c.name);
+    }
     EXPECT_EQ(FileNameOnly(nullptr, out), 0);
     EXPECT_EQ(FileNameOnly(u"x", nullptr), 0);
-    // Name and extension of 255 units each still fit the 256-unit output.
+    // Name and extension of 255 units each are cut to the 256-unit output.
     const std::u16string longPath = u"d/" + std::u16string(300, u'n') + u"." + std::u16string(300, u'e');
     char16_t guarded[kFileNameOnlyUnits + 8];
     std::fill(std::begin(guarded), std::end(guarded), u'#');
@@ -258,20 +275,17 @@ TEST(ExportText, FileNameOnlyKeepsNameAndExtension) {
 }
 
 TEST(ExportText, WritePieceFormatsAsTheCLocalePrintf) {
-    const std::string text = Capture([](std::FILE* s) {
-        return WritePiece(s, "%4d|%4d|%d|%s|%f|%f|%f|%f|%f|%f|%5.1f|%-3d|%03d|%%", 7, -5, 12345, "t\tx", 1.5, -0.0,
-                          1e20, std::numeric_limits<double>::infinity(), -std::numeric_limits<double>::infinity(),
-                          -std::numeric_limits<double>::quiet_NaN(), 2.25, 4, 9);
-    });
-    EXPECT_EQ(text, "   7|  -5|12345|t\tx|1.500000|-0.000000|100000000000000000000.000000|inf|-inf|-nan|  2.2|4  |009|%");
+    const double inf = std::numeric_limits<double>::infinity(), nan = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_EQ(Capture([&](std::FILE* s) {
+                  return WritePiece(s, "%4d|%4d|%d|%s|%f|%f|%f|%f|%f|%f|%5.1f|%-3d|%03d|%%", 7, -5, 12345, "t\tx", 1.5,
+                                    -0.0, 1e20, inf, -inf, -nan, 2.25, 4, 9);
+              }),
+              "   7|  -5|12345|t\tx|1.500000|-0.000000|100000000000000000000.000000|inf|-inf|-nan|  2.2|4  |009|%");
 
-    // Any float widened to double prints as glibc's printf prints it in the
-    // C locale.
+    // Any float widened to double prints as glibc's printf prints it in the C locale.
     std::mt19937 random(12345);
-    std::uniform_int_distribution<uint32_t> bits;
     for (int i = 0; i < 2000; ++i) {
-        uint32_t word = bits(random);
-        if (i % 4 == 0) word &= 0xBFFFFFFFu;  // many moderate exponents
+        const uint32_t word = static_cast<uint32_t>(random()) & (i % 4 == 0 ? 0xBFFFFFFFu : ~0u);  // moderate exponents
         float value = 0.0f;
         std::memcpy(&value, &word, sizeof value);
         if (std::isnan(value)) continue;  // the sign of a NaN is not kept by every printf
@@ -279,9 +293,8 @@ TEST(ExportText, WritePieceFormatsAsTheCLocalePrintf) {
         std::snprintf(expected, sizeof expected, "%f", static_cast<double>(value));
         EXPECT_EQ(Capture([&](std::FILE* s) { return WritePiece(s, "%f", static_cast<double>(value)); }), expected);
     }
-}
 
-TEST(ExportText, WritePieceWritesLongPiecesWholeAndCountsEmptyOnesAsWritten) {
+    // Long pieces go out whole; an empty piece lost nothing.
     const std::string big(5000, 'x');
     int result = 0;
     EXPECT_EQ(Capture([&](std::FILE* s) { return WritePiece(s, "<%s>", big.c_str()); }, &result), "<" + big + ">");
