@@ -266,6 +266,7 @@ void ImportScaling(benchmark::State& state) {
     const double restLarge = import.large.cpu - read.large.cpu - parse.large.cpu;
     state.counters["rest_cpu_ratio"] = restSmall > 0 ? restLarge / restSmall : 0;
     state.counters["read_share"] = read.large.cpu / import.large.cpu;
+    state.counters["parse_share"] = parse.large.cpu / import.large.cpu;
 }
 
 // Reads a "Vm...:  N kB" line of /proc/self/status; -1 when absent.
