@@ -28,8 +28,11 @@ void SortKeys(Key* keys, int count) {
     // A strict weak order (CompareKeyTimes < 0) and a stable sort: equal
     // times keep their file order, and no comparison can lead the sort
     // outside the array.
-    std::stable_sort(keys, keys + count,
-                     [](const Key& a, const Key& b) { return CompareKeyTimes(a.time, b.time) < 0; });
+    const auto earlier = [](const Key& a, const Key& b) { return CompareKeyTimes(a.time, b.time) < 0; };
+    // Exporters write keys in time order; checking first keeps that common
+    // case to one pass instead of a sort with its scratch buffer.
+    if (std::is_sorted(keys, keys + count, earlier)) return;
+    std::stable_sort(keys, keys + count, earlier);
 }
 
 // Latest key time over the array, NaN times left out.
