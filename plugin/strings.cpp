@@ -117,26 +117,29 @@ void CopyDualString(DualString* dest, const DualString* source) {
     dest->wide[i] = 0;
 }
 
-const char16_t* GetFileName(const HostContext* context, DualString* dest) {
+namespace {
+
+// Copies one of the context's texts into `dest` and returns dest's wide text.
+const char16_t* CopyContextText(const HostContext* context, DualString HostContext::*field, DualString* dest) {
     if (context == nullptr || dest == nullptr) return nullptr;
-    CopyDualString(dest, &context->fileName);
+    CopyDualString(dest, &(context->*field));
     return dest->wide;
+}
+
+}  // namespace
+
+const char16_t* GetFileName(const HostContext* context, DualString* dest) {
+    return CopyContextText(context, &HostContext::fileName, dest);
 }
 
 const char16_t* GetHostAppName(const HostContext* context, DualString* dest) {
-    if (context == nullptr || dest == nullptr) return nullptr;
-    CopyDualString(dest, &context->hostAppName);
-    return dest->wide;
+    return CopyContextText(context, &HostContext::hostAppName, dest);
 }
 
 const char16_t* GetHostVersion(const HostContext* context, DualString* dest) {
-    if (context == nullptr || dest == nullptr) return nullptr;
-    CopyDualString(dest, &context->hostVersion);
-    return dest->wide;
+    return CopyContextText(context, &HostContext::hostVersion, dest);
 }
 
 const char16_t* GetHostWebsite(const HostContext* context, DualString* dest) {
-    if (context == nullptr || dest == nullptr) return nullptr;
-    CopyDualString(dest, &context->hostWebsite);
-    return dest->wide;
+    return CopyContextText(context, &HostContext::hostWebsite, dest);
 }
