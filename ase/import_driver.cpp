@@ -2,6 +2,7 @@
 // block, parent and material-id resolution, and the hand-over to the scene
 // builder.
 #include <algorithm>
+#include <bit>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -20,7 +21,7 @@ uint64_t gMaterialCountRemaining = 0;
 
 // A cheap filter before the keyword lookup of the first pass: the length
 // and the two letters after '*' of *GEOMOBJECT, *LIGHTOBJECT, *CAMERAOBJECT
-// and *MATERIAL_COUNT. Most lines of a file fail it.
+// and *MATERIAL_COUNT.
 bool MayBeCountedWord(const AseLine& line) {
     if (line.wordLength < 11 || line.word[0] != '*') return false;
     const unsigned char a = AsciiUpper(static_cast<unsigned char>(line.word[1]));
@@ -34,34 +35,86 @@ bool MayBeCountedWord(const AseLine& line) {
     }
 }
 
+// True when the '*' at `star` may begin a counted first word: the two
+// letters after it start one of them and only C spaces stand between it and
+// the start of its line. `star` lies inside a source buffer, so the two
+// bytes after it are readable.
+bool MayStartCountedWord(const char* data, const char* star) {
+    const unsigned char a = AsciiUpper(static_cast<unsigned char>(star[1]));
+    const unsigned char b = AsciiUpper(static_cast<unsigned char>(star[2]));
+    if (!((a == 'G' && b == 'E') || (a == 'L' && b == 'I') || (a == 'C' && b == 'A') || (a == 'M' && b == 'A'))) {
+        return false;
+    }
+    for (const char* p = star; p > data;) {
+        const char c = *--p;
+        if (c == '\r' || c == '\n') return true;
+        if (c != ' ' && c != '\t' && c != '\v' && c != '\f') return false;
+    }
+    return true;
+}
+
+// Counts the keyword of the line that starts at the source's position when
+// it is one the first pass counts; leaves the position after the line.
+void CountLine(AseSource& source, AseDocument& doc) {
+    AseLine line;
+    if (!NextLine(source, line) || !FindFirstWord(line) || !MayBeCountedWord(line)) return;
+    switch (LookupKeywordPadded(line.word, line.wordLength)) {
+        case Kw::kMaterialCount: {
+            int32_t count = 0;
+            if (ReadLineInt(line, count)) {
+                doc.declaredMaterialCount = count;
+                gMaterialCountRemaining = RemainingBytes(source);
+            }
+            break;
+        }
+        case Kw::kGeomObject: ++doc.countedGeomObjects; break;
+        case Kw::kLightObject: ++doc.countedLights; break;
+        case Kw::kCameraObject: ++doc.countedCameras; break;
+        default: break;
+    }
+}
+
 }  // namespace
 
 int CountObjects(AseSource& source) {
     if (source.data == nullptr) return 0;
     AseDocument& doc = TheDocument();
-    AseLine line;
-    size_t longest = 0;
     gMaterialCountRemaining = 0;
-    while (NextLine(source, line)) {
-        longest = std::max<size_t>(longest, source.position - static_cast<size_t>(line.text - source.data) + 1);
-        if (!FindFirstWord(line) || !MayBeCountedWord(line)) continue;
-        switch (LookupKeywordPadded(line.word, line.wordLength)) {
-            case Kw::kMaterialCount: {
-                int32_t count = 0;
-                if (ReadLineInt(line, count)) {
-                    doc.declaredMaterialCount = count;
-                    gMaterialCountRemaining = RemainingBytes(source);
-                }
-                break;
-            }
-            case Kw::kGeomObject: ++doc.countedGeomObjects; break;
-            case Kw::kLightObject: ++doc.countedLights; break;
-            case Kw::kCameraObject: ++doc.countedCameras; break;
-            default: break;
+    const char* data = source.data;
+    const uint32_t size = source.size;
+    // The file in blocks of 64 bytes, each marked by its line ends and stars
+    // at once: the longest line is the widest gap between line-end bytes (a
+    // line with its terminator), and only a '*' that starts a line's first
+    // word with the right letters has its line split and looked up.
+    int64_t lastEnd = -1;
+    int64_t longest = 0;
+    for (uint32_t base = 0; base < size; base += 64) {
+        uint64_t ends = 0;
+        uint64_t stars = 0;
+        MarkLineEndsAndStars(data + base, ends, stars);
+        if (size - base < 64) {
+            const uint64_t inside = (uint64_t{1} << (size - base)) - 1;
+            ends &= inside;
+            stars &= inside;
+        }
+        for (; stars != 0; stars &= stars - 1) {
+            const uint32_t at = base + static_cast<uint32_t>(std::countr_zero(stars));
+            if (!MayStartCountedWord(data, data + at)) continue;
+            uint32_t start = at;
+            while (start > 0 && data[start - 1] != '\r' && data[start - 1] != '\n') --start;
+            source.position = start;
+            CountLine(source, doc);
+        }
+        for (; ends != 0; ends &= ends - 1) {
+            const int64_t at = base + std::countr_zero(ends);
+            longest = std::max(longest, at - lastEnd);
+            lastEnd = at;
         }
     }
-    longest = std::max<size_t>(longest, kMinLineCapacity) + 1;
-    doc.maxLineLength = static_cast<int32_t>(std::min<size_t>(longest, INT32_MAX));
+    longest = std::max<int64_t>(longest, static_cast<int64_t>(size) - lastEnd);
+    source.position = size;
+    const size_t capacity = std::max<size_t>(static_cast<size_t>(longest), kMinLineCapacity) + 1;
+    doc.maxLineLength = static_cast<int32_t>(std::min<size_t>(capacity, INT32_MAX));
     return 1;
 }
 

@@ -207,6 +207,14 @@ struct AseLine {
 // the empty lines it omits carry no word.
 bool NextLine(AseSource& source, AseLine& line);
 
+// First CR or LF at or after `p`, which lies inside a source buffer (its
+// padding guarantees one and makes the vector reads past it safe).
+const char* FindLineEnd(const char* p);
+
+// Bit i of `lineEnds` is set when p[i] is CR or LF, of `stars` when it is
+// '*', for the 64 bytes at `p` (all readable).
+void MarkLineEndsAndStars(const char* p, uint64_t& lineEnds, uint64_t& stars);
+
 // Finds the first word of the line (keyword left kUnknown). Returns false
 // when the line holds no word. The line lies in a buffer with at least 16
 // readable bytes after its end (a source's lines do).
@@ -359,8 +367,9 @@ int ParseLightSettings(AseSource& source, std::string_view name, AseLight& light
 int ParseCameraSettings(AseSource& source, std::string_view name, AseCamera& camera);
 Mat4 RebuildRigidTransform(const Mat4& m);
 
-// First pass: counts objects, lights and cameras and reads the material
-// count; also records maxLineLength. 0 only without source data.
+// First pass over the whole source (whatever its position): counts
+// objects, lights and cameras and reads the material count; also records
+// maxLineLength. Leaves the position at the end. 0 only without source data.
 int CountObjects(AseSource& source);
 int ParseTopLevel(AseSource& source);
 

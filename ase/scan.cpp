@@ -17,7 +17,8 @@ namespace {
 
 inline bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
 
-// First CR or LF at or after `p`. The source padding guarantees one.
+}  // namespace
+
 const char* FindLineEnd(const char* p) {
 #if defined(__SSE2__)
     const __m128i cr = _mm_set1_epi8('\r');
@@ -34,6 +35,31 @@ const char* FindLineEnd(const char* p) {
     return p;
 #endif
 }
+
+void MarkLineEndsAndStars(const char* p, uint64_t& lineEnds, uint64_t& stars) {
+    lineEnds = 0;
+    stars = 0;
+#if defined(__SSE2__)
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    const __m128i star = _mm_set1_epi8('*');
+    for (int i = 0; i < 4; ++i) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i));
+        const auto ends = static_cast<uint32_t>(
+            _mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, cr), _mm_cmpeq_epi8(v, lf))));
+        const auto starBits = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, star)));
+        lineEnds |= uint64_t{ends} << (16 * i);
+        stars |= uint64_t{starBits} << (16 * i);
+    }
+#else
+    for (int i = 0; i < 64; ++i) {
+        lineEnds |= uint64_t{IsLineEnd(p[i])} << i;
+        stars |= uint64_t{p[i] == '*'} << i;
+    }
+#endif
+}
+
+namespace {
 
 // Scans the text from `p` to its first CR, LF or NUL, noting braces on the
 // way. Returns the stop.
@@ -77,19 +103,23 @@ const char* ScanText(const char* p, bool& opens, bool& closes) {
 #endif
 }
 
+#if defined(__SSE2__)
+// Bits of the C spaces among the 16 bytes at `p`.
+inline unsigned SpaceBits(const char* p) {
+    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+    // \t..\r: the byte minus '\t' is at most 4 as an unsigned byte.
+    const __m128i offset = _mm_sub_epi8(v, _mm_set1_epi8('\t'));
+    const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(offset, _mm_set1_epi8('\r' - '\t')), offset);
+    return static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, _mm_set1_epi8(' ')), control)));
+}
+#endif
+
 // First C space at or after `p`, or `end` when none comes before it. The
 // source padding makes the vector reads past `end` safe.
 const char* FindWordEnd(const char* p, const char* end) {
 #if defined(__SSE2__)
-    const __m128i space = _mm_set1_epi8(' ');
-    const __m128i tab = _mm_set1_epi8('\t');
-    const __m128i controlSpan = _mm_set1_epi8('\r' - '\t');
     while (p < end) {
-        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-        // \t..\r: the byte minus '\t' is at most 4 as an unsigned byte.
-        const __m128i offset = _mm_sub_epi8(v, tab);
-        const __m128i control = _mm_cmpeq_epi8(_mm_min_epu8(offset, controlSpan), offset);
-        const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(_mm_or_si128(_mm_cmpeq_epi8(v, space), control)));
+        const unsigned mask = SpaceBits(p);
         if (mask != 0) {
             const char* stop = p + __builtin_ctz(mask);
             return stop < end ? stop : end;
@@ -143,8 +173,31 @@ bool NextLine(AseSource& source, AseLine& line) {
 bool FindFirstWord(AseLine& line) {
     const char* p = line.text;
     const char* end = line.end();
-    while (p < end && IsCSpace(static_cast<unsigned char>(*p))) ++p;
     line.keyword = Kw::kUnknown;
+#if defined(__SSE2__)
+    // Most first words start and end within the line's first 32 bytes: one
+    // or two vectors give both ends. Only vectors that start inside the
+    // text are read, so no read goes beyond 16 bytes past its end.
+    const uint32_t head = std::min<uint32_t>(line.length, 32);
+    if (head > 0) {
+        uint32_t spaces = SpaceBits(p);
+        if (head > 16) spaces |= SpaceBits(p + 16) << 16;
+        const uint32_t inText = head == 32 ? ~0u : (1u << head) - 1u;
+        const uint32_t wordBytes = ~spaces & inText;
+        if (wordBytes != 0) {
+            const int first = __builtin_ctz(wordBytes);
+            const uint32_t stops = (spaces | ~inText) & (~0u << first);
+            const char* wordEnd = stops != 0 ? p + __builtin_ctz(stops) : FindWordEnd(p + 32, end);
+            line.word = p + first;
+            line.wordLength =
+                static_cast<uint32_t>(std::min<size_t>(static_cast<size_t>(wordEnd - line.word), kMaxKeywordChars));
+            line.args = wordEnd;
+            return true;
+        }
+        p += head;
+    }
+#endif
+    while (p < end && IsCSpace(static_cast<unsigned char>(*p))) ++p;
     if (p == end) {
         line.wordLength = 0;
         return false;

@@ -168,7 +168,7 @@ TEST(Keywords, LookupAgreesWithALinearSearch) {
 }
 
 // The first pass filters words before looking them up; its counts must be
-// those of looking up every line's word. Lines mix every keyword in random
+// those of looking up every line's word, its longest line the measured one. Lines mix every keyword in random
 // case with near misses of the same length and words cut by a NUL.
 TEST(Keywords, CountingPassAgreesWithLookingUpEveryLine) {
     std::mt19937 random(5);
@@ -189,7 +189,9 @@ TEST(Keywords, CountingPassAgreesWithLookingUpEveryLine) {
                     c = random() % 2 ? c : static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
                 line += word + " " + std::to_string(random() % 100);
             }
-            text += line + (random() % 2 ? "\r\n" : "\n");
+            // Long lines (some the last, without a line end) move the longest one.
+            if (random() % 8 == 0) line += " " + std::string(random() % 1500, 'x');
+            text += line + (n == 39 && round % 2 ? "" : random() % 2 ? "\r\n" : "\n");
             // The scanner reads vectors past the line, as a source's padding allows.
             const std::string cut(line.c_str());
             const std::string padded = cut + std::string(kSourcePadding, '\n');
@@ -209,8 +211,9 @@ TEST(Keywords, CountingPassAgreesWithLookingUpEveryLine) {
         ASSERT_EQ(MakeAseSource(source, text.data(), text.size()), 1);
         ASSERT_EQ(CountObjects(source), 1);
         const AseDocument& d = TheDocument();
-        EXPECT_EQ((std::array{d.countedGeomObjects, d.countedLights, d.countedCameras, d.declaredMaterialCount}),
-                  (std::array{geom, lights, cameras, materials}))
+        EXPECT_EQ((std::array{d.countedGeomObjects, d.countedLights, d.countedCameras, d.declaredMaterialCount,
+                              d.maxLineLength}),
+                  (std::array{geom, lights, cameras, materials, MeasureLongestLine(source)}))
             << text;
         ReleaseAseSource(source);
         asetest::ResetAll();
