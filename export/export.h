@@ -93,7 +93,8 @@ int WriteMaterial(std::FILE* stream, int objectIndex, int ordinal);
 
 // Formats one piece of output with the C formatting rules (%d, %4d, %s, %f;
 // numbers written as in the C locale whatever the process locale) into a
-// zeroed 2048-byte buffer and writes it with one fwrite of its exact length.
+// 2048-byte buffer (a longer piece moves to the heap) and writes it with one
+// fwrite of its exact length.
 // Returns 1 when the write reported one complete item.
 [[gnu::format(printf, 2, 3)]] int WritePiece(std::FILE* stream, const char* format, ...);
 

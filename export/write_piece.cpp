@@ -3,7 +3,9 @@
 // locale, written with one fwrite; and the reduction of a path to its file
 // name.
 #include <charconv>
+#include <cmath>
 #include <cstdarg>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -16,27 +18,36 @@ namespace {
 enum : size_t { kPieceBytes = 2048 };
 
 // Collects formatted text in a fixed buffer and moves to the heap only for a
-// piece that would not fit, so that no piece is ever cut or overruns.
+// piece that would not fit, so that no piece is ever cut or overruns. The
+// buffer is not cleared: only the bytes written are ever read.
 class PieceSink {
 public:
     void Append(const char* text, size_t length) {
-        if (spill_.empty() && used_ + length < kPieceBytes) {
-            std::memcpy(buffer_ + used_, text, length);
-            used_ += length;
-            return;
-        }
-        if (spill_.empty()) spill_.assign(buffer_, used_);
-        spill_.append(text, length);
+        std::memcpy(Reserve(length), text, length);
+        used_ += length;
     }
     void AppendRepeated(char c, size_t count) {
-        for (size_t i = 0; i < count; ++i) Append(&c, 1);
+        std::memset(Reserve(count), c, count);
+        used_ += count;
     }
     const char* Data() const { return spill_.empty() ? buffer_ : spill_.data(); }
-    size_t Size() const { return spill_.empty() ? used_ : spill_.size(); }
+    size_t Size() const { return used_; }
 
 private:
-    char buffer_[kPieceBytes] = {};
+    // Room for `length` more bytes at the end of the piece.
+    char* Reserve(size_t length) {
+        if (spill_.empty() && used_ + length < kPieceBytes) return buffer_ + used_;
+        return ReserveSpill(length);
+    }
+    char* ReserveSpill(size_t length) {
+        if (spill_.empty()) spill_.assign(buffer_, used_);
+        spill_.resize(used_ + length);
+        return spill_.data() + used_;
+    }
+
+    char buffer_[kPieceBytes];
     size_t used_ = 0;
+    // Once used, holds the whole piece.
     std::string spill_;
 };
 
@@ -54,7 +65,9 @@ struct Conversion {
 void AppendPadded(PieceSink& sink, const Conversion& c, const char* body, size_t length, bool numeric) {
     const size_t width = c.width > 0 ? static_cast<size_t>(c.width) : 0;
     const size_t pad = width > length ? width - length : 0;
-    if (c.leftAlign) {
+    if (pad == 0) {
+        sink.Append(body, length);
+    } else if (c.leftAlign) {
         sink.Append(body, length);
         sink.AppendRepeated(' ', pad);
     } else if (c.zeroPad && numeric) {
@@ -68,38 +81,80 @@ void AppendPadded(PieceSink& sink, const Conversion& c, const char* body, size_t
     }
 }
 
-void AppendSignPrefix(char* text, size_t& length, const Conversion& c) {
-    if (length > 0 && text[0] == '-') return;
-    const char prefix = c.plusSign ? '+' : (c.spaceSign ? ' ' : 0);
-    if (prefix == 0) return;
-    std::memmove(text + 1, text, length);
-    text[0] = prefix;
-    ++length;
-}
-
 void FormatInteger(PieceSink& sink, const Conversion& c, long long value, bool isUnsigned) {
-    char text[48];
-    std::to_chars_result r = isUnsigned ? std::to_chars(text + 1, text + sizeof text, static_cast<unsigned>(value))
-                                        : std::to_chars(text + 1, text + sizeof text, value);
-    size_t length = static_cast<size_t>(r.ptr - (text + 1));
-    std::memmove(text, text + 1, length);
-    if (!isUnsigned) AppendSignPrefix(text, length, c);
-    AppendPadded(sink, c, text, length, true);
+    char text[24];
+    char* start = text + 1;  // text[0] is room for a sign
+    const char* end = isUnsigned ? std::to_chars(start, text + sizeof text, static_cast<unsigned>(value)).ptr
+                                 : std::to_chars(start, text + sizeof text, value).ptr;
+    if (!isUnsigned && *start != '-' && (c.plusSign || c.spaceSign)) *--start = c.plusSign ? '+' : ' ';
+    AppendPadded(sink, c, start, static_cast<size_t>(end - start), true);
 }
 
-// "%f": std::to_chars in fixed form gives the digits printf gives, and
-// "inf", "-inf", "nan", "-nan" for the values without digits. Zero padding
-// does not apply to those, as with printf.
+constexpr uint64_t kPowersOfTen[10] = {1,      10,      100,      1000,      10000,
+                                       100000, 1000000, 10000000, 100000000, 1000000000};
+
+// Writes `magnitude` (not negative) to `out` with `precision` decimals,
+// 0 <= precision <= 9, rounded as printf's %f rounds: the exact binary value
+// to the nearest, ties to even. Returns the end of the text, or null when the
+// value is not below 1e9 (or not a number), which this does not handle.
+//
+// The double is m * 2^-shift exactly; m * 10^precision has at most 83 bits,
+// so the scaled value and its remainder are exact in 128-bit arithmetic.
+char* FixedDigits(char* out, double magnitude, int precision) {
+    if (!(magnitude < 1.0e9)) return nullptr;
+    uint64_t bits;
+    std::memcpy(&bits, &magnitude, sizeof bits);
+    const int biased = static_cast<int>((bits >> 52) & 0x7FF);
+    uint64_t mantissa = bits & ((uint64_t{1} << 52) - 1);
+    int shift = 1074;
+    if (biased != 0) {
+        mantissa |= uint64_t{1} << 52;
+        shift = 1075 - biased;
+    }
+    // A normal number below 1e9 has shift > 22; the scaled product stays
+    // below 2^83, so from 84 on it is under one half and rounds to 0.
+    if (shift < 1) return nullptr;
+    uint64_t scaled = 0;
+    if (shift < 84) {
+        const unsigned __int128 product = static_cast<unsigned __int128>(mantissa) * kPowersOfTen[precision];
+        scaled = static_cast<uint64_t>(product >> shift);
+        const unsigned __int128 rest = product - (static_cast<unsigned __int128>(scaled) << shift);
+        const unsigned __int128 half = static_cast<unsigned __int128>(1) << (shift - 1);
+        if (rest > half || (rest == half && (scaled & 1) != 0)) ++scaled;
+    }
+    // The common precision gets a constant divisor.
+    const uint64_t unit = kPowersOfTen[precision];
+    const uint64_t whole = precision == 6 ? scaled / 1000000 : scaled / unit;
+    uint64_t fraction = scaled - whole * unit;
+    out = std::to_chars(out, out + 20, whole).ptr;
+    if (precision > 0) {
+        *out++ = '.';
+        for (int i = precision - 1; i >= 0; --i) {
+            out[i] = static_cast<char>('0' + fraction % 10);
+            fraction /= 10;
+        }
+        out += precision;
+    }
+    return out;
+}
+
+// "%f": the digits printf gives, from FixedDigits for the usual values and
+// from std::to_chars in fixed form for the rest, which also gives "inf",
+// "-inf", "nan", "-nan" for the values without digits. Zero padding does not
+// apply to those, as with printf.
 void FormatFixed(PieceSink& sink, const Conversion& c, double value) {
     char text[400];  // the largest double has 309 integer digits
     const int precision = c.precision < 0 ? 6 : (c.precision > 60 ? 60 : c.precision);
-    const std::to_chars_result r =
-        std::to_chars(text + 1, text + sizeof text, value, std::chars_format::fixed, precision);
-    size_t length = static_cast<size_t>(r.ptr - (text + 1));
-    std::memmove(text, text + 1, length);
-    AppendSignPrefix(text, length, c);
+    char* start = text + 1;  // text[0] is room for a sign
+    char* end = precision <= 9 ? FixedDigits(start, std::fabs(value), precision) : nullptr;
+    if (end != nullptr) {
+        if (std::signbit(value)) *--start = '-';
+    } else {
+        end = std::to_chars(start, text + sizeof text, value, std::chars_format::fixed, precision).ptr;
+    }
+    if (*start != '-' && (c.plusSign || c.spaceSign)) *--start = c.plusSign ? '+' : ' ';
     const bool finite = value - value == 0.0;
-    AppendPadded(sink, c, text, length, finite);
+    AppendPadded(sink, c, start, static_cast<size_t>(end - start), finite);
 }
 
 void FormatText(PieceSink& sink, const Conversion& c, const char* text) {
@@ -114,9 +169,10 @@ void FormatText(PieceSink& sink, const Conversion& c, const char* text) {
 void FormatPiece(PieceSink& sink, const char* format, va_list args) {
     for (const char* p = format; *p != '\0'; ++p) {
         if (*p != '%') {
-            const char* run = p;
-            while (p[1] != '\0' && p[1] != '%') ++p;
-            sink.Append(run, static_cast<size_t>(p - run + 1));
+            const char* stop = std::strchr(p, '%');
+            if (stop == nullptr) stop = p + std::strlen(p);
+            sink.Append(p, static_cast<size_t>(stop - p));
+            p = stop - 1;
             continue;
         }
         Conversion c;

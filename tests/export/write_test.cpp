@@ -8,6 +8,7 @@
 #include <random>
 #include <span>
 #include <utility>
+#include <vector>
 
 #include "export_test_util.h"
 
@@ -280,6 +281,32 @@ TEST(ExportText, WritePieceFormatsAsTheCLocalePrintf) {
         char expected[512];
         std::snprintf(expected, sizeof expected, "%f", static_cast<double>(value));
         EXPECT_EQ(Capture([&](std::FILE* s) { return WritePiece(s, "%f", static_cast<double>(value)); }), expected);
+    }
+
+    // Every precision, flag and width on the values writers print: dyadic
+    // fractions whose decimal expansion ends exactly on a rounding tie, full
+    // 53-bit doubles, the edges of 1e9 and of the smallest magnitudes.
+    static constexpr char kForms[] =
+        "%f|%.0f|%.1f|%.2f|%.3f|%.4f|%.5f|%.7f|%.8f|%.9f|%.10f|%+f|% 12.4f|%012.3f|%-11.2f|";
+    std::vector<double> values = {0.5,    1.5,    2.5,   0.125, 0.375,     1e9,  -1e9, 999999999.9999999,
+                                  1e-300, 4e-324, -2e-7, 5e-7,  0.0000005, -0.0, 0.0,  123456.7890625};
+    values.push_back(std::nextafter(1e9, 0.0));
+    for (int i = 0; i < 600; ++i) {
+        const double dyadic = static_cast<double>(random() % 4000000) / static_cast<double>(1u << (1 + i % 24));
+        values.push_back(i % 2 == 0 ? dyadic : -dyadic);
+        uint64_t word = (uint64_t{random()} << 32) | random();
+        word = (word & 0x800FFFFFFFFFFFFFull) | (uint64_t{990 + random() % 60} << 52);  // 2^-33 .. 2^26
+        double full = 0.0;
+        std::memcpy(&full, &word, sizeof full);
+        values.push_back(full);
+    }
+    for (const double x : values) {
+        char expected[1024];
+        std::snprintf(expected, sizeof expected, kForms, x, x, x, x, x, x, x, x, x, x, x, x, x, x, x);
+        const auto write = [&](std::FILE* s) {
+            return WritePiece(s, kForms, x, x, x, x, x, x, x, x, x, x, x, x, x, x, x);
+        };
+        EXPECT_EQ(Capture(write), expected) << x;
     }
 
     // Long pieces go out whole; an empty piece lost nothing.
