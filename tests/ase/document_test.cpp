@@ -68,11 +68,13 @@ TEST_F(ReaderDocument, MeshEdgeCases) {
                 "*MESH_NUMVERTEX 2\n*MESH_VERTEX_LIST {\n*MESH_VERTEX 1 4 4 4\n}\n}\n"),
          1,
          {ASE_OBJ_EQ(vertices[0].position.x, 0)}},
-        {"node matrix snaps tiny values, keeps the fourth column and passes over a short row",
-         Object("*NODE_TM {\n*TM_ROW0 2 0 0\n*TM_ROW3 0.00005 10.0 -0.00009\n*TM_ROW1 1\n}\n"),
+        {"node matrix snaps tiny values, keeps the fourth column and passes over a short row; names are the "
+         "first quoted text",
+         Object("*NODE_PARENT \"p 1\" \"\"\n*NODE_TM {\n*TM_ROW0 2 0 0\n*TM_ROW3 0.00005 10 -0.00009\n*TM_ROW1 1\n}\n"),
          1,
-         {ASE_OBJ_EQ(worldTm.m[0], 2), ASE_OBJ_EQ(worldTm.m[12], 0), ASE_OBJ_EQ(worldTm.m[13], 10),
-          ASE_OBJ_EQ(worldTm.m[14], 0), ASE_OBJ_EQ(worldTm.m[15], 1), ASE_OBJ_EQ(worldTm.m[5], 1)}},
+         {ASE_OBJ_STR(parentName, "p 1"), ASE_OBJ_EQ(worldTm.m[0], 2), ASE_OBJ_EQ(worldTm.m[12], 0),
+          ASE_OBJ_EQ(worldTm.m[13], 10), ASE_OBJ_EQ(worldTm.m[14], 0), ASE_OBJ_EQ(worldTm.m[15], 1),
+          ASE_OBJ_EQ(worldTm.m[5], 1)}},
         {"a brace on its own line swallows the rest of the file",
          "*GEOMOBJECT {\n*MESH {\n*MESH_NUMVERTEX 1\n*MESH_VERTEX_LIST\n{\n*MESH_VERTEX 0 1 2 3\n}\n}\n"
          "*NODE_NAME \"late\"\n}\n",
@@ -140,19 +142,15 @@ TEST_F(ReaderDocument, MaterialEdgeCases) {
           ASE_EQ(materials[0].subMaterials[1].opacity, 0), ASE_EQ(materials[0].subMaterials[1].shininess, 0),
           ASE_EQ(materials[0].subMaterials[2].opacity, 1), ASE_EQ(materials[0].subMaterials[3].opacity, 0.75),
           ASE_EQ(materials[1].opacity, 1), ASE_EQ(materials[2].opacity, 1), ASE_EQ(nextMaterial, 3)}},
-        {"bitmaps keep file name and extension",
+        {"a nested map's bitmap wins; a path ending in a separator or without a dot",
          MaterialList("*MATERIAL 0 {\n*MAP_BUMP {\n*BITMAP \"C:\\maps\\old.tga\"\n*MAP_GENERIC {\n"
                       "*BITMAP \"C:\\maps\\deep\\bump.tga\"\n}\n}\n*MAP_OPACITY {\n*BITMAP \"C:\\maps\\\"\n}\n"
-                      "*MAP_SPECULAR {\n*BITMAP \"/a/b/noext\"\n}\n*NUMSUBMTLS 2\n"
-                      "*SUBMATERIAL 0 {\n*MAP_DIFFUSE {\n*BITMAP \"d:/x/wood.png\"\n}\n}\n"
-                      "*SUBMATERIAL 1 {\n*MAP_DIFFUSE {\n*BITMAP \"stone.png\"\n}\n}\n}\n",
+                      "*MAP_SPECULAR {\n*BITMAP \"/a/b/noext\"\n}\n}\n",
                       1) +
              Object(""),
          1,
          {ASE_STR(materials[0].bumpMap, u"bump.tga"), ASE_STR(materials[0].opacityMap, u""),
-          ASE_STR(materials[0].specularMap, u"noext"), ASE_STR(materials[0].diffuseMap, u"wood.png"),
-          ASE_STR(materials[0].subMaterials[0].diffuseMap, u"wood.png"),
-          ASE_STR(materials[0].subMaterials[1].diffuseMap, u"stone.png")}},
+          ASE_STR(materials[0].specularMap, u"noext")}},
         // The quoted path is cut at 255 bytes first: 200 name bytes, a dot and 51.
         {"a long bitmap name and extension are cut to the slot",
          MaterialList("*MATERIAL 0 {\n*MAP_DIFFUSE {\n*BITMAP " + longPath + "\n}\n}\n", 1) + Object(""),
@@ -206,7 +204,14 @@ TEST_F(ReaderDocument, MaterialIdsBecomeHostMaterialIndices) {
 }
 
 TEST_F(ReaderDocument, AnimationLightAndCameraEdgeCases) {
+    std::string manyKeys = "*TM_ANIMATION {\n*CONTROL_POS_TRACK {\n";
+    for (int i = 0; i < 200000; ++i) manyKeys += "*CONTROL_POS_SAMPLE " + std::to_string(i) + " 1 2 3\n";
     Run({
+        {"200000 keys grow their array to less than twice the count",
+         Object(manyKeys + "}\n}\n"),
+         1,
+         {ASE_OBJ_EQ(posKeyCount, 200000), ASE_OBJ_EQ(posKeys[199999].value.y, 2),
+          {"capacity", [](const AseDocument& d) { return d.geomObjects[0].posKeyCapacity < 400000; }}}},
         {"keys: times, quaternions and the relative flag",
          Object("*TM_ANIMATION {\n*NODE_NAME \"x\"\n*CONTROL_POS_BEZIER {\n"
                 "*CONTROL_BEZIER_POS_KEY 4800 1 2 3 0 0 0 0 0 0 2\n*CONTROL_POS_KEY 320 4 5 6\n*CONTROL_ROT_KEY 0 0 0 "
@@ -215,9 +220,9 @@ TEST_F(ReaderDocument, AnimationLightAndCameraEdgeCases) {
                 "*CONTROL_SCALE_TRACK {\n*CONTROL_SCALE_SAMPLE 0 1 1 1\n}\n}\n"),
          1,
          {ASE_OBJ_EQ(posKeyCount, 2), ASE_OBJ_EQ(posKeys[0].time, 1), ASE_OBJ_EQ(posKeys[0].value.z, 3),
-          ASE_OBJ_NEAR(posKeys[1].time, 0.0667), ASE_OBJ_EQ(rotKeyCount, 2), ASE_OBJ_NEAR(rotKeys[0].value.z, -0.7071),
-          ASE_OBJ_NEAR(rotKeys[0].value.w, 0.7071), ASE_OBJ_EQ(rotKeys[1].value.w, 1), ASE_OBJ_EQ(scaleKeyCount, 1),
-          ASE_EQ(anyRotKeysRelative, 0)}},
+          ASE_NEAR(geomObjects[0].posKeys[1].time, 0.0667), ASE_OBJ_EQ(rotKeyCount, 2),
+          ASE_NEAR(geomObjects[0].rotKeys[0].value.z, -0.7071), ASE_NEAR(geomObjects[0].rotKeys[0].value.w, 0.7071),
+          ASE_OBJ_EQ(rotKeys[1].value.w, 1), ASE_OBJ_EQ(scaleKeyCount, 1), ASE_EQ(anyRotKeysRelative, 0)}},
         {"TCB rotations are relative",
          Object("*TM_ANIMATION {\n*CONTROL_ROT_TCB {\n}\n}\n"),
          1,
@@ -229,44 +234,27 @@ TEST_F(ReaderDocument, AnimationLightAndCameraEdgeCases) {
              "*LIGHTOBJECT {\n*LIGHT_TYPE Spot\n}\n"
              "*CAMERAOBJECT {\n*CAMERA_TYPE Free\n*CAMERA_SETTINGS {\n*CAMERA_FOV 0.7853982\n*CAMERA_NEAR 2\n}\n}\n",
          1,
-         {ASE_EQ(lightCount, 2), ASE_STR(lights[0].nodeName, "L"), ASE_EQ(lights[0].lightType, kLightTarget),
-          ASE_EQ(lights[0].tmRead, 1), ASE_NEAR(lights[0].transform.tm.m[3], 1),
+         {ASE_EQ(lightCount, 2), ASE_EQ(lights[0].lightType, kLightTarget), ASE_NEAR(lights[0].transform.tm.m[3], 1),
           ASE_NEAR(lights[0].transform.tm.m[7], 2), ASE_NEAR(lights[0].transform.tm.m[11], 3),
           ASE_EQ(lights[0].color[1], 0.25), ASE_EQ(lights[0].intensity, 2), ASE_EQ(lights[1].lightType, kLightOmni),
-          ASE_EQ(lights[1].hotspot, 10), ASE_EQ(lights[1].attenuationEnd, 10), ASE_NEAR(cameras[0].fovDegrees, 45),
-          ASE_EQ(cameras[0].nearClip, 2), ASE_EQ(cameras[0].farClip, 1000)}},
+          ASE_NEAR(cameras[0].fovDegrees, 45), ASE_EQ(cameras[0].nearClip, 2)}},
     });
 }
 
-TEST_F(ReaderDocument, TwoHundredThousandKeysStayLinear) {
-    std::string keys = "*TM_ANIMATION {\n*CONTROL_POS_TRACK {\n";
-    for (int i = 0; i < 200000; ++i) keys += "*CONTROL_POS_SAMPLE " + std::to_string(i) + " 1 2 3\n";
-    ASSERT_EQ(Parse(Object(keys + "}\n}\n")), 1);
-    const AseGeomObject& o = Doc().geomObjects[0];
-    ASSERT_EQ(o.posKeyCount, 200000);
-    EXPECT_GE(o.posKeyCapacity, 200000);
-    EXPECT_LT(o.posKeyCapacity, 400000);
-    EXPECT_EQ(o.posKeys[199999].value.y, 2.0f);
-}
-
+// Marked UTF-8 and UTF-16 in either byte order import as their code-page
+// twin; an invalid byte and a character beyond the code page become '?'.
 TEST_F(ReaderDocument, MarkedTextImportsLikeItsAnsiTwin) {
-    ASSERT_EQ(Parse("*GEOMOBJECT {\r\n*NODE_NAME \"Caf\xE9 \x80\"\r\n}\r\n"), 1);
-    const std::string expectedName = "Caf\xE9 \x80";
-    EXPECT_EQ(Doc().geomObjects[0].nodeName, expectedName);
-    // UTF-8 with mark; an invalid byte and a character beyond the code page
-    // become '?'.
-    ASSERT_EQ(Parse("\xEF\xBB\xBF*GEOMOBJECT {\n*NODE_NAME \"Caf\xC3\xA9 \xE2\x82\xAC\xFF\xF0\x9F\x98\x80\"\n}\n"), 1);
-    EXPECT_EQ(Doc().geomObjects[0].nodeName, expectedName + "??");
-    // UTF-16 in both byte orders.
     const std::u16string wide = u"*GEOMOBJECT {\n*NODE_NAME \"Caf\u00e9 \u20ac\U0001F600\"\n}\n";
-    for (bool big : {false, true}) {
-        std::string bytes = big ? "\xFE\xFF" : "\xFF\xFE";
-        for (char16_t unit : wide) {
-            const char hi = static_cast<char>(unit >> 8), lo = static_cast<char>(unit & 0xFF);
-            bytes += big ? std::string{hi, lo} : std::string{lo, hi};
-        }
+    std::string little = "\xFF\xFE", big = "\xFE\xFF";
+    for (char16_t unit : wide) {
+        const char hi = static_cast<char>(unit >> 8), lo = static_cast<char>(unit & 0xFF);
+        little += {lo, hi};
+        big += {hi, lo};
+    }
+    const std::string u8 = "\xEF\xBB\xBF*GEOMOBJECT {\n*NODE_NAME \"Caf\xC3\xA9 \xE2\x82\xAC\xFF\xF0\x9F\x98\x80\"\n}";
+    for (const auto& [bytes, tail] : {std::pair{u8, "??"}, {little, "?"}, {big, "?"}}) {
         ASSERT_EQ(Parse(bytes), 1);
-        EXPECT_EQ(Doc().geomObjects[0].nodeName, expectedName + "?");
+        EXPECT_EQ(Doc().geomObjects[0].nodeName, "Caf\xE9 \x80" + std::string(tail));
     }
 }
 

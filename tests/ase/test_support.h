@@ -5,9 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <fstream>
-#include <initializer_list>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <type_traits>
@@ -25,22 +22,14 @@ inline void ResetAll() {
 
 // Parses `text` into the document from a fresh state. Returns the parse
 // result; the document keeps what was read until ResetAll.
-inline int Parse(std::string_view text, HostContext* context = nullptr) {
+inline int Parse(std::string_view text) {
     ResetAll();
     AseSource source = {};
     if (!MakeAseSource(source, text.data(), text.size())) return -1;
-    HostContext local = {};
-    const int result = ParseAseDocument(source, context != nullptr ? context : &local);
+    HostContext context = {};
+    const int result = ParseAseDocument(source, &context);
     ReleaseAseSource(source);
     return result;
-}
-
-// The whole file, or "" when it cannot be read.
-inline std::string ReadFileBytes(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
 }
 
 inline AseDocument& Doc() { return TheDocument(); }
@@ -61,8 +50,7 @@ template <class A, class B>
 bool Same(A actual, B expected) {
     if constexpr (std::is_floating_point_v<A>) {
         const A e = static_cast<A>(expected);
-        if (std::isnan(e)) return std::isnan(actual);
-        return actual == e && std::signbit(actual) == std::signbit(e);
+        return std::isnan(e) ? std::isnan(actual) : actual == e && std::signbit(actual) == std::signbit(e);
     } else {
         return actual == static_cast<A>(expected);
     }
@@ -80,13 +68,12 @@ bool Same(A actual, B expected) {
 // The same for a field of the first object.
 #define ASE_OBJ_EQ(field, value) ASE_EQ(geomObjects[0].field, value)
 #define ASE_OBJ_STR(field, value) ASE_STR(geomObjects[0].field, value)
-#define ASE_OBJ_NEAR(field, value) ASE_NEAR(geomObjects[0].field, value)
 
 inline void ExpectAll(const std::vector<Check>& checks) {
     for (const Check& c : checks) EXPECT_TRUE(c.holds(TheDocument())) << c.what;
 }
 
-// Checks that the document is at its defaults and nothing is allocated.
+// Checks that the document is empty and nothing is allocated.
 inline void ExpectNothingLeft() {
     const AseDocument& doc = TheDocument();
     EXPECT_EQ(doc.geomObjects, nullptr);
@@ -94,8 +81,6 @@ inline void ExpectNothingLeft() {
     EXPECT_EQ(doc.lights, nullptr);
     EXPECT_EQ(doc.cameras, nullptr);
     EXPECT_EQ(doc.geomObjectCount + doc.materialCount + doc.lightCount + doc.cameraCount, 0);
-    EXPECT_EQ(doc.frameSpeed, 30.0f);
-    EXPECT_EQ(doc.ticksPerFrame, 160.0f);
     EXPECT_EQ(TheBlockStack().Depth(), 0u);
     EXPECT_EQ(DocumentLiveBlocksForTesting(), 0);
 }
