@@ -207,10 +207,6 @@ struct AseLine {
 // the empty lines it omits carry no word.
 bool NextLine(AseSource& source, AseLine& line);
 
-// First CR or LF at or after `p`, which lies inside a source buffer (its
-// padding guarantees one and makes the vector reads past it safe).
-const char* FindLineEnd(const char* p);
-
 // Bit i of `lineEnds` is set when p[i] is CR or LF, of `stars` when it is
 // '*', for the 64 bytes at `p` (all readable).
 void MarkLineEndsAndStars(const char* p, uint64_t& lineEnds, uint64_t& stars);

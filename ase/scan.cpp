@@ -17,8 +17,7 @@ namespace {
 
 inline bool IsLineEnd(char c) { return c == '\r' || c == '\n'; }
 
-}  // namespace
-
+// First CR or LF at or after `p`. The source padding guarantees one.
 const char* FindLineEnd(const char* p) {
 #if defined(__SSE2__)
     const __m128i cr = _mm_set1_epi8('\r');
@@ -35,6 +34,8 @@ const char* FindLineEnd(const char* p) {
     return p;
 #endif
 }
+
+}  // namespace
 
 void MarkLineEndsAndStars(const char* p, uint64_t& lineEnds, uint64_t& stars) {
     lineEnds = 0;
