@@ -1,101 +1,86 @@
 // Path splitting, files opened by UTF-16 name and the current directory.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstdio>
 #include <filesystem>
 #include <string>
+#include <utility>
 
 #include "platform/platform.h"
 #include "tests/platform/on_windows.h"
 
 namespace {
 
-struct Parts {
-    std::u16string drive, dir, name, ext;
-};
+using Parts = std::array<std::string, 4>;  // drive, directory, name, extension
 
-Parts Split(const std::u16string& path) {
-    char16_t drive[platform::kMaxDrive], dir[platform::kMaxDir], name[platform::kMaxFileName],
-        ext[platform::kMaxExtension];
-    platform::SplitPath(path.c_str(), drive, dir, name, ext);
-    return {drive, dir, name, ext};
-}
-
-void ExpectSplit(const std::u16string& path, const Parts& expected) {
-    const Parts got = Split(path);
-    EXPECT_EQ(got.drive, expected.drive);
-    EXPECT_EQ(got.dir, expected.dir);
-    EXPECT_EQ(got.name, expected.name);
-    EXPECT_EQ(got.ext, expected.ext);
+// Both families split `path` (Latin-1 text, so that the wide form is the
+// same letters); the wide parts come back as Latin-1 too.
+std::array<Parts, 2> SplitBoth(const std::string& path) {
+    std::u16string wide;
+    for (const char c : path) wide += static_cast<char16_t>(static_cast<unsigned char>(c));
+    char16_t parts16[4][platform::kMaxDir];
+    platform::SplitPath(wide.c_str(), parts16[0], parts16[1], parts16[2], parts16[3]);
+    char parts8[4][platform::kMaxDir];
+    platform::SplitPathNarrow(path.c_str(), parts8[0], parts8[1], parts8[2], parts8[3]);
+    std::array<Parts, 2> split;
+    for (int p = 0; p < 4; ++p) {
+        for (const char16_t* u = parts16[p]; *u != 0; ++u) split[0][p] += static_cast<char>(*u);
+        split[1][p] = parts8[p];
+    }
+    return split;
 }
 
 TEST(SplitPath, SeparatesDriveDirectoryNameAndExtension) {
-    ExpectSplit(u"C:\\scenes\\box.ase", {u"C:", u"\\scenes\\", u"box", u".ase"});
-    ExpectSplit(u"\\\\server\\share\\a.ase", {u"", u"\\\\server\\share\\", u"a", u".ase"});
-    ExpectSplit(u"d:/maps/tex/wood.bmp", {u"d:", u"/maps/tex/", u"wood", u".bmp"});
-    ExpectSplit(u"dir\\sub/mixed.x", {u"", u"dir\\sub/", u"mixed", u".x"});
-    ExpectSplit(u"box.ase", {u"", u"", u"box", u".ase"});
-    ExpectSplit(u"C:box.ase", {u"C:", u"", u"box", u".ase"});
-    ExpectSplit(u"C:\\scenes\\", {u"C:", u"\\scenes\\", u"", u""});
-    ExpectSplit(u"", {u"", u"", u"", u""});
-}
-
-TEST(SplitPath, ExtensionStartsAtTheLastDotOfTheName) {
-    ExpectSplit(u"a.b.c", {u"", u"", u"a.b", u".c"});
-    ExpectSplit(u"my.dir\\noext", {u"", u"my.dir\\", u"noext", u""});
-    ExpectSplit(u"dir\\.hidden", {u"", u"dir\\", u"", u".hidden"});
-    ExpectSplit(u"name.", {u"", u"", u"name", u"."});
+    const std::pair<const char*, Parts> cases[] = {
+        {"C:\\scenes\\box.ase", {"C:", "\\scenes\\", "box", ".ase"}},
+        {"\\\\server\\share\\a.ase", {"", "\\\\server\\share\\", "a", ".ase"}},
+        {"dir\\sub/mixed.x", {"", "dir\\sub/", "mixed", ".x"}},
+        {"box.ase", {"", "", "box", ".ase"}},
+        {"C:box.ase", {"C:", "", "box", ".ase"}},
+        {"C:\\scenes\\", {"C:", "\\scenes\\", "", ""}},
+        {"", {"", "", "", ""}},
+        // The extension starts at the last dot of the name.
+        {"my.dir\\noext", {"", "my.dir\\", "noext", ""}},
+        {"dir\\.hidden", {"", "dir\\", "", ".hidden"}},
+        {"name.", {"", "", "name", "."}},
+        {"x:/tex/mat.\xE9t\xE9.bmp", {"x:", "/tex/", "mat.\xE9t\xE9", ".bmp"}},
+    };
+    for (const auto& [path, expected] : cases) {
+        SCOPED_TRACE(path);
+        const std::array<Parts, 2> split = SplitBoth(path);
+        EXPECT_EQ(split[0], expected);
+        EXPECT_EQ(split[1], expected);
+    }
 }
 
 TEST(SplitPath, CutsOverlongPartsToFit) {
-    const std::u16string longDir(300, u'd');
-    const std::u16string longName(300, u'n');
-    const std::u16string longExt(300, u'e');
-    const Parts got = Split(u"C:\\" + longDir + u"\\" + longName + u"." + longExt);
-    EXPECT_EQ(got.drive, u"C:");
-    EXPECT_EQ(got.dir, (u"\\" + longDir).substr(0, platform::kMaxDir - 1));
-    EXPECT_EQ(got.name, longName.substr(0, platform::kMaxFileName - 1));
-    EXPECT_EQ(got.ext, (u"." + longExt).substr(0, platform::kMaxExtension - 1));
+    const std::string dir(300, 'd'), name(300, 'n'), ext(300, 'e');
+    const Parts expected = {"C:", ("\\" + dir).substr(0, platform::kMaxDir - 1), name.substr(0, platform::kMaxFileName - 1),
+                            ("." + ext).substr(0, platform::kMaxExtension - 1)};
+    for (const Parts& split : SplitBoth("C:\\" + dir + "\\" + name + "." + ext)) EXPECT_EQ(split, expected);
 }
 
+// Parts the caller does not want are skipped; a null path splits as an
+// empty one.
 TEST(SplitPath, AcceptsNullParts) {
     char16_t name[platform::kMaxFileName];
     platform::SplitPath(u"C:\\a\\b.c", nullptr, nullptr, name, nullptr);
     EXPECT_EQ(std::u16string(name), u"b");
-
     char dir[platform::kMaxDir], ext[platform::kMaxExtension];
     platform::SplitPathNarrow("C:\\a\\b.c", nullptr, dir, nullptr, ext);
     EXPECT_STREQ(dir, "\\a\\");
     EXPECT_STREQ(ext, ".c");
-
     platform::SplitPath(nullptr, nullptr, nullptr, name, nullptr);
     EXPECT_EQ(std::u16string(name), u"");
 }
 
-TEST(SplitPath, NarrowTwinSplitsAlike) {
-    char drive[platform::kMaxDrive], dir[platform::kMaxDir], name[platform::kMaxFileName],
-        ext[platform::kMaxExtension];
-    platform::SplitPathNarrow("\\\\srv\\sh\\mat.\xE9t\xE9.bmp", drive, dir, name, ext);
-    EXPECT_STREQ(drive, "");
-    EXPECT_STREQ(dir, "\\\\srv\\sh\\");
-    EXPECT_STREQ(name, "mat.\xE9t\xE9");
-    EXPECT_STREQ(ext, ".bmp");
-
-    const std::string longName(400, 'n');
-    platform::SplitPathNarrow(("x:/" + longName).c_str(), drive, dir, name, ext);
-    EXPECT_STREQ(drive, "x:");
-    EXPECT_STREQ(dir, "/");
-    EXPECT_EQ(std::string(name), longName.substr(0, platform::kMaxFileName - 1));
-    EXPECT_STREQ(ext, "");
-}
-
-// A fresh directory under the system's temporary directory, removed again.
+// A fresh directory under the system's temporary directory, removed again
+// together with any change of the current directory.
 class TempDirectory : public ::testing::Test {
 protected:
     void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        path_ = std::filesystem::temp_directory_path() /
-                (std::string("ase_platform_") + info->name());
+        path_ = std::filesystem::temp_directory_path() / (std::string("ase_platform_") + ::testing::UnitTest::GetInstance()->current_test_info()->name());
         std::filesystem::remove_all(path_);
         std::filesystem::create_directories(path_);
         char16_t cwd[4096];
@@ -107,17 +92,7 @@ protected:
         std::error_code ignored;
         std::filesystem::remove_all(path_, ignored);
     }
-    std::u16string Child(const std::u16string& name) const {
-        return (path_ / std::filesystem::path(name)).u16string();
-    }
-
-    // Writes `text` to `path` opened with `mode`; false when it cannot open.
-    static bool WriteFile(const std::u16string& path, const char* mode, const char* text) {
-        std::FILE* f = platform::OpenFile(path.c_str(), mode);
-        if (f == nullptr) return false;
-        std::fputs(text, f);
-        return std::fclose(f) == 0;
-    }
+    std::u16string Child(const std::u16string& name) const { return (path_ / std::filesystem::path(name)).u16string(); }
 
     // The first line of `path` opened with `mode`, empty when it cannot.
     static std::string ReadLine(const std::u16string& path, const char* mode) {
@@ -133,48 +108,39 @@ protected:
     std::u16string savedCwd_;
 };
 
-using OpenFile = TempDirectory;
-
-TEST_F(OpenFile, OpensByNonAsciiNameInEveryMode) {
+// Files open by non-ASCII names, text mode ends lines as the system does,
+// and missing files and bad names fail cleanly.
+TEST_F(TempDirectory, OpenFileOpensByNameInTheSystemsTextModeAndFailsCleanly) {
     const std::u16string path = Child(u"sc\u00E8ne_\u4E2D\U0001F600.ase");
-    ASSERT_TRUE(WriteFile(path, "wb", "*3DSMAX_ASCIIEXPORT\t200\n"));
+    std::FILE* f = platform::OpenFile(path.c_str(), "wt");
+    ASSERT_NE(f, nullptr);
+    std::fputs("*3DSMAX_ASCIIEXPORT\n", f);
+    ASSERT_EQ(std::fclose(f), 0);
     // The name reached the file system as the same text.
-    EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(path)));
-    EXPECT_EQ(ReadLine(path, "rt"), "*3DSMAX_ASCIIEXPORT\t200\n");
-}
-
-TEST_F(OpenFile, TextModeEndsLinesAsTheSystemDoes) {
-    const std::u16string path = Child(u"text.txt");
-    ASSERT_TRUE(WriteFile(path, "wt", "a\nb\n"));
+    ASSERT_TRUE(std::filesystem::exists(std::filesystem::path(path)));
     // Windows writes CR LF for each LF; POSIX has no text mode.
-    EXPECT_EQ(std::filesystem::file_size(std::filesystem::path(path)), OnWindows() ? 6u : 4u);
-    EXPECT_EQ(ReadLine(path, "rt"), "a\n");
-    EXPECT_EQ(ReadLine(path, "rb"), OnWindows() ? "a\r\n" : "a\n");
-}
+    EXPECT_EQ(std::filesystem::file_size(std::filesystem::path(path)), OnWindows() ? 21u : 20u);
+    EXPECT_EQ(ReadLine(path, "rt"), "*3DSMAX_ASCIIEXPORT\n");
+    EXPECT_EQ(ReadLine(path, "rb"), OnWindows() ? "*3DSMAX_ASCIIEXPORT\r\n" : "*3DSMAX_ASCIIEXPORT\n");
 
-TEST_F(OpenFile, FailsCleanlyForMissingFilesAndBadNames) {
     EXPECT_EQ(platform::OpenFile(Child(u"missing.ase").c_str(), "rb"), nullptr);
     EXPECT_EQ(platform::OpenFile(nullptr, "rb"), nullptr);
     if (!OnWindows()) {
         // UTF-8 cannot carry a lone surrogate, so the POSIX side must refuse
         // the name rather than make up another. Windows file names may hold
         // one, so there it is a valid name.
-        const std::u16string bad = path_.u16string() + u"/bad\xD800.ase";
-        EXPECT_EQ(platform::OpenFile(bad.c_str(), "wb"), nullptr);
+        EXPECT_EQ(platform::OpenFile((path_.u16string() + u"/bad\xD800.ase").c_str(), "wb"), nullptr);
     }
 }
 
-using CurrentDirectory = TempDirectory;
-
-TEST_F(CurrentDirectory, SetGetAndResolveRelativePaths) {
+TEST_F(TempDirectory, CurrentDirectoryIsSetReadAndResolvesRelativePaths) {
     const std::u16string sub = Child(u"d\u00E9j\u00E0");
     std::filesystem::create_directories(std::filesystem::path(sub));
     ASSERT_TRUE(platform::SetCurrentDirectory(sub.c_str()));
 
     char16_t cwd[4096];
     ASSERT_TRUE(platform::GetCurrentDirectory(cwd, 4096));
-    EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::path(std::u16string(cwd)),
-                                            std::filesystem::path(sub)));
+    EXPECT_TRUE(std::filesystem::equivalent(std::filesystem::path(std::u16string(cwd)), std::filesystem::path(sub)));
     const size_t cwdLength = platform::WideLength(cwd);
     EXPECT_FALSE(platform::GetCurrentDirectory(cwd, cwdLength));
     EXPECT_TRUE(platform::GetCurrentDirectory(cwd, cwdLength + 1));
@@ -190,16 +156,6 @@ TEST_F(CurrentDirectory, SetGetAndResolveRelativePaths) {
     EXPECT_EQ(std::u16string(full), u"C:\\scenes\\box.ase");
 
     EXPECT_FALSE(platform::SetCurrentDirectory(Child(u"missing").c_str()));
-}
-
-TEST(ExecutablePath, NamesTheRunningTest) {
-    char16_t path[4096];
-    ASSERT_TRUE(platform::ExecutablePath(path, 4096));
-    char16_t name[platform::kMaxFileName];
-    platform::SplitPath(path, nullptr, nullptr, name, nullptr);
-    EXPECT_EQ(std::u16string(name), u"platform_test");
-    EXPECT_TRUE(std::filesystem::exists(std::filesystem::path(std::u16string(path))));
-    EXPECT_FALSE(platform::ExecutablePath(path, 2));
 }
 
 }  // namespace

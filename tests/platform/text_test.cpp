@@ -9,42 +9,24 @@
 
 namespace {
 
-// Bytes 1..255 and the terminator: every byte a NUL-terminated text can hold.
-std::string AllNonZeroBytes() {
+// Both families take every byte 1..255 out and back unchanged. The code
+// page's own letters come out as themselves and an undefined byte as the C1
+// control of the same value; the Microsoft runtime's "C" locale widens each
+// byte unchanged (0x80 becomes U+0080), equally lossless.
+TEST(AnsiConversion, BothFamiliesRoundTripEveryByte) {
     std::string bytes;
     for (int b = 1; b < 256; ++b) bytes += static_cast<char>(b);
-    return bytes;
-}
-
-TEST(AnsiConversion, RoundTripsEveryByte) {
-    const std::string bytes = AllNonZeroBytes();
     char16_t wide[256] = {};
-    ASSERT_EQ(platform::AnsiToWide(bytes.c_str(), wide, 256), 256);
-    EXPECT_EQ(wide[255], 0);
     char back[256] = {};
+    ASSERT_EQ(platform::AnsiToWide(bytes.c_str(), wide, 256), 256);
     ASSERT_EQ(platform::WideToAnsi(wide, back, 256), 256);
     EXPECT_EQ(std::string(back), bytes);
+    EXPECT_EQ(std::u16string({wide[0x80 - 1], wide[0x81 - 1], wide[0x9F - 1], wide[0xE9 - 1]}), u"\u20AC\u0081\u0178\u00E9");
 
-    // The code page's own letters, and an undefined byte kept as the C1
-    // control of the same value.
-    EXPECT_EQ(wide[0x80 - 1], u'\u20AC');
-    EXPECT_EQ(wide[0x81 - 1], u'\u0081');
-    EXPECT_EQ(wide[0x9F - 1], u'\u0178');
-    EXPECT_EQ(wide[0xE9 - 1], u'\u00E9');
-}
-
-TEST(AnsiConversion, CrtFamilyRoundTripsEveryByte) {
-    const std::string bytes = AllNonZeroBytes();
-    char16_t wide[256] = {};
     ASSERT_EQ(platform::MultiByteToWideCrt(wide, bytes.c_str(), 256), 255u);
-    char back[256] = {};
     ASSERT_EQ(platform::WideToMultiByteCrt(back, wide, 256), 255u);
     EXPECT_EQ(std::string(back), bytes);
-    // The Microsoft runtime's "C" locale widens each byte unchanged (0x80
-    // becomes U+0080) where the POSIX side uses the ANSI table; both are
-    // lossless, and the letters below 0x80 and from 0xA0 on agree.
     EXPECT_EQ(wide[0x80 - 1], OnWindows() ? u'\u0080' : u'\u20AC');
-    EXPECT_EQ(wide[0x41 - 1], u'A');
     EXPECT_EQ(wide[0xE9 - 1], u'\u00E9');
 }
 
@@ -53,58 +35,47 @@ TEST(AnsiConversion, UnitsOutsideTheCodePage) {
     char narrow[8] = {};
     EXPECT_EQ(platform::WideToAnsi(u"a\u4E2Db", narrow, 8), 4);
     EXPECT_STREQ(narrow, "a?b");
-
     EXPECT_EQ(platform::WideToMultiByteCrt(narrow, u"a\u4E2Db", 8), static_cast<size_t>(-1));
     EXPECT_EQ(platform::WideToMultiByteCrt(nullptr, u"a\u4E2Db", 0), static_cast<size_t>(-1));
 }
 
+// The Win32 pair succeeds only with room for the terminator too, and answers
+// 0 for missing buffers.
 TEST(AnsiConversion, Win32FamilyNeedsRoomForTheTerminator) {
-    char16_t wide[4] = {u'x', u'x', u'x', u'x'};
-    EXPECT_EQ(platform::AnsiToWide("abc", wide, 4), 4);
-    EXPECT_EQ(std::u16string(wide), u"abc");
-    EXPECT_EQ(platform::AnsiToWide("abc", wide, 3), 0);
-    EXPECT_EQ(platform::AnsiToWide("abc", wide, 0), 0);
+    char16_t wide[4];
+    char narrow[4];
+    for (const int capacity : {3, 0}) {
+        EXPECT_EQ(platform::AnsiToWide("abc", wide, capacity), 0);
+        EXPECT_EQ(platform::WideToAnsi(u"abc", narrow, capacity), 0);
+    }
     EXPECT_EQ(platform::AnsiToWide(nullptr, wide, 4), 0);
     EXPECT_EQ(platform::AnsiToWide("abc", nullptr, 4), 0);
-    EXPECT_EQ(platform::AnsiToWide("", wide, 1), 1);
-    EXPECT_EQ(wide[0], 0);
-
-    char narrow[4] = {'x', 'x', 'x', 'x'};
-    EXPECT_EQ(platform::WideToAnsi(u"abc", narrow, 4), 4);
-    EXPECT_STREQ(narrow, "abc");
-    EXPECT_EQ(platform::WideToAnsi(u"abc", narrow, 3), 0);
-    EXPECT_EQ(platform::WideToAnsi(u"abc", narrow, 0), 0);
     EXPECT_EQ(platform::WideToAnsi(nullptr, narrow, 4), 0);
     EXPECT_EQ(platform::WideToAnsi(u"abc", nullptr, 4), 0);
+    ASSERT_EQ(platform::AnsiToWide("abc", wide, 4), 4);
+    ASSERT_EQ(platform::WideToAnsi(u"abc", narrow, 4), 4);
+    EXPECT_EQ(std::u16string(wide, 4), std::u16string(u"abc", 4));
+    EXPECT_EQ(std::string(narrow, 4), std::string("abc", 4));
+    EXPECT_EQ(platform::AnsiToWide("", wide, 1), 1);
+    EXPECT_EQ(wide[0], 0);
 }
 
+// The C runtime pair measures without a buffer and otherwise writes at most
+// the limit, the terminator only when it fits.
 TEST(AnsiConversion, CrtFamilyMeasuresAndStopsAtTheLimit) {
     EXPECT_EQ(platform::MultiByteToWideCrt(nullptr, "abc", 0), 3u);
     EXPECT_EQ(platform::WideToMultiByteCrt(nullptr, u"abc", 0), 3u);
-
-    // Room for the text but not the terminator: the sentinel stays.
-    char16_t wide[5] = {u'x', u'x', u'x', u'x', u'x'};
-    EXPECT_EQ(platform::MultiByteToWideCrt(wide, "abc", 3), 3u);
-    EXPECT_EQ(wide[3], u'x');
-    EXPECT_EQ(platform::MultiByteToWideCrt(wide, "abcdef", 2), 2u);
-    EXPECT_EQ(wide[2], u'c');
-    EXPECT_EQ(platform::MultiByteToWideCrt(wide, "ab", 5), 2u);
-    EXPECT_EQ(std::u16string(wide), u"ab");
-    EXPECT_EQ(wide[3], u'x');
-
-    char narrow[5] = {'x', 'x', 'x', 'x', 'x'};
-    EXPECT_EQ(platform::WideToMultiByteCrt(narrow, u"abc", 3), 3u);
-    EXPECT_EQ(narrow[3], 'x');
-    EXPECT_EQ(platform::WideToMultiByteCrt(narrow, u"abcdef", 2), 2u);
-    EXPECT_EQ(narrow[2], 'c');
-    EXPECT_EQ(platform::WideToMultiByteCrt(narrow, u"ab", 5), 2u);
-    EXPECT_STREQ(narrow, "ab");
-    EXPECT_EQ(narrow[3], 'x');
-}
-
-TEST(WideLength, CountsUnitsBeforeTheTerminator) {
-    EXPECT_EQ(platform::WideLength(u""), 0u);
-    EXPECT_EQ(platform::WideLength(u"a\u4E2D\U0001F600"), 4u);
+    struct Case { const char* text; size_t limit, written; const char* after; };  // after: the first five units
+    for (const Case& c : {Case{"abc", 3, 3, "abcxx"}, Case{"abcdef", 2, 2, "abxxx"}, Case{"ab", 5, 2, "ab\0xx"}}) {
+        SCOPED_TRACE(c.text);
+        char16_t wide[5] = {u'x', u'x', u'x', u'x', u'x'};
+        char narrow[5] = {'x', 'x', 'x', 'x', 'x'};
+        const std::u16string source(c.text, c.text + std::char_traits<char>::length(c.text));
+        EXPECT_EQ(platform::MultiByteToWideCrt(wide, c.text, c.limit), c.written);
+        EXPECT_EQ(platform::WideToMultiByteCrt(narrow, source.c_str(), c.limit), c.written);
+        EXPECT_EQ(std::string(narrow, 5), std::string(c.after, 5));
+        EXPECT_EQ(std::u16string(wide, 5), std::u16string(c.after, c.after + 5));
+    }
 }
 
 }  // namespace
