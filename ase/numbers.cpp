@@ -6,7 +6,6 @@
 // "100ergs" give up "1e" and "100e"), then that run is converted as strtof
 // converts it (the valid prefix "1", "100"). The conversion itself is
 // std::from_chars, correctly rounded to single precision.
-#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -85,33 +84,6 @@ float Convert(const char* first, const char* mantissaEnd, const char* exponent, 
     return OutOfRangeValue(first, mantissaEnd, exponent, last, format == std::chars_format::hex ? 4 : 1);
 }
 
-constexpr uint64_t kByteOnes = 0x0101010101010101ull;
-
-// Number of decimal digits that the eight bytes of `chunk` (first byte
-// lowest) begin with, 0 to 8.
-inline int LeadingDigits(uint64_t chunk) {
-    // A digit is 0x3_ with a low nibble below ten, which adding 6 keeps
-    // below 0x40. Carries only cross from a byte that is not a digit, so the
-    // first non-digit byte is always flagged.
-    const uint64_t high = (chunk & (0xF0 * kByteOnes)) ^ (0x30 * kByteOnes);
-    const uint64_t low = ((chunk + 6 * kByteOnes) & (0xF0 * kByteOnes)) ^ (0x30 * kByteOnes);
-    const uint64_t other = high | low;
-    const uint64_t flags = (((other & (0x7F * kByteOnes)) + 0x7F * kByteOnes) | other) & (0x80 * kByteOnes);
-    return flags != 0 ? std::countr_zero(flags) / 8 : 8;
-}
-
-// Value of the first `n` (1 to 8) bytes of `chunk`, all digits.
-inline uint32_t DigitsValue(uint64_t chunk, int n) {
-    // Bytes after the digits may borrow in the subtraction; the shift drops
-    // them and leaves zeros in front of the digits.
-    uint64_t v = (chunk - 0x30 * kByteOnes) << (8 * (8 - n));
-    v = ((v & (0x0F * kByteOnes)) * 2561) >> 8;
-    v = ((v & 0x00FF00FF00FF00FFull) * 6553601) >> 16;
-    return static_cast<uint32_t>(((v & 0x0000FFFF0000FFFFull) * 42949672960001ull) >> 32);
-}
-
-constexpr uint32_t kPowersOfTen[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
-
 // Powers of ten that single precision holds exactly.
 constexpr float kExactPowersOfTen[] = {1e0f, 1e1f, 1e2f, 1e3f, 1e4f, 1e5f, 1e6f, 1e7f, 1e8f, 1e9f, 1e10f};
 
@@ -124,19 +96,6 @@ bool ReadPlainDecimal(const char*& cursor, const char* end, bool negative, float
     const char* p = cursor;
     uint32_t mantissa = 0;
     int digits = 0;
-    // Runs of up to seven digits are taken eight bytes at a time where eight
-    // are readable; the loops below take what remains (nothing, or the
-    // digits of longer runs).
-    uint64_t chunk;
-    if (end - p >= 8) {
-        std::memcpy(&chunk, p, sizeof chunk);
-        const int n = LeadingDigits(chunk);
-        if (n > 0 && n < 8) {
-            mantissa = DigitsValue(chunk, n);
-            digits = n;
-            p += n;
-        }
-    }
     for (; p < end && IsDigit(static_cast<unsigned char>(*p)); ++p) {
         if (++digits > 9) return false;
         mantissa = mantissa * 10 + static_cast<uint32_t>(*p - '0');
@@ -144,16 +103,6 @@ bool ReadPlainDecimal(const char*& cursor, const char* end, bool negative, float
     int fraction = 0;
     if (p < end && *p == '.') {
         ++p;
-        if (end - p >= 8) {
-            std::memcpy(&chunk, p, sizeof chunk);
-            const int n = LeadingDigits(chunk);
-            if (n > 0 && n < 8 && digits + n <= 9) {
-                mantissa = mantissa * kPowersOfTen[n] + DigitsValue(chunk, n);
-                digits += n;
-                fraction = n;
-                p += n;
-            }
-        }
         for (; p < end && IsDigit(static_cast<unsigned char>(*p)); ++p) {
             if (++digits > 9) return false;
             mantissa = mantissa * 10 + static_cast<uint32_t>(*p - '0');
@@ -185,13 +134,6 @@ bool ReadInt(const char*& cursor, const char* end, int32_t& value) {
     // Eighteen digits stay below the limit; only longer numbers need the
     // saturating steps.
     const char* plainEnd = end - p > 18 ? p + 18 : end;
-    if (end - p >= 8) {
-        uint64_t chunk;
-        std::memcpy(&chunk, p, sizeof chunk);
-        const int n = LeadingDigits(chunk);
-        magnitude = DigitsValue(chunk, n);
-        p += n;
-    }
     for (; p < plainEnd && IsDigit(static_cast<unsigned char>(*p)); ++p) {
         magnitude = magnitude * 10 + static_cast<unsigned>(*p - '0');
     }
