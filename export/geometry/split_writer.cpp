@@ -118,9 +118,10 @@ public:
     }
 
     // Enters vertex `index` of `made` (appended last, so chains stay sorted).
-    void Insert(const SplitVertex* made, int index) {
+    // Returns false for a vertex that can match nothing and is left out.
+    bool Insert(const SplitVertex* made, int index) {
         Key key;
-        if (!KeyOf(made[index], &key)) return;
+        if (!KeyOf(made[index], &key)) return false;
         const uint64_t hash = Hash(key.home[0], key.home[1], key.home[2], key.uvBits);
         const size_t slot = hash & mask_;
         hashes_[index] = hash;
@@ -130,6 +131,7 @@ public:
             next_[tails_[slot]] = index;
         }
         tails_[slot] = index;
+        return true;
     }
 
 private:
@@ -203,6 +205,60 @@ private:
     std::vector<int> tails_;
     std::vector<int> next_;
     std::vector<uint64_t> hashes_;
+};
+
+bool SameBits(const float* a, const float* b, size_t count) {
+    return std::memcmp(a, b, count * sizeof(float)) == 0;
+}
+
+// Whether two split vertices agree bit for bit in everything SplitMatches
+// reads.
+bool SameCompared(const SplitVertex& a, const SplitVertex& b, SplitTest test) {
+    if (!SameBits(a.position, b.position, 3)) return false;
+    if (test.colors && !SameBits(a.color, b.color, 3)) return false;
+    if (test.uv != UvTest::None && !(SameBits(&a.uv0.u, &b.uv0.u, 1) && SameBits(&a.uv0.v, &b.uv0.v, 1)))
+        return false;
+    return test.uv != UvTest::BothChannels || (SameBits(&a.uv1.u, &b.uv1.u, 1) && SameBits(&a.uv1.v, &b.uv1.v, 1));
+}
+
+// A shortcut past SplitVertexIndex::Find for the corners that repeat a split
+// vertex exactly, as the corners around one host vertex mostly do.
+//
+// Remembers, per host vertex (in slots by the vertex number, so that
+// neighbouring host vertices stay near in memory), the last split vertex
+// found or entered for it. A remembered vertex S that agrees with a corner
+// bit for bit in every compared field and matches it is the lowest match of
+// that corner: the corner then matches exactly the vertices S matches, and
+// when S was made no vertex before it matched S. Only vertices entered in the
+// index are remembered, so S's own search was a complete one.
+class RecentSplitVertex {
+public:
+    // Throws std::bad_alloc.
+    explicit RecentSplitVertex(int capacity) {
+        size_t slots = 16;
+        while (slots < static_cast<size_t>(capacity)) slots *= 2;
+        mask_ = slots - 1;
+        numbers_.assign(slots, -1);
+    }
+
+    // The remembered vertex that is the corner's lowest match, or -1.
+    int Find(const SplitVertex* made, const SplitVertex& corner, SplitTest test) const {
+        if (corner.sourceVertex < 0) return -1;
+        const int number = numbers_[static_cast<size_t>(corner.sourceVertex) & mask_];
+        if (number < 0 || !SameCompared(made[number], corner, test) || !SplitMatches(made[number], corner, test))
+            return -1;
+        return number;
+    }
+
+    // Remembers `number`, a vertex entered in the index, for the corner's
+    // host vertex.
+    void Remember(const SplitVertex& corner, int number) {
+        if (corner.sourceVertex >= 0) numbers_[static_cast<size_t>(corner.sourceVertex) & mask_] = number;
+    }
+
+private:
+    size_t mask_ = 0;
+    std::vector<int> numbers_;
 };
 
 // The split vertex a corner would create.
@@ -280,6 +336,7 @@ int WriteSplit(std::FILE* stream, int objectIndex, int materialOrdinal) {
     }
     const SplitTest test = SplitTestOf(options);
     SplitVertexIndex index(static_cast<int>(cornerTotal), test);
+    RecentSplitVertex recent(static_cast<int>(cornerTotal / 2));
     std::vector<int> corners(static_cast<size_t>(faces.count) * 3, 0);
     int madeCount = 0;
     for (int f = 0; f < faces.count; ++f) {
@@ -287,11 +344,16 @@ int WriteSplit(std::FILE* stream, int objectIndex, int materialOrdinal) {
         const int cornerCount = CornerCountOf(face);
         for (int c = 0; c < cornerCount; ++c) {
             const SplitVertex corner = CornerSplitVertex(context, normals, face, c);
-            int number = index.Find(made.get(), corner);
+            int number = recent.Find(made.get(), corner, test);
             if (number < 0) {
-                number = madeCount++;
-                made.get()[number] = corner;
-                index.Insert(made.get(), number);
+                number = index.Find(made.get(), corner);
+                if (number < 0) {
+                    number = madeCount++;
+                    made.get()[number] = corner;
+                    if (index.Insert(made.get(), number)) recent.Remember(corner, number);
+                } else {
+                    recent.Remember(corner, number);
+                }
             }
             if (c < 3) corners[3 * f + c] = number;
             if (face.exportCorners != nullptr) face.exportCorners[c] = number;
