@@ -2,6 +2,7 @@
 // per-corner export indices, single-object mode), the file, the header and
 // scene blocks, and the order of material and geometry blocks.
 #include <cstdlib>
+#include <memory>
 #include <new>
 
 #include "export/export.h"
@@ -13,6 +14,7 @@
 namespace {
 
 enum : int { kHeaderFieldBytes = 64, kSceneFileNameBytes = 260 };
+enum : size_t { kStreamBufferBytes = size_t{1} << 20 };
 
 VertexNormalTable gVertexNormalTable;
 
@@ -250,7 +252,14 @@ int PrepareAndWriteExport(HostContext* context) {
 
     int result = 0;
     std::FILE* stream = platform::OpenFile(context->fileName.wide, "wt");
+    // Owned here so that it outlives the stream, which is closed below.
+    std::unique_ptr<char[]> streamBuffer;
     if (stream != nullptr) {
+        // Pieces are small; a large buffer makes each fwrite a copy and the
+        // file writes few and large. Without the memory the stream keeps its
+        // own buffer.
+        streamBuffer.reset(new (std::nothrow) char[kStreamBufferBytes]);
+        if (streamBuffer != nullptr) std::setvbuf(stream, streamBuffer.get(), _IOFBF, kStreamBufferBytes);
         result = WriteAseScene(stream);
         if (std::fclose(stream) != 0) result = 0;
     } else {
