@@ -1,5 +1,6 @@
 // Line scanner, first word, keyword lookup, counting pass and block stack,
 // checked against plain reference implementations.
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <cstring>
@@ -83,9 +84,8 @@ TEST(Keywords, LookupAgreesWithALinearSearch) {
     std::vector<std::string> table;
     for (int k = 0; k < count; ++k) table.push_back(lower(std::string(KeywordText(static_cast<Kw>(k)))));
     auto check = [&](const std::string& word) {
-        const std::string folded = lower(word);
-        Kw expected = Kw::kUnknown;
-        for (int k = 1; k < count; ++k) expected = folded == table[k] ? static_cast<Kw>(k) : expected;
+        const auto match = std::find(table.begin() + 1, table.end(), lower(word));
+        const Kw expected = match == table.end() ? Kw::kUnknown : static_cast<Kw>(match - table.begin());
         ASSERT_EQ(LookupKeyword(word), expected) << word;
     };
     std::vector<std::string> words = {

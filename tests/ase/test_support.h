@@ -60,10 +60,8 @@ bool Same(A actual, B expected) {
     asetest::Check { #expr " == " #value, [](const AseDocument& d) { return asetest::Same(d.expr, value); } }
 #define ASE_NEAR(expr, value) \
     asetest::Check { #expr " ~ " #value, [](const AseDocument& d) { return std::fabs(d.expr - (value)) < 1e-4; } }
-#define ASE_STR(expr, value)                                                                         \
-    asetest::Check {                                                                                 \
-        #expr " is " #value, [](const AseDocument& d) { return std::basic_string_view(d.expr) == (value); } \
-    }
+#define ASE_STR(expr, value) \
+    asetest::Check { #expr " is " #value, [](const AseDocument& d) { return std::basic_string_view(d.expr) == value; } }
 
 // The same for a field of the first object.
 #define ASE_OBJ_EQ(field, value) ASE_EQ(geomObjects[0].field, value)
@@ -75,12 +73,9 @@ inline void ExpectAll(const std::vector<Check>& checks) {
 
 // Checks that the document is empty and nothing is allocated.
 inline void ExpectNothingLeft() {
-    const AseDocument& doc = TheDocument();
-    EXPECT_EQ(doc.geomObjects, nullptr);
-    EXPECT_EQ(doc.materials, nullptr);
-    EXPECT_EQ(doc.lights, nullptr);
-    EXPECT_EQ(doc.cameras, nullptr);
-    EXPECT_EQ(doc.geomObjectCount + doc.materialCount + doc.lightCount + doc.cameraCount, 0);
+    const AseDocument& d = TheDocument();
+    EXPECT_TRUE(!d.geomObjects && !d.materials && !d.lights && !d.cameras);
+    EXPECT_EQ(d.geomObjectCount + d.materialCount + d.lightCount + d.cameraCount, 0);
     EXPECT_EQ(TheBlockStack().Depth(), 0u);
     EXPECT_EQ(DocumentLiveBlocksForTesting(), 0);
 }
