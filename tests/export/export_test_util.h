@@ -1,5 +1,5 @@
-// Shared pieces of the export control tests: options restored after each
-// test, a scripted dialog user and what the dialog shows, files and scenes.
+// Shared pieces of the export tests: options restored after each test, a
+// scripted dialog user and what the dialog shows, files, scenes and captures.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -31,9 +31,7 @@ using Script = std::function<void(platform::DialogWindow*)>;
 // A dialog user whose actions are a lambda.
 struct ScriptedUser : platform::DialogUser {
     explicit ScriptedUser(Script s) : script(std::move(s)) {
-        act = [](platform::DialogUser* self, platform::DialogWindow* d) {
-            static_cast<ScriptedUser*>(self)->script(d);
-        };
+        act = [](platform::DialogUser* self, platform::DialogWindow* d) { static_cast<ScriptedUser*>(self)->script(d); };
     }
     Script script;
 };
@@ -65,9 +63,8 @@ inline const CheckBox kBoxes[] = {
 
 // What an open dialog shows; gathered where the user acts, checked later.
 struct Shown {
-    bool opened = false;
     intptr_t checks[std::size(kBoxes)] = {};
-    intptr_t selection = 0;
+    intptr_t selection = -1;  // as when the dialog never appeared
     std::u16string angle;
     bool angleEnabled = false;
 };
@@ -75,10 +72,7 @@ struct Shown {
 inline Shown Look(platform::DialogWindow* d) {
     using namespace platform;
     Shown s;
-    s.opened = true;
-    for (size_t i = 0; i < std::size(kBoxes); ++i) {
-        s.checks[i] = SendDialogItemMessage(d, kBoxes[i].id, kButtonGetCheck, 0, 0);
-    }
+    for (size_t i = 0; i < std::size(kBoxes); ++i) s.checks[i] = SendDialogItemMessage(d, kBoxes[i].id, kButtonGetCheck, 0, 0);
     s.selection = SendDialogItemMessage(d, IDC_SMOOTHING_MODE, kComboGetCurSel, 0, 0);
     char16_t angle[256] = {};
     GetDialogItemText(d, IDC_SMOOTHING_ANGLE, angle, 256);
@@ -89,7 +83,6 @@ inline Shown Look(platform::DialogWindow* d) {
 
 // Checks that `s` shows the options `o` (null: the defaults) with the angle text `angle`.
 inline void ExpectShows(const Shown& s, const ExportOptions* o, const std::u16string& angle) {
-    ASSERT_TRUE(s.opened) << "the dialog never appeared";
     for (size_t i = 0; i < std::size(kBoxes); ++i) {
         EXPECT_EQ(s.checks[i], o ? o->*kBoxes[i].field : kBoxes[i].defaultValue) << kBoxes[i].id;
     }
@@ -101,35 +94,22 @@ inline void ExpectShows(const Shown& s, const ExportOptions* o, const std::u16st
 
 // A fresh folder under the system's temporary folder, removed at the end.
 struct TempDir {
-    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
     std::filesystem::path path = std::filesystem::temp_directory_path() /
-                                 (std::string("ase_export_") + test->test_suite_name() + "_" + test->name());
-    TempDir() {
-        std::filesystem::remove_all(path);
-        std::filesystem::create_directories(path);
-    }
-    ~TempDir() {
-        std::error_code ignored;
-        std::filesystem::remove_all(path, ignored);
-    }
+        (std::string("ase_export_") + testing::UnitTest::GetInstance()->current_test_info()->name());
+    TempDir() { std::filesystem::remove_all(path); std::filesystem::create_directories(path); }
+    ~TempDir() { std::error_code ignored; std::filesystem::remove_all(path, ignored); }
 };
 
-inline std::string ReadFile(const std::filesystem::path& path) {
+// The file's bytes; with `text`, without carriage returns, so that one golden
+// serves the text mode of both systems.
+inline std::string ReadFile(const std::filesystem::path& path, bool text = false) {
     std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
+    std::string bytes(std::istreambuf_iterator<char>(in), {});
+    if (text) std::erase(bytes, '\r');
+    return bytes;
 }
 
-// The file's text without carriage returns, so that one golden serves the
-// text mode of both systems.
-inline std::string ReadTextFile(const std::filesystem::path& path) {
-    std::string text = ReadFile(path);
-    std::erase(text, '\r');
-    return text;
-}
-
-inline std::string Golden(const std::string& name) {
-    return ReadFile(std::filesystem::path(ASE_TEST_DATA_DIR) / "export" / name);
-}
+inline std::string Golden(const std::string& name) { return ReadFile(std::filesystem::path(ASE_TEST_DATA_DIR) / "export" / name); }
 
 // A reference-host scene loaded from JSON; fails the test on bad JSON.
 inline void LoadScene(asehost::HostScene& scene, const std::string& json) {
@@ -137,14 +117,10 @@ inline void LoadScene(asehost::HostScene& scene, const std::string& json) {
     ASSERT_TRUE(scene.loadJson(json, error)) << error;
 }
 
-// Everything `write` writes to a temporary stream, with its result.
-template <typename Write>
-std::string Capture(Write write, int* result = nullptr) {
+// Everything `write` writes to a temporary stream; `result` receives its result.
+inline std::string Capture(const std::function<int(std::FILE*)>& write, int* result = nullptr) {
     std::FILE* stream = std::tmpfile();
-    if (stream == nullptr) {
-        ADD_FAILURE() << "no temporary file";
-        return {};
-    }
+    if (stream == nullptr) { ADD_FAILURE() << "no temporary file"; return {}; }
     const int r = write(stream);
     if (result != nullptr) *result = r;
     std::string text(static_cast<size_t>(std::ftell(stream)), '\0');

@@ -1,47 +1,28 @@
-// Shared setup of the geometry writer tests: a reference-host scene made
-// current, default export options, a vertex normal table owned by the test,
-// and the capture of what a writer writes.
+// Shared setup of the geometry writer tests: a reference-host scene made current,
+// default export options and a vertex normal table owned by the test.
 #pragma once
 
 #include <array>
-#include <cstdio>
 #include <cstdlib>
-#include <functional>
 #include <sstream>
-#include <string>
 #include <vector>
 
-#include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "export/export.h"
 #include "export/geometry/geometry.h"
-#include "host/scene.h"
-#include "plugin/plugin.h"
+#include "tests/export/export_test_util.h"
 
 namespace geomtest {
 
 using Json = nlohmann::json;
+using exporttest::Capture;
 constexpr size_t npos = std::string::npos;
 
-inline Json Face(int object, std::vector<int> vertices, std::vector<int> uv0, std::vector<int> uv1, int material = -1,
-                 int smoothing = 0, std::array<float, 3> normal = {0, 0, 1}) {
-    return Json{{"objectIndex", object}, {"vertexIndices", vertices}, {"materialIndex", material},
+inline Json Face(int object, std::vector<int> vertices, std::vector<int> uv0, std::vector<int> uv1, int smoothing = 0,
+                 std::array<float, 3> normal = {0, 0, 1}) {
+    return Json{{"objectIndex", object}, {"vertexIndices", vertices}, {"materialIndex", -1},
                 {"smoothingGroup", smoothing}, {"normal", normal},
                 {"uvChannels", Json::array({Json{{"uvIndices", uv0}}, Json{{"uvIndices", uv1}}})}};
-}
-
-// All that `write` writes into a fresh temporary file; `result` receives its result.
-inline std::string Capture(const std::function<int(std::FILE*)>& write, int* result = nullptr) {
-    std::FILE* file = std::tmpfile();
-    if (file == nullptr) { ADD_FAILURE() << "no temporary file"; return {}; }
-    const int r = write(file);
-    if (result != nullptr) *result = r;
-    std::string text(static_cast<size_t>(std::ftell(file)), '\0');
-    std::rewind(file);
-    text.resize(std::fread(text.data(), 1, text.size(), file));
-    std::fclose(file);
-    return text;
 }
 
 // Lines of a text that start (after the tabs) with `keyword`.
@@ -63,11 +44,7 @@ inline int NumberAfter(const std::string& text, const std::string& keyword) {
 
 class GeometryExportTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        TheExportOptions() = ExportOptions{};
-        ResetExportFaceBuckets();
-        currentContext = scene_.context();
-    }
+    void SetUp() override { TheExportOptions() = ExportOptions{}; }
     void TearDown() override {
         TheVertexNormalTable() = VertexNormalTable{};
         ResetExportFaceBuckets();
@@ -83,10 +60,8 @@ protected:
         ResetExportFaceBuckets();
         currentContext = scene_.context();
         std::vector<std::array<float, 3>> entries;
-        for (int i = 0; i < context()->vertexCount; ++i) {
-            const float* n = context()->vertices[i].normal;
-            entries.push_back({-n[1], n[0], n[2]});
-        }
+        const HostVertex* v = context()->vertices;
+        for (int i = 0; i < context()->vertexCount; ++i) entries.push_back({-v[i].normal[1], v[i].normal[0], v[i].normal[2]});
         SetNormalTable(std::move(entries));
     }
     // Loads objects A and B with `faces` over ten vertices at x = index and

@@ -1,8 +1,6 @@
-// The split writer's hashed search against a plain linear scan: on random
-// scenes full of near-duplicate positions, equal and unequal texture
-// coordinates, a few colours, UV indices outside the store, NaN, infinities
-// and huge values, both must number every corner alike and write the same
-// mesh text, under every texture and colour option.
+// The split writer's hashed search against a plain linear scan on random scenes
+// of near-duplicate positions, equal and unequal UVs, a few colours, UV indices
+// outside the store, NaN, infinities and huge values, under every option set.
 #include <algorithm>
 #include <limits>
 #include <random>
@@ -16,10 +14,9 @@ namespace {
 
 bool SameUv(const HostUv& a, const HostUv& b) { return a.u == b.u && a.v == b.v; }
 
-// The split vertices of one object's triangles made by comparing each corner
-// with every vertex made so far: texture coordinates as the options select,
-// the written colour when colours are written, position within the tolerance.
-// It is also the Source from which WriteMeshBlocks writes the mesh text.
+// One object's split vertices made by comparing each corner with every vertex so
+// far: UVs as the options select, the written colour when colours are written,
+// position within the tolerance. Also the Source WriteMeshBlocks writes from.
 struct ReferenceMesh {
     struct Made {
         const HostVertex* host;
@@ -35,6 +32,7 @@ struct ReferenceMesh {
             if (ctx->faceGroups[0].faces[f].objectIndex == object) faces.push_back(&ctx->faceGroups[0].faces[f]);
         }
         for (const HostFace* face : faces) {
+            written.insert(written.end(), face->exportCorners, face->exportCorners + 3);
             for (int c = 0; c < 3; ++c) {
                 const int source = face->vertexIndices[c];
                 Made v{&ctx->vertices[source], TheVertexNormalTable().normals[source], {}};
@@ -46,12 +44,9 @@ struct ReferenceMesh {
                 size_t i = 0;
                 for (; i < made.size(); ++i) {
                     const float* p = v.host->position;
-                    const float* q = made[i].host->position;
-                    const Vec3 a{p[0], p[1], p[2]};
-                    const Vec3 b{q[0], q[1], q[2]};
                     if ((!first || SameUv(v.uv[0], made[i].uv[0])) && (!both || SameUv(v.uv[1], made[i].uv[1])) &&
                         (o.exportVertexColors != 1 || std::equal(v.host->color, v.host->color + 3, made[i].host->color)) &&
-                        Vec3NearlyEqual(&a, &b))
+                        std::equal(p, p + 3, made[i].host->position, FloatNearlyEqual))
                         break;
                 }
                 if (i == made.size()) made.push_back(v);
@@ -78,16 +73,15 @@ struct ReferenceMesh {
     std::vector<const HostFace*> faces;
     std::vector<Made> made;
     std::vector<int> corners;  // three per face
+    std::vector<int> written;  // the exportCorners the writer left on the faces
     int crossMerges = 0;       // corners that took a vertex made by another host vertex
 };
 
-class SplitDifferentialTest : public GeometryExportTest {
-protected:
-    // Two objects of random triangles over `vertexCount` vertices in a few
-    // clusters whose centres sit on and around grid lines of several
-    // spacings, each coordinate just inside or just outside the tolerance of
-    // its centre, now and then a value that matches nothing or only itself.
-    void LoadRandomScene(std::mt19937& rng, int vertexCount, int faceCount) {
+TEST_F(GeometryExportTest, SplitWritersHashedSearchNumbersAndWritesLikeTheLinearScan) {
+    // Two objects of random triangles over vertices in clusters centred on and
+    // around grid lines of several spacings, each coordinate just inside or
+    // outside the tolerance, now and then a value matching nothing or only itself.
+    const auto loadRandomScene = [&](std::mt19937& rng, int vertexCount, int faceCount) {
         const auto pick = [&rng](int from, int to) { return std::uniform_int_distribution<int>(from, to)(rng); };
         const float inf = std::numeric_limits<float>::infinity();
         const float nan = std::numeric_limits<float>::quiet_NaN();
@@ -99,15 +93,11 @@ protected:
         scene["vertices"] = std::vector<Json>(vertexCount, Json{{"position", {0, 0, 0}}});
         scene["uvStore"] = {std::vector<std::array<float, 2>>(8), std::vector<std::array<float, 2>>(6)};
         scene["objects"] = Json::array({Json{{"name", "R0"}}, Json{{"name", "R1"}}});
+        const auto three = [&](int last) { return std::vector<int>{pick(0, last), pick(0, last), pick(0, last)}; };
         for (int f = 0; f < faceCount; ++f) {
-            std::vector<int> v, t0, t1;
-            for (int c = 0; c < 3; ++c) {
-                v.push_back(pick(0, vertexCount - 1));
-                t0.push_back(pick(0, 7));
-                t1.push_back(pick(0, 5));
-            }
+            const std::vector<int> v = three(vertexCount - 1), t0 = three(7), t1 = three(5);
             const int object = pick(0, 4) == 0;
-            scene["faceGroups"][0]["faces"].push_back(Face(object, v, t0, t1, -1, f % 5, {float(f % 3), 1, 0}));
+            scene["faceGroups"][0]["faces"].push_back(Face(object, v, t0, t1, f % 5, {float(f % 3), 1, 0}));
         }
         Load(scene);
         std::vector<std::array<float, 3>> normals;
@@ -127,45 +117,29 @@ protected:
             normals.push_back({float(i), 0.5f, -float(i)});  // shows whose data a merged vertex kept
         }
         SetNormalTable(normals);
-        for (int c = 0; c < 2; ++c) {
-            for (int i = 0; i < context()->uvStore->channels[c].count; ++i) {
-                context()->uvStore->channels[c].uvs[i].u = uvValues[pick(0, 7)];
-                context()->uvStore->channels[c].uvs[i].v = uvValues[pick(0, 7)];
-            }
+        for (HostUvChannel& channel : context()->uvStore->channels) {
+            for (int i = 0; i < channel.count; ++i) channel.uvs[i] = {0, uvValues[pick(0, 7)], uvValues[pick(0, 7)], -1};
         }
-        for (int f = 0; f < faceCount; ++f) {
-            for (int c = 0; c < 3; ++c) {
-                if (pick(0, 29) == 0) FaceOf(0, f).uvData->channels[c % 2].uvIndices[c] = c % 2 == 0 ? 40 : -3;
-            }
+        for (int k = 0; k < 3 * faceCount; ++k) {
+            if (pick(0, 29) == 0) FaceOf(0, k / 3).uvData->channels[k % 2].uvIndices[k % 3] = k % 2 == 0 ? 40 : -3;
         }
-    }
-};
+    };
 
-TEST_F(SplitDifferentialTest, HashedSearchNumbersAndWritesLikeTheLinearScan) {
-    int crossMerges = 0;
-    int corners = 0;
-    int written = 0;
+    int crossMerges = 0, corners = 0, made = 0;
     for (unsigned seed = 1; seed <= 8; ++seed) {
         std::mt19937 rng(seed);
-        LoadRandomScene(rng, 150 + 40 * static_cast<int>(seed), 500);
+        loadRandomScene(rng, 150 + 40 * static_cast<int>(seed), 500);
         for (int options = 0; options < 8; ++options) {
-            TheExportOptions() = ExportOptions{.exportTextureCoords = options & 1,
-                                               .exportVertexColors = (options >> 1) & 1,
-                                               .exportMultipleUvSets = (options >> 2) & 1,
-                                               .useFaceNormals = static_cast<int>(seed % 4 == 3),
-                                               .smoothingMode = static_cast<int>(seed % 3)};
+            TheExportOptions() = {.exportTextureCoords = options & 1, .exportVertexColors = (options >> 1) & 1,
+                                  .exportMultipleUvSets = (options >> 2) & 1, .useFaceNormals = seed % 4 == 3,
+                                  .smoothingMode = static_cast<int>(seed % 3)};
             for (int object = 0; object < 2; ++object) {
-                SCOPED_TRACE("seed " + std::to_string(seed) + " options " + std::to_string(options) + " object " +
-                             std::to_string(object));
+                SCOPED_TRACE(testing::Message() << "seed " << seed << " options " << options << " object " << object);
                 int result = 0;
                 const std::string text = Split(object, object, &result);
                 ASSERT_EQ(result, 1);
                 const ReferenceMesh reference(context(), object);
-                std::vector<int> exportCorners;
-                for (const HostFace* face : reference.faces) {
-                    exportCorners.insert(exportCorners.end(), face->exportCorners, face->exportCorners + 3);
-                }
-                ASSERT_EQ(exportCorners, reference.corners);
+                ASSERT_EQ(reference.written, reference.corners);
                 const MaterialIdMap materials(context()->objects[object], TheExportOptions().exportMaterials == 1);
                 const std::string mesh = Capture([&](std::FILE* f) { return WriteMeshBlocks(f, reference, materials); });
                 const size_t start = text.find("\t*MESH {");
@@ -173,15 +147,15 @@ TEST_F(SplitDifferentialTest, HashedSearchNumbersAndWritesLikeTheLinearScan) {
                 ASSERT_EQ(text.substr(start, text.find("\t*PROP_MOTIONBLUR") - start), mesh);
                 crossMerges += reference.crossMerges;
                 corners += static_cast<int>(reference.corners.size());
-                written += reference.VertexCount();
+                made += reference.VertexCount();
             }
         }
     }
     // The scenes exercise both outcomes: corners of different host vertices
     // merging within the tolerance, and corners kept apart.
     EXPECT_GT(crossMerges, 1000);
-    EXPECT_LT(written, corners);
-    EXPECT_GT(written, corners / 10);
+    EXPECT_LT(made, corners);
+    EXPECT_GT(made, corners / 10);
 }
 
 }  // namespace
