@@ -96,6 +96,9 @@ void RunExport(benchmark::State& state, asehost::HostScene& scene, bool split) {
         state.SkipWithError("no temporary file");
         return;
     }
+    // Buffered as the export driver buffers its file.
+    std::unique_ptr<char[]> buffer(new char[size_t{64} << 10]);
+    std::setvbuf(out, buffer.get(), _IOFBF, size_t{64} << 10);
     long bytes = 0;
     for (auto _ : state) {
         std::rewind(out);

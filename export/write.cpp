@@ -14,7 +14,10 @@
 namespace {
 
 enum : int { kHeaderFieldBytes = 64, kSceneFileNameBytes = 260 };
-enum : size_t { kStreamBufferBytes = size_t{1} << 20 };
+// Large enough that the file is written in few large writes, small enough to
+// stay in the cache beside the writers' own data (1 MiB measured slower on
+// large split-layout objects).
+enum : size_t { kStreamBufferBytes = size_t{64} << 10 };
 
 VertexNormalTable gVertexNormalTable;
 
@@ -255,9 +258,9 @@ int PrepareAndWriteExport(HostContext* context) {
     // Owned here so that it outlives the stream, which is closed below.
     std::unique_ptr<char[]> streamBuffer;
     if (stream != nullptr) {
-        // Pieces are small; a large buffer makes each fwrite a copy and the
-        // file writes few and large. Without the memory the stream keeps its
-        // own buffer.
+        // Pieces are small; a larger buffer than the default makes each
+        // fwrite a copy and the file writes fewer. Without the memory the
+        // stream keeps its own buffer.
         streamBuffer.reset(new (std::nothrow) char[kStreamBufferBytes]);
         if (streamBuffer != nullptr) std::setvbuf(stream, streamBuffer.get(), _IOFBF, kStreamBufferBytes);
         result = WriteAseScene(stream);
