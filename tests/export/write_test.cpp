@@ -6,6 +6,7 @@
 #include <random>
 #include <span>
 #include <utility>
+#include <vector>
 
 #include "export_test_util.h"
 
@@ -234,6 +235,29 @@ TEST(ExportText, WritePieceFormatsAsTheCLocalePrintf) {
         char expected[512];
         std::snprintf(expected, sizeof expected, "%f", value);
         EXPECT_EQ(Capture([&](std::FILE* s) { return WritePiece(s, "%f", value); }), expected);
+    }
+
+    // Every precision, flag and width on values below 1e9, which take the
+    // integer-arithmetic digits: dyadic fractions that end exactly on a
+    // rounding tie, full 53-bit doubles, the edges of 1e9 and of the smallest
+    // magnitudes.
+    static constexpr char kForms[] =
+        "%f|%.0f|%.1f|%.2f|%.3f|%.4f|%.5f|%.7f|%.8f|%.9f|%.10f|%+f|% 12.4f|%012.3f|%-11.2f|";
+    std::vector<double> values = {0.5,   1.5,  2.5, 0.125, 1e9, -1e9, std::nextafter(1e9, 0.0), 1e-300, 4e-324,
+                                  -2e-7, 5e-7, -0.0};
+    for (int i = 0; i < 600; ++i) {
+        const double dyadic = static_cast<double>(random() % 4000000) / static_cast<double>(1u << (1 + i % 24));
+        values.push_back(i % 2 == 0 ? dyadic : -dyadic);
+        const uint64_t bits = ((uint64_t{random()} << 32) | random()) & 0x800FFFFFFFFFFFFFull;
+        values.push_back(std::bit_cast<double>(bits | (uint64_t{990 + random() % 60} << 52)));  // 2^-33 .. 2^26
+    }
+    for (const double x : values) {
+        char expected[1024];
+        std::snprintf(expected, sizeof expected, kForms, x, x, x, x, x, x, x, x, x, x, x, x, x, x, x);
+        const auto write = [&](std::FILE* s) {
+            return WritePiece(s, kForms, x, x, x, x, x, x, x, x, x, x, x, x, x, x, x);
+        };
+        EXPECT_EQ(Capture(write), expected) << x;
     }
 
     // Long pieces go out whole; an empty piece lost nothing.
