@@ -26,29 +26,32 @@ bool IsScaleKey(Kw k) {
 
 }  // namespace
 
-int ParsePosTrack(AseSource& source, std::string_view name, AseGeomObject& object) {
+namespace {
+
+// A position or scale track: tick and x y z per key, further numbers ignored.
+template <typename Key>
+int ParseVectorTrack(AseSource& source, std::string_view name, AseGeomObject& object, bool (*isKey)(Kw),
+                     Key* (*append)(AseGeomObject&)) {
     AseLine line;
     BlockStep step;
     while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
         int32_t tick = 0;
         float v[3];
-        if (!IsPosKey(line.keyword) || !ReadLineIntFloats(line, tick, v, 3)) continue;
+        if (!isKey(line.keyword) || !ReadLineIntFloats(line, tick, v, 3)) continue;
         // A key whose storage cannot be had is dropped; reading goes on.
-        if (AsePosKey* key = AppendPosKey(object)) *key = {KeyTime(tick), {v[0], v[1], v[2]}};
+        if (Key* key = append(object)) *key = {KeyTime(tick), {v[0], v[1], v[2]}};
     }
     return step == BlockStep::kDone ? 1 : 0;
 }
 
+}  // namespace
+
+int ParsePosTrack(AseSource& source, std::string_view name, AseGeomObject& object) {
+    return ParseVectorTrack(source, name, object, IsPosKey, AppendPosKey);
+}
+
 int ParseScaleTrack(AseSource& source, std::string_view name, AseGeomObject& object) {
-    AseLine line;
-    BlockStep step;
-    while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
-        int32_t tick = 0;
-        float v[3];
-        if (!IsScaleKey(line.keyword) || !ReadLineIntFloats(line, tick, v, 3)) continue;
-        if (AseScaleKey* key = AppendScaleKey(object)) *key = {KeyTime(tick), {v[0], v[1], v[2]}};
-    }
-    return step == BlockStep::kDone ? 1 : 0;
+    return ParseVectorTrack(source, name, object, IsScaleKey, AppendScaleKey);
 }
 
 int ParseRotTrack(AseSource& source, std::string_view name, AseGeomObject& object) {
