@@ -50,6 +50,29 @@ size_t WideLength(const char16_t* text);
 // _wfopen. Text mode writes CR LF for every LF on Windows and LF on POSIX.
 std::FILE* OpenFile(const char16_t* path, const char* mode);
 
+// The size of an open file in bytes, 64 bits on every platform; the
+// stream's position is left at the start. Returns false when the size
+// cannot be had (not a regular file, a seek failure).
+bool FileSize(std::FILE* file, uint64_t& size);
+
+// Units of a temporary path made by OpenTemporaryBeside, terminator included.
+enum : size_t { kTemporaryPathUnits = 1024 };
+
+// Creates and opens a new, empty file for writing in `mode` ("wt" or "wb")
+// in the folder of `target`, under a name no other file has, so that a
+// complete file can later replace the target in one step. Writes its path
+// into `temporaryPath`. Returns null (and no file is left) on failure.
+std::FILE* OpenTemporaryBeside(const char16_t* target, const char* mode, char16_t temporaryPath[kTemporaryPathUnits]);
+
+// Puts the file at `from` in the place of `to` in one step, replacing what
+// was there: rename on POSIX, MoveFileExW with MOVEFILE_REPLACE_EXISTING and
+// MOVEFILE_WRITE_THROUGH on Windows. Returns false (both files as they
+// were) on failure.
+bool ReplaceFileWith(const char16_t* from, const char16_t* to);
+
+// Removes a file. Returns false when it could not be removed.
+bool RemoveFile(const char16_t* path);
+
 // Buffer sizes of the split path parts, terminator included.
 enum : int { kMaxDrive = 3, kMaxDir = 256, kMaxFileName = 256, kMaxExtension = 256 };
 
@@ -76,6 +99,15 @@ bool AbsolutePath(const char16_t* path, char16_t* buffer, size_t capacityUnits);
 
 // Full path of the running executable. Returns false when it does not fit.
 bool ExecutablePath(char16_t* buffer, size_t capacityUnits);
+
+// --- Memory -------------------------------------------------------------------
+
+// A block of `bytes` for a large buffer, zero-filled: whole pages from the
+// system, on Linux laid on 2 MiB boundaries and marked for transparent huge
+// pages (madvise MADV_HUGEPAGE), on Windows plain committed pages. Null on
+// failure. FreeLargeBlock takes the same size back.
+void* AllocateLargeBlock(size_t bytes);
+void FreeLargeBlock(void* block, size_t bytes);
 
 // --- Time ---------------------------------------------------------------------
 

@@ -2,6 +2,9 @@
 // runtime calls. The ANSI code page is Windows-1252, paths go to the OS as
 // UTF-8, and the error box is a line on stderr.
 #include <dlfcn.h>
+#include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <limits.h>
 #include <time.h>
 #include <unistd.h>
@@ -263,6 +266,58 @@ std::FILE* OpenFile(const char16_t* path, const char* mode) {
     return std::fopen(utf8.c_str(), posixMode.c_str());
 }
 
+bool FileSize(std::FILE* file, uint64_t& size) {
+    if (file == nullptr) return false;
+    struct stat info;
+    if (::fstat(::fileno(file), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size < 0) return false;
+    if (::fseeko(file, 0, SEEK_SET) != 0) return false;
+    size = static_cast<uint64_t>(info.st_size);
+    return true;
+}
+
+std::FILE* OpenTemporaryBeside(const char16_t* target, const char* mode, char16_t temporaryPath[kTemporaryPathUnits]) {
+    if (target == nullptr || mode == nullptr || temporaryPath == nullptr) return nullptr;
+    std::string utf8;
+    if (!ToUtf8(target, utf8, false) || utf8.empty()) return nullptr;
+    // The folder of the target, then a hidden name of its own there.
+    const size_t slash = utf8.rfind('/');
+    std::string pattern = slash == std::string::npos ? std::string() : utf8.substr(0, slash + 1);
+    pattern += ".asefilter-XXXXXX";
+    const int fd = ::mkstemp(pattern.data());
+    if (fd < 0) return nullptr;
+    std::u16string wide;
+    std::FILE* file = nullptr;
+    if (FromUtf8(pattern, wide) && wide.size() < kTemporaryPathUnits) {
+        // A new file of mkstemp has mode 0600; a replaced target keeps what
+        // a plainly created file would get.
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        ::fchmod(fd, 0666 & ~mask);
+        file = ::fdopen(fd, "w");
+    }
+    if (file == nullptr) {
+        ::close(fd);
+        ::unlink(pattern.c_str());
+        return nullptr;
+    }
+    for (size_t i = 0; i < wide.size(); ++i) temporaryPath[i] = wide[i];
+    temporaryPath[wide.size()] = 0;
+    return file;
+}
+
+bool ReplaceFileWith(const char16_t* from, const char16_t* to) {
+    std::string source;
+    std::string target;
+    if (from == nullptr || to == nullptr || !ToUtf8(from, source, false) || !ToUtf8(to, target, false)) return false;
+    return ::rename(source.c_str(), target.c_str()) == 0;
+}
+
+bool RemoveFile(const char16_t* path) {
+    std::string utf8;
+    if (path == nullptr || !ToUtf8(path, utf8, false)) return false;
+    return ::unlink(utf8.c_str()) == 0;
+}
+
 void SplitPath(const char16_t* path, char16_t* drive, char16_t* dir, char16_t* name, char16_t* ext) {
     SplitPathImpl(path, drive, dir, name, ext);
 }
@@ -328,6 +383,39 @@ bool ExecutablePath(char16_t* buffer, size_t capacityUnits) {
 // Local time from the system clock; while the test clock is fixed, UTC of
 // the fixed time, so that tests do not depend on the time zone. A time that
 // has no 24-character form gives an empty text.
+// --- Memory -------------------------------------------------------------------
+
+namespace {
+constexpr size_t kHugePageBytes = size_t{2} << 20;
+}  // namespace
+
+void* AllocateLargeBlock(size_t bytes) {
+    if (bytes == 0 || bytes > SIZE_MAX - 2 * kHugePageBytes) return nullptr;
+    // Map one huge page more than asked and trim both ends, so that the
+    // block starts on a 2 MiB boundary and the kernel can back it with huge
+    // pages from its first byte.
+    const size_t length = (bytes + kHugePageBytes - 1) / kHugePageBytes * kHugePageBytes;
+    const size_t mapped = length + kHugePageBytes;
+    void* raw = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    if (raw == MAP_FAILED) return nullptr;
+    const uintptr_t start = reinterpret_cast<uintptr_t>(raw);
+    const uintptr_t aligned = (start + kHugePageBytes - 1) & ~(uintptr_t{kHugePageBytes} - 1);
+    if (aligned > start) ::munmap(raw, aligned - start);
+    const uintptr_t end = start + mapped;
+    if (end > aligned + length) ::munmap(reinterpret_cast<void*>(aligned + length), end - (aligned + length));
+    void* block = reinterpret_cast<void*>(aligned);
+#ifdef MADV_HUGEPAGE
+    ::madvise(block, length, MADV_HUGEPAGE);
+#endif
+    return block;
+}
+
+void FreeLargeBlock(void* block, size_t bytes) {
+    if (block == nullptr) return;
+    const size_t length = (bytes + kHugePageBytes - 1) / kHugePageBytes * kHugePageBytes;
+    ::munmap(block, length);
+}
+
 void CurrentTimeText(char16_t out[kTimeTextUnits]) {
     int64_t fixed = 0;
     const bool isFixed = detail::FixedTime(fixed);

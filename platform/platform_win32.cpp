@@ -141,6 +141,51 @@ void SplitPathNarrow(const char* path, char* drive, char* dir, char* name, char*
     cut(e, ext, kMaxExtension);
 }
 
+bool FileSize(std::FILE* file, uint64_t& size) {
+    if (file == nullptr) return false;
+    // The 64-bit forms: a plain ftell sees only the low 31 bits of the size.
+    if (_fseeki64(file, 0, SEEK_END) != 0) return false;
+    const __int64 end = _ftelli64(file);
+    if (end < 0 || _fseeki64(file, 0, SEEK_SET) != 0) return false;
+    size = static_cast<uint64_t>(end);
+    return true;
+}
+
+std::FILE* OpenTemporaryBeside(const char16_t* target, const char* mode, char16_t temporaryPath[kTemporaryPathUnits]) {
+    if (target == nullptr || mode == nullptr || temporaryPath == nullptr) return nullptr;
+    const size_t length = WideLength(target);
+    size_t folder = length;
+    while (folder > 0 && target[folder - 1] != u'\\' && target[folder - 1] != u'/' && target[folder - 1] != u':') --folder;
+    std::wstring wideMode = L"wxb";
+    for (const char* m = mode; *m != 0; ++m) {
+        if (*m == 't') wideMode = L"wxt";
+    }
+    // Names of the process id and a counter, tried until one is new ("x":
+    // never an existing file).
+    static unsigned counter = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        wchar_t name[64];
+        swprintf(name, 64, L".asefilter-%lu-%u.tmp", static_cast<unsigned long>(GetCurrentProcessId()), ++counter);
+        const size_t nameLength = wcslen(name);
+        if (folder + nameLength + 1 > kTemporaryPathUnits) return nullptr;
+        std::memcpy(temporaryPath, target, folder * sizeof(char16_t));
+        std::memcpy(temporaryPath + folder, name, (nameLength + 1) * sizeof(wchar_t));
+        std::FILE* file = _wfopen(W(temporaryPath), wideMode.c_str());
+        if (file != nullptr) return file;
+        if (errno != EEXIST) return nullptr;
+    }
+    return nullptr;
+}
+
+bool ReplaceFileWith(const char16_t* from, const char16_t* to) {
+    if (from == nullptr || to == nullptr) return false;
+    return MoveFileExW(W(from), W(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+}
+
+bool RemoveFile(const char16_t* path) {
+    return path != nullptr && DeleteFileW(W(path)) != 0;
+}
+
 bool SetCurrentDirectory(const char16_t* path) {
     return path != nullptr && SetCurrentDirectoryW(W(path)) != 0;
 }
@@ -179,6 +224,16 @@ bool ExecutablePath(char16_t* buffer, size_t capacityUnits) {
 // clock is fixed, UTC of the fixed time in the same layout, so that tests do
 // not depend on the time zone. A time the runtime cannot format (before 1970
 // or after the year 3000) gives an empty text.
+void* AllocateLargeBlock(size_t bytes) {
+    if (bytes == 0) return nullptr;
+    // Plain committed pages: large pages need a privilege hosts do not hold.
+    return VirtualAlloc(nullptr, bytes, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+}
+
+void FreeLargeBlock(void* block, size_t /*bytes*/) {
+    if (block != nullptr) VirtualFree(block, 0, MEM_RELEASE);
+}
+
 void CurrentTimeText(char16_t out[kTimeTextUnits]) {
     out[0] = 0;
     int64_t fixed = 0;

@@ -1,11 +1,13 @@
-// The plug-in boundary: registration, filter dispatch, the context of the
-// call in progress, and the string utilities shared by reader and writers.
+// The plug-in boundary: registration, filter dispatch and the context of the
+// call in progress. Only the dispatch reads the context; every layer below
+// is handed what it needs.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "plugin/host_api.h"
+#include "plugin/strings.h"
 
 // The context of the filter call in progress: null until the first accepted
 // filter call, overwritten by every accepted call, never cleared.
@@ -20,38 +22,3 @@ uint32_t RegisterFilter(PluginInfo* info);
 
 // The filter's fixed identity.
 extern const uint32_t kFilterId[4];
-
-// Converts a NUL-terminated ANSI text to UTF-16, terminator included.
-// Returns the units written, or 0 on failure.
-int AnsiToWide(const char* text, char16_t* dest, int capacityUnits);
-
-// Converts a NUL-terminated UTF-16 text to the ANSI code page, terminator
-// included; units the code page lacks become '?'. Returns the bytes written,
-// or 0 on failure.
-int WideToAnsi(const char16_t* text, char* dest, int capacityBytes);
-
-// Formats like the runtime's wide sprintf into `dest` of `capacityUnits`
-// units (always terminated). Supports %s (UTF-16 text), %d and %f/%.Nf.
-// Returns the units written without the terminator.
-int FormatWide(char16_t* dest, size_t capacityUnits, const char16_t* format, ...);
-
-// Assigns a wide text to a DualString: the wide part unit by unit (cut to
-// 259 units), the narrow part made from it by the runtime's wcstombs with a
-// limit of 260 bytes. The narrow part is always terminated; a text the
-// conversion refuses leaves the narrow part empty.
-void AssignDualString(DualString* dest, const char16_t* text);
-
-// Assigns a narrow text to a DualString: the narrow part byte by byte (cut to
-// 259 bytes), the wide part by the runtime's mbstowcs.
-void AssignDualStringNarrow(DualString* dest, const char* text);
-
-// Copies one DualString to another (narrow part first, then wide part);
-// nothing happens when both are the same record.
-void CopyDualString(DualString* dest, const DualString* source);
-
-// Copies the context's fileName (hostAppName, hostVersion, hostWebsite) into
-// `dest` and returns dest's wide text.
-const char16_t* GetFileName(const HostContext* context, DualString* dest);
-const char16_t* GetHostAppName(const HostContext* context, DualString* dest);
-const char16_t* GetHostVersion(const HostContext* context, DualString* dest);
-const char16_t* GetHostWebsite(const HostContext* context, DualString* dest);

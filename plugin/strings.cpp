@@ -4,9 +4,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
 #include "platform/platform.h"
-#include "plugin/plugin.h"
+#include "plugin/strings.h"
 
 int AnsiToWide(const char* text, char16_t* dest, int capacityUnits) {
     return platform::AnsiToWide(text, dest, capacityUnits);
@@ -26,23 +27,26 @@ size_t AppendAscii(char16_t* dest, size_t pos, size_t capacity, const char* text
 
 }  // namespace
 
-int FormatWide(char16_t* dest, size_t capacityUnits, const char16_t* format, ...) {
+int VFormatWide(char16_t* dest, size_t capacityUnits, const char16_t* format, va_list args) {
     if (dest == nullptr || capacityUnits == 0) return 0;
-    va_list args;
-    va_start(args, format);
     size_t pos = 0;
     for (const char16_t* p = format; p != nullptr && *p != 0 && pos + 1 < capacityUnits; ++p) {
         if (*p != u'%') {
             dest[pos++] = *p;
             continue;
         }
-        // Collect a conversion: flags, width, precision and the letter.
+        // Collect a conversion: flags, width, precision, length and the letter.
         char spec[32] = "%";
         size_t len = 1;
         ++p;
-        while (*p != 0 && len + 2 < sizeof spec && std::strchr("-+ #0123456789.", static_cast<char>(*p)) != nullptr &&
+        while (*p != 0 && len + 4 < sizeof spec && std::strchr("-+ #0123456789.", static_cast<char>(*p)) != nullptr &&
                *p < 128) {
             spec[len++] = static_cast<char>(*p++);
+        }
+        int longs = 0;
+        while (*p == u'l' && longs < 2) {
+            ++longs;
+            ++p;
         }
         if (*p == 0) break;
         const char16_t conversion = *p;
@@ -52,10 +56,26 @@ int FormatWide(char16_t* dest, size_t capacityUnits, const char16_t* format, ...
         } else if (conversion == u's') {
             const char16_t* text = va_arg(args, const char16_t*);
             for (; text != nullptr && *text != 0 && pos + 1 < capacityUnits; ++text) dest[pos++] = *text;
+        } else if (conversion == u'S') {
+            // Narrow text in the ANSI code page (names as a file holds them).
+            const char* text = va_arg(args, const char*);
+            char16_t wide[kDualStringUnits * 2];
+            if (text == nullptr || platform::AnsiToWide(text, wide, static_cast<int>(std::size(wide))) == 0) {
+                wide[0] = 0;
+            }
+            for (const char16_t* w = wide; *w != 0 && pos + 1 < capacityUnits; ++w) dest[pos++] = *w;
         } else if (conversion == u'd') {
+            if (longs > 0) {
+                spec[len++] = 'l';
+                spec[len++] = 'l';
+            }
             spec[len++] = 'd';
             spec[len] = '\0';
-            std::snprintf(number, sizeof number, spec, va_arg(args, int));
+            if (longs > 0)
+                std::snprintf(number, sizeof number, spec, static_cast<long long>(longs == 1 ? va_arg(args, long)
+                                                                                             : va_arg(args, long long)));
+            else
+                std::snprintf(number, sizeof number, spec, va_arg(args, int));
             pos = AppendAscii(dest, pos, capacityUnits, number);
         } else if (conversion == u'f') {
             // Only a precision is taken for %f ("%f", "%.3f"); to_chars writes
@@ -72,9 +92,16 @@ int FormatWide(char16_t* dest, size_t capacityUnits, const char16_t* format, ...
             break;  // not a conversion this product uses
         }
     }
-    va_end(args);
     dest[pos] = 0;
     return static_cast<int>(pos);
+}
+
+int FormatWide(char16_t* dest, size_t capacityUnits, const char16_t* format, ...) {
+    va_list args;
+    va_start(args, format);
+    const int written = VFormatWide(dest, capacityUnits, format, args);
+    va_end(args);
+    return written;
 }
 
 void AssignDualString(DualString* dest, const char16_t* text) {
