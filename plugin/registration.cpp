@@ -1,6 +1,8 @@
 // The module's two exports and the registration of the filter.
 #include "plugin/plugin.h"
 
+#include "asefilter/version.h"
+
 // {5A3E0C41-9B27-4D6A-8F13-2C7B61E4A0D9}, the same in every build.
 const uint32_t kFilterId[4] = {0x5A3E0C41u, 0x4D6A9B27u, 0x7B2C138Fu, 0xD9A0E461u};
 
@@ -11,7 +13,7 @@ uint32_t RegisterFilter(PluginInfo* info) {
     info->filterCallback = &FilterProc;
     for (int i = 0; i < 4; ++i) info->filterId[i] = kFilterId[i];
     AssignDualString(&info->description, u"ASCII 3D Studio Max Importer/Exporter\r\n");
-    AssignDualString(&info->versionText, u"3.50.60");
+    AssignDualString(&info->versionText, ASEFILTER_VERSION_TEXT16);
     AssignDualString(&info->filePattern, u"ASCII Max files (*.ase)");
     DualString extension;
     AssignDualString(&extension, u"ase");
