@@ -1,13 +1,22 @@
 #!/usr/bin/env bash
 # Installs the Debian packages the build and the tests need, when run as root
-# and something is missing. Usage: scripts/deps.sh [native|all]
+# and something is missing. Usage: scripts/deps.sh [product|native|all]
+#   product  what the module and asehost alone need (no test frameworks)
+#   native   the native test suite and benchmarks too
+#   all      the Windows cross build, wine, Xvfb and the fuzzer too
 set -euo pipefail
 
-native=(cmake ninja-build g++ python3 libgtest-dev googletest libbenchmark-dev nlohmann-json3-dev libcli11-dev)
-cross=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 xvfb xauth clang libclang-rt-14-dev)
+product=(cmake ninja-build g++ nlohmann-json3-dev libcli11-dev)
+native=(python3 libgtest-dev googletest libbenchmark-dev dpkg-dev)
+cross=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 xvfb xauth clang libclang-rt-14-dev unzip)
 
-want=("${native[@]}")
-if [ "${1:-native}" = all ]; then want+=("${cross[@]}"); fi
+want=("${product[@]}")
+case "${1:-native}" in
+  product) ;;
+  native) want+=("${native[@]}") ;;
+  all) want+=("${native[@]}" "${cross[@]}") ;;
+  *) echo "usage: $0 [product|native|all]" >&2; exit 2 ;;
+esac
 
 missing=()
 for p in "${want[@]}"; do
