@@ -87,7 +87,7 @@ std::u16string DefaultPluginPath() {
         if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
     }
     const bool windows = name.size() > 4 && name.compare(name.size() - 4, 4, u".exe") == 0;
-    return directory + (windows ? u"asefilter.dll" : u"asefilter.so");
+    return DefaultModulePath(directory, windows ? u"asefilter.dll" : u"asefilter.so");
 }
 
 bool OpenPlugin(PluginLoader& loader, const std::string& pluginArgument) {

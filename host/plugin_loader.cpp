@@ -2,8 +2,10 @@
 #include "host/plugin_loader.h"
 
 #include <atomic>
+#include <cstdio>
 #include <vector>
 
+#include "asefilter/install_dirs.h"
 #include "host/text.h"
 #include "platform/dialog.h"
 #include "platform/platform.h"
@@ -66,6 +68,19 @@ PluginLoader::PluginLoader() : registration_(std::make_unique<Registration>()) {
 
 PluginLoader::~PluginLoader() {
     close();
+}
+
+std::u16string DefaultModulePath(const std::u16string& directory, const std::u16string& fileName) {
+    const std::u16string beside = directory + fileName;
+    const std::u16string relative = ASEFILTER_MODULE_DIR_FROM_BIN;
+    const std::u16string installed = relative.empty() ? beside : directory + relative + u"/" + fileName;
+    for (const std::u16string* candidate : {&beside, &installed}) {
+        if (std::FILE* file = platform::OpenFile(candidate->c_str(), "rb")) {
+            std::fclose(file);
+            return *candidate;
+        }
+    }
+    return beside;
 }
 
 void PluginLoader::setAcceptRegistration(bool accept) {

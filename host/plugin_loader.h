@@ -57,6 +57,13 @@ private:
     uint32_t registerResult_ = 0;
 };
 
+// The plug-in module asehost loads when none is named, for an executable in
+// `directory` (empty, or ending in a separator): `fileName` in that folder
+// when it is there, else `fileName` in the folder an install puts the module
+// in, relative to the executable's, when it is there; else the first place,
+// so that the error names where it was looked for first.
+std::u16string DefaultModulePath(const std::u16string& directory, const std::u16string& fileName);
+
 // Gives the scene's context a fresh start for one operation: fileName the
 // absolute form of `path`, the reference host's texts, errorText and timeText
 // empty. False when the path cannot be made absolute or is too long.
