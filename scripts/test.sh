@@ -2,7 +2,8 @@
 # Builds and runs every test: the native suite in release and under
 # AddressSanitizer and UndefinedBehaviorSanitizer, the Windows build under wine
 # (the real options dialog on a virtual display) with a smoke test of
-# asehost.exe, and the import fuzzer for a few minutes.
+# asehost.exe, the packages (the .deb installed and run when root, the zip's
+# contents), and the import fuzzer for a few minutes.
 # FUZZ_SECONDS sets the fuzzing time (default 180).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -13,6 +14,9 @@ echo "== native suite (release)"
 cmake --preset release >/dev/null
 cmake --build --preset release -j "$jobs"
 ctest --preset release -j "$jobs"
+
+echo "== Debian package"
+scripts/package-checks.sh deb build/release
 
 echo "== native suite (ASan + UBSan)"
 cmake --preset debug-asan >/dev/null
@@ -27,6 +31,9 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows -j "$jobs"
 ctest --preset windows -j 1
 scripts/wine-smoke.sh build/windows/bin
+
+echo "== Windows zip"
+scripts/package-checks.sh zip build/windows
 
 echo "== import fuzzer"
 cmake --preset fuzz >/dev/null
