@@ -8,8 +8,9 @@
 #include <utility>
 #include <vector>
 
-#include "export/export.h"
+#include "export/export_job.h"
 #include "plugin/host_api.h"
+#include "plugin/job.h"
 
 // Which list a face's corner numbers index.
 enum class CornerList { Vertex, Uv0, Uv1 };
@@ -19,7 +20,7 @@ int WriteNodeHeader(std::FILE* stream, const HostObject& object);
 
 // Writes the property lines, the material reference (when materials are
 // exported) and the closing brace of the object.
-int WriteObjectTail(std::FILE* stream, int materialOrdinal);
+int WriteObjectTail(std::FILE* stream, const ExportOptions& options, int materialOrdinal);
 
 // Maps a face's material index to the position of the first entry of the
 // object's material references that names it, 0 when none does, and 0 for
@@ -27,11 +28,12 @@ int WriteObjectTail(std::FILE* stream, int materialOrdinal);
 class MaterialIdMap {
 public:
     // Throws std::bad_alloc.
-    MaterialIdMap(const HostObject& object, bool exportMaterials);
+    MaterialIdMap(JobAllocator& allocator, const HostObject& object, bool exportMaterials);
     int Lookup(int materialIndex) const;
 
 private:
-    std::vector<std::pair<int, int>> sorted_;  // (material index, first position)
+    using Entry = std::pair<int, int>;  // (material index, first position)
+    std::vector<Entry, JobStdAllocator<Entry>> sorted_;
 };
 
 // The formats of a list of per-face corner numbers (texture or colour faces)
@@ -84,8 +86,7 @@ int WriteFaceList(std::FILE* stream, const ListText& text, const Source& src, Co
 //   int FaceCount(), void Corners(f, CornerList, int out[3]),
 //   const float* FaceNormal(f), int Smoothing(f), int MaterialIndex(f).
 template <class Source>
-int WriteMeshBlocks(std::FILE* stream, const Source& src, const MaterialIdMap& materials) {
-    const ExportOptions& options = TheExportOptions();
+int WriteMeshBlocks(std::FILE* stream, const ExportOptions& options, const Source& src, const MaterialIdMap& materials) {
     const int vertexCount = src.VertexCount();
     const int faceCount = src.FaceCount();
     const bool smoothByGroup = options.smoothingMode == SmoothPerGroup || options.smoothingMode == SmoothPerAngle;

@@ -24,8 +24,9 @@ struct ReferenceMesh {
         HostUv uv[2];
     };
 
-    ReferenceMesh(const HostContext* ctx, int object) {
-        const ExportOptions& o = TheExportOptions();
+    ReferenceMesh(const ExportJob& job, int object) {
+        const HostContext* ctx = job.context;
+        const ExportOptions& o = job.options;
         const bool both = o.exportMultipleUvSets == 1;
         const bool first = both || o.exportTextureCoords == 1;
         for (int f = 0; f < ctx->faceGroups[0].faceCount; ++f) {
@@ -35,7 +36,7 @@ struct ReferenceMesh {
             written.insert(written.end(), face->exportCorners, face->exportCorners + 3);
             for (int c = 0; c < 3; ++c) {
                 const int source = face->vertexIndices[c];
-                Made v{&ctx->vertices[source], TheVertexNormalTable().normals[source], {}};
+                Made v{&ctx->vertices[source], job.normals.normals[source], {}};
                 for (int ch = 0; ch < 2; ++ch) {
                     const int t = face->uvData->channels[ch].uvIndices[c];
                     const HostUvChannel& store = ctx->uvStore->channels[ch];
@@ -138,10 +139,11 @@ TEST_F(GeometryExportTest, SplitWritersHashedSearchNumbersAndWritesLikeTheLinear
                 int result = 0;
                 const std::string text = Split(object, object, &result);
                 ASSERT_EQ(result, 1);
-                const ReferenceMesh reference(context(), object);
+                const ReferenceMesh reference(*job_, object);
                 ASSERT_EQ(reference.written, reference.corners);
-                const MaterialIdMap materials(context()->objects[object], TheExportOptions().exportMaterials == 1);
-                const std::string mesh = Capture([&](std::FILE* f) { return WriteMeshBlocks(f, reference, materials); });
+                const MaterialIdMap materials(job_->allocator, context()->objects[object], job_->options.exportMaterials == 1);
+                const std::string mesh =
+                    Capture([&](std::FILE* f) { return WriteMeshBlocks(f, job_->options, reference, materials); });
                 const size_t start = text.find("\t*MESH {");
                 ASSERT_NE(start, npos);
                 ASSERT_EQ(text.substr(start, text.find("\t*PROP_MOTIONBLUR") - start), mesh);
