@@ -38,6 +38,10 @@ struct SplitTest {
     // corners of different colours must not share one: merging them would
     // lose the second colour.
     bool colors;
+    // Likewise for the vertex normals, when they are written from the
+    // vertices (not from the faces): merging corners of different normals
+    // would soften a hard edge.
+    bool normals;
 };
 
 SplitTest SplitTestOf(const ExportOptions& options) {
@@ -46,13 +50,15 @@ SplitTest SplitTestOf(const ExportOptions& options) {
         uv = UvTest::BothChannels;
     else if (options.exportTextureCoords == 1)
         uv = UvTest::Channel0;
-    return SplitTest{uv, options.exportVertexColors == 1};
+    return SplitTest{uv, options.exportVertexColors == 1,
+                     options.exportVertexNormals == 1 && options.useFaceNormals != 1};
 }
 
 // The comparison of a corner with an existing split vertex: texture
 // coordinates by exact equality as the options select, the written colour
-// (red, green, blue) by exact equality when colours are written, then
-// positions within the tolerance. NaN never matches.
+// (red, green, blue) by exact equality when colours are written, the normal
+// by exact equality when vertex normals are written, then positions within
+// the tolerance. NaN never matches.
 bool SplitMatches(const SplitVertex& a, const SplitVertex& b, SplitTest test) {
     if (test.uv == UvTest::BothChannels) {
         if (!(a.uv0.u == b.uv0.u && a.uv0.v == b.uv0.v && a.uv1.u == b.uv1.u && a.uv1.v == b.uv1.v)) return false;
@@ -60,6 +66,8 @@ bool SplitMatches(const SplitVertex& a, const SplitVertex& b, SplitTest test) {
         if (!(a.uv0.u == b.uv0.u && a.uv0.v == b.uv0.v)) return false;
     }
     if (test.colors && !(a.color[0] == b.color[0] && a.color[1] == b.color[1] && a.color[2] == b.color[2]))
+        return false;
+    if (test.normals && !(a.normal[0] == b.normal[0] && a.normal[1] == b.normal[1] && a.normal[2] == b.normal[2]))
         return false;
     const Vec3 pa{a.position[0], a.position[1], a.position[2]};
     const Vec3 pb{b.position[0], b.position[1], b.position[2]};
@@ -223,6 +231,7 @@ bool SameBits(const float* a, const float* b, size_t count) {
 bool SameCompared(const SplitVertex& a, const SplitVertex& b, SplitTest test) {
     if (!SameBits(a.position, b.position, 3)) return false;
     if (test.colors && !SameBits(a.color, b.color, 3)) return false;
+    if (test.normals && !SameBits(a.normal, b.normal, 3)) return false;
     if (test.uv != UvTest::None && !(SameBits(&a.uv0.u, &b.uv0.u, 1) && SameBits(&a.uv0.v, &b.uv0.v, 1)))
         return false;
     return test.uv != UvTest::BothChannels || (SameBits(&a.uv1.u, &b.uv1.u, 1) && SameBits(&a.uv1.v, &b.uv1.v, 1));

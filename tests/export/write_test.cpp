@@ -143,6 +143,37 @@ TEST_F(ExportWriteTest, VertexNormalsAreTheNormalisedSumOfTheirFaces) {
     EXPECT_EQ(odd->exportCorners[1], 99);
 }
 
+// A hard edge: two triangles meeting at (0,0,0)-(0,1,0) at right angles, each
+// with vertices of its own. Written from the vertices, each face's normals
+// are its own in both layouts; the split layout keeps the coincident corners
+// apart even though position, UV and colour agree.
+TEST_F(ExportWriteTest, HardEdgesKeepEachFacesVertexNormalsInBothLayouts) {
+    LoadScene(scene_, R"({"objects": [{"name": "Edge"}],
+        "vertices": [{"position": [0, 0, 0], "normal": [0, 0, 1]}, {"position": [0, 1, 0], "normal": [0, 0, 1]},
+                     {"position": [1, 0, 0], "normal": [0, 0, 1]}, {"position": [0, 0, 0], "normal": [1, 0, 0]},
+                     {"position": [0, 1, 0], "normal": [1, 0, 0]}, {"position": [0, 0, 1], "normal": [1, 0, 0]}],
+        "faceGroups": [{"faces": [{"objectIndex": 0, "normal": [0, 0, 1], "vertexIndices": [0, 1, 2]},
+                                  {"objectIndex": 0, "normal": [1, 0, 0], "vertexIndices": [3, 4, 5]}]}]})");
+    const auto normalsBlock = [](const std::string& text) {
+        const size_t start = text.find("\t\t*MESH_NORMALS {");
+        return start == npos ? std::string() : text.substr(start, text.find("\t\t}\n", start) - start);
+    };
+    std::string split, indexed;
+    ASSERT_EQ(Export("split.ase", &split), 1);
+    TheExportOptions().splitVerticesPerUv = 0;
+    ASSERT_EQ(Export("indexed.ase", &indexed), 1);
+    EXPECT_NE(split.find("*MESH_NUMVERTEX 6\n"), npos);
+    EXPECT_NE(normalsBlock(split).find("\t\t\t\t*MESH_VERTEXNORMAL 5\t1.000000\t-0.000000\t0.000000\n"), npos);
+    EXPECT_EQ(normalsBlock(split), normalsBlock(indexed));
+    EXPECT_NE(normalsBlock(split), "");
+
+    // With the face normals written for the vertices, corners merge as before.
+    TheExportOptions().splitVerticesPerUv = 1;
+    TheExportOptions().useFaceNormals = 1;
+    ASSERT_EQ(Export("faces.ase", &split), 1);
+    EXPECT_NE(split.find("*MESH_NUMVERTEX 4\n"), npos);
+}
+
 // material_scene.json: object 0 uses the two-sided "Wood" with maps on every
 // channel, 1 uses two layered materials, 2 uses none, 3 has no faces.
 class MaterialWriterTest : public ExportWriteTest {
