@@ -2,7 +2,10 @@
 // share: the job of one export and the output mechanics.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
+#include <cstring>
+#include <string_view>
 
 #include "export/export.h"
 #include "export/geometry/geometry_internal.h"
@@ -91,6 +94,48 @@ int WriteMaterial(ExportJob& job, std::FILE* stream, int objectIndex, int ordina
 // 2048-byte buffer, which goes to the stream whenever it fills, and writes
 // the rest with one fwrite. Returns 1 when every write reported its bytes.
 [[gnu::format(printf, 2, 3)]] int WritePiece(std::FILE* stream, const char* format, ...);
+
+// Many output lines collected in one buffer and sent to the stream in large
+// writes, their numbers formatted directly, byte for byte as WritePiece
+// formats %d, %4d and %f: the lines of the mesh blocks, most of a file, go
+// out without a format string read at every line. Text sent is checked
+// like WritePiece's pieces (the output seam counts each write).
+class LineWriter {
+public:
+    explicit LineWriter(std::FILE* stream) : stream_(stream) {}
+    LineWriter(const LineWriter&) = delete;
+    LineWriter& operator=(const LineWriter&) = delete;
+
+    void Text(std::string_view text) {
+        if (text.size() <= kBytes - used_) {
+            std::memcpy(buffer_ + used_, text.data(), text.size());
+            used_ += text.size();
+        } else {
+            AppendLong(text);
+        }
+    }
+    void Int(int value);       // as %d
+    void Int4(int value);      // as %4d
+    void Fixed(double value);  // as %f
+    // Sends what is collected. True when every write so far reported its
+    // bytes; once one did not, the rest is dropped.
+    bool Flush();
+    bool Ok() const { return ok_; }
+
+private:
+    enum : size_t { kBytes = 16384, kNumberBytes = 400 };
+    // Room for `bytes` more, after sending the buffer when it lacks them.
+    char* Room(size_t bytes) {
+        if (kBytes - used_ < bytes) Flush();
+        return buffer_ + used_;
+    }
+    void AppendLong(std::string_view text);
+
+    std::FILE* stream_;
+    bool ok_ = true;
+    size_t used_ = 0;
+    char buffer_[kBytes];
+};
 
 // Converts a wide text (read up to 259 units) to the ANSI code page into
 // `out` of `capacity` bytes, cut at a whole character so that it and its

@@ -249,6 +249,57 @@ int WritePiece(std::FILE* stream, const char* format, ...) {
     return sink.Finish() ? 1 : 0;
 }
 
+void LineWriter::AppendLong(std::string_view text) {
+    while (!text.empty()) {
+        if (used_ == kBytes) Flush();
+        const size_t n = text.size() < kBytes - used_ ? text.size() : kBytes - used_;
+        std::memcpy(buffer_ + used_, text.data(), n);
+        used_ += n;
+        text.remove_prefix(n);
+    }
+}
+
+void LineWriter::Int(int value) {
+    char* out = Room(kNumberBytes);
+    used_ = static_cast<size_t>(std::to_chars(out, out + kNumberBytes, value).ptr - buffer_);
+}
+
+void LineWriter::Int4(int value) {
+    char text[16];
+    const char* end = std::to_chars(text, text + sizeof text, value).ptr;
+    const size_t length = static_cast<size_t>(end - text);
+    char* out = Room(kNumberBytes);
+    for (size_t pad = length; pad < 4; ++pad) *out++ = ' ';
+    std::memcpy(out, text, length);
+    used_ = static_cast<size_t>(out + length - buffer_);
+}
+
+void LineWriter::Fixed(double value) {
+    // FormatFixed without flags, width or precision: the sign and the exact
+    // digits below 1e9, std::to_chars for the rest and for no number.
+    char* out = Room(kNumberBytes);
+    char* digits = out;
+    if (std::signbit(value)) *digits++ = '-';
+    char* end = FixedDigits(digits, std::fabs(value), 6);
+    if (end == nullptr) end = std::to_chars(out, out + kNumberBytes, value, std::chars_format::fixed, 6).ptr;
+    used_ = static_cast<size_t>(end - buffer_);
+}
+
+bool LineWriter::Flush() {
+    if (used_ > 0 && ok_) {
+        if (stream_ == nullptr) {
+            ok_ = false;
+        } else if (ExportOutputStepFails(ExportOutputStep::kPiece)) {
+            errno = ENOSPC;
+            ok_ = false;
+        } else if (std::fwrite(buffer_, used_, 1, stream_) != 1) {
+            ok_ = false;
+        }
+    }
+    used_ = 0;
+    return ok_;
+}
+
 int FileNameOnly(const char16_t* path, char16_t* out) {
     if (path == nullptr || out == nullptr) return 0;
     char16_t name[platform::kMaxFileName] = {};
