@@ -82,6 +82,17 @@ TEST_F(ExportFailureTest, AFailureAtAnyOutputStepLeavesThePreviousFileAndSaysWha
     EXPECT_EQ(written.substr(written.size() - 2), "}\n");
 }
 
+// A folder in the target's place is not replaced, and the new file goes.
+TEST_F(ExportFailureTest, AFolderWhereTheTargetWouldBeStaysAndNothingIsLeftBesideIt) {
+    LoadScene(scene_, Golden("normals_scene.json"));
+    fs::create_directory(target_);
+    EXPECT_EQ(Export(), 0);
+    EXPECT_EQ(ErrorText().rfind(u"Could not replace \"out.ase\"", 0), 0u);
+    EXPECT_TRUE(fs::is_directory(target_));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path), fs::directory_iterator()), 1);
+    EXPECT_EQ(JobLiveBlocksForTesting(), 0);
+}
+
 TEST_F(ExportFailureTest, AFullDeviceFailsTheExportWhetherTheWriteOrTheCloseMeetsIt) {
     if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
     // One vertex stays buffered until the close; 3,000 faces outgrow the
