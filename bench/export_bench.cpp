@@ -10,10 +10,10 @@
 #include <memory>
 #include <string>
 
-#include "export/export.h"
+#include "export/export_job.h"
 #include "export/geometry/geometry.h"
 #include "host/scene.h"
-#include "plugin/plugin.h"
+#include "plugin/strings.h"
 
 namespace {
 
@@ -87,10 +87,10 @@ std::unique_ptr<asehost::HostScene> GridScene(int objects, int side) {
 
 void RunExport(benchmark::State& state, asehost::HostScene& scene, bool split) {
     HostContext* ctx = scene.context();
-    currentContext = ctx;
-    TheExportOptions() = ExportOptions{};
-    TheExportOptions().splitVerticesPerUv = split ? 1 : 0;
-    PrepareSceneForExport(ctx);
+    ExportJob job(ctx);
+    job.options = ExportOptions{};
+    job.options.splitVerticesPerUv = split ? 1 : 0;
+    PrepareSceneForExport(job);
     std::FILE* out = std::tmpfile();
     if (out == nullptr) {
         state.SkipWithError("no temporary file");
@@ -102,17 +102,15 @@ void RunExport(benchmark::State& state, asehost::HostScene& scene, bool split) {
     long bytes = 0;
     for (auto _ : state) {
         std::rewind(out);
-        ResetExportFaceBuckets();
+        BuildObjectFaces(job);
         for (int o = 0; o < ctx->objectCount; ++o) {
-            const int ok = split ? WriteSplitGeometryObject(out, o, o) : WriteIndexedGeometryObject(out, o, o);
+            const int ok = split ? WriteSplitGeometryObject(job, out, o, o) : WriteIndexedGeometryObject(job, out, o, o);
             if (!ok) state.SkipWithError("writer failed");
         }
         std::fflush(out);
         bytes = std::ftell(out);
     }
     std::fclose(out);
-    ResetExportFaceBuckets();
-    ReleaseVertexNormalTable();
     int64_t triangles = 0;
     for (int g = 0; g < ctx->faceGroupCount; ++g) triangles += ctx->faceGroups[g].faceCount;
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * bytes);

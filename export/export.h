@@ -1,9 +1,8 @@
-// Export control: preparation and the options dialog, the export driver and
-// the material list writer.
+// The export as its callers see it: the options kept between dialogs, the
+// options dialog, and the two filter handlers the dispatch calls.
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 
 #include "plugin/host_api.h"
 
@@ -31,7 +30,8 @@ struct ExportOptions {
     float smoothingAngle = 35.0f;
 };
 
-// The process-wide options.
+// The process-wide options, kept from one dialog to the next. An export reads
+// them once, when it starts.
 ExportOptions& TheExportOptions();
 
 // The dialog procedure of the options dialog (template 106): fills the
@@ -55,57 +55,14 @@ double WideTextToDouble(const char16_t* text);
 int PrepareExport(HostContext* context, void* instance);
 
 // Handler of FILTER_MSG_EXPORT: prepares smoothing groups and normals and
-// writes the context's file. Returns 1 when written, 0 on failure.
+// writes the context's file. The file is written beside the target and takes
+// its place only when complete; on any failure the target is left as it was,
+// nothing of the new file remains, the context's errorText says what failed
+// and the result is 0. Returns 1 when written.
 int WriteExportFile(HostContext* context);
 
-// One normal per host vertex, built by the export preparation and read by the
-// split geometry writer.
-struct VertexNormalTable {
-    float (*normals)[3] = nullptr;
-    int count = 0;
-};
-
-VertexNormalTable& TheVertexNormalTable();
-
-// Allocates the table for `count` vertices, all (0, 0, 0), after releasing
-// the previous one. Returns false (and leaves no table) when count < 1 or the
-// memory cannot be had.
-bool AllocateVertexNormalTable(int count);
-void ReleaseVertexNormalTable();
-
-// Prepares the host data for writing: smoothing groups by the options,
-// the VertexNormalTable, every face's exportCorners and, in single-object
-// mode, the object indices and face counts.
-void PrepareSceneForExport(HostContext* context);
-
-// Writes header, scene block, material list and geometry objects for
-// currentContext. Returns 1, or 0 when a header, scene or material-list
-// write failed (or `stream` is null).
-int WriteAseScene(std::FILE* stream);
-
-// Builds the export time text (ctime form without its line feed), stores it
-// in the context's timeText and copies it to `out` (may be null).
-void MakeTimeText(HostContext* context, DualString* out);
-
-// Writes the *MATERIAL block of ordinal `ordinal` for host object
-// `objectIndex` of currentContext. Returns 1 when the whole block was written.
-int WriteMaterial(std::FILE* stream, int objectIndex, int ordinal);
-
-// Formats one piece of output with the C formatting rules (%d, %4d, %s, %f;
-// numbers written as in the C locale whatever the process locale) into a
-// 2048-byte buffer (a longer piece moves to the heap) and writes it with one
-// fwrite of its exact length.
-// Returns 1 when the write reported one complete item.
-[[gnu::format(printf, 2, 3)]] int WritePiece(std::FILE* stream, const char* format, ...);
-
-// Converts a wide text (read up to 259 units) to the ANSI code page into
-// `out` of `capacity` bytes, cut at a whole character so that it and its
-// terminator fit. `out` always ends up terminated (empty when nothing
-// converts).
-void WideToAnsiCut(const char16_t* text, char* out, int capacity);
-
-enum : int { kFileNameOnlyUnits = 256 };
-
-// Copies the file name and extension of a wide path into `out` (256 units,
-// cut to fit). Returns 0 when an argument is null, else 1.
-int FileNameOnly(const char16_t* path, char16_t* out);
+// Test seam of the output: the step of the next exports' output that fails
+// as the system would fail it, from the `count`-th time it is reached on (1:
+// the first time). kNone switches failures off.
+enum class ExportOutputStep { kNone, kOpen, kPiece, kFlush, kClose, kReplace };
+void SetExportOutputFailureForTesting(ExportOutputStep step, long count = 1);

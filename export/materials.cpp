@@ -9,14 +9,40 @@
 // (0, 0, 0), shine 0, transparency 0, one-sided, no maps, named
 // "Material<n>" at the top level and "Material<n>_<k>" as sub-material k of
 // material n. Sub-material numbers therefore stay those of the references.
-#include <string>
+#include <charconv>
+#include <cstring>
 
-#include "export/export.h"
-#include "plugin/plugin.h"
+#include "export/export_job.h"
+#include "plugin/strings.h"
 
 namespace {
 
-enum : int { kPathUnits = 260, kPathBytes = 260, kNameBytes = 260 };
+enum : int { kPathUnits = 260, kPathBytes = 260, kNameBytes = 260, kMaxDepth = 8 };
+
+// Tabs of one level of nesting, cut to kMaxDepth.
+struct Indent {
+    explicit Indent(int depth) {
+        const int n = depth < 0 ? 0 : (depth > kMaxDepth ? kMaxDepth : depth);
+        std::memset(tabs, '\t', static_cast<size_t>(n));
+        tabs[n] = '\0';
+    }
+    char tabs[kMaxDepth + 1];
+};
+
+// "Material<ordinal>", or "Material<ordinal>_<sub>" when sub >= 0.
+struct DefaultName {
+    DefaultName(int ordinal, int sub) {
+        char* p = text;
+        std::memcpy(p, "Material", 8);
+        p = std::to_chars(p + 8, text + sizeof text - 1, ordinal).ptr;
+        if (sub >= 0) {
+            *p++ = '_';
+            p = std::to_chars(p, text + sizeof text - 1, sub).ptr;
+        }
+        *p = '\0';
+    }
+    char text[40];
+};
 
 // What one standard material block needs, from a host material or the
 // default.
@@ -62,9 +88,9 @@ HostTexture* TextureOf(HostMaterial* material, int channel) {
 
 // The text written into *BITMAP: the whole path, or its file name and
 // extension, in the ANSI code page.
-void BitmapText(const char16_t* path, char* out) {
+void BitmapText(const ExportOptions& options, const char16_t* path, char* out) {
     char16_t wide[kPathUnits] = {};
-    if (TheExportOptions().useFullTexturePath == 1) {
+    if (options.useFullTexturePath == 1) {
         for (int i = 0; i + 1 < kPathUnits && path[i] != 0; ++i) wide[i] = path[i];
     } else {
         FileNameOnly(path, wide);
@@ -72,14 +98,14 @@ void BitmapText(const char16_t* path, char* out) {
     WideToAnsiCut(wide, out, kPathBytes);
 }
 
-int WriteBitmapMap(std::FILE* stream, int depth, const char* keyword, const char* name, int subNumber,
-                   const char16_t* path) {
+int WriteBitmapMap(std::FILE* stream, const ExportOptions& options, int depth, const char* keyword, const char* name,
+                   int subNumber, const char16_t* path) {
     char bitmap[kPathBytes] = {};
-    BitmapText(path, bitmap);
-    const std::string outer(static_cast<size_t>(depth), '\t');
-    const std::string inner(static_cast<size_t>(depth) + 1, '\t');
-    const char* o = outer.c_str();
-    const char* i = inner.c_str();
+    BitmapText(options, path, bitmap);
+    const Indent outer(depth);
+    const Indent inner(depth + 1);
+    const char* o = outer.tabs;
+    const char* i = inner.tabs;
     return WritePiece(stream,
                       "%s*%s {\n"
                       "%s*MAP_NAME \"%s\"\n"
@@ -105,11 +131,11 @@ int WriteBitmapMap(std::FILE* stream, int depth, const char* keyword, const char
 }
 
 // The "RGB Multiply" colour map of a two-layer texture with its layers.
-int WriteMultiplyMap(std::FILE* stream, int depth, HostLayeredTexture* layered) {
-    const std::string outer(static_cast<size_t>(depth), '\t');
-    const std::string inner(static_cast<size_t>(depth) + 1, '\t');
-    const char* o = outer.c_str();
-    const char* i = inner.c_str();
+int WriteMultiplyMap(std::FILE* stream, const ExportOptions& options, int depth, HostLayeredTexture* layered) {
+    const Indent outer(depth);
+    const Indent inner(depth + 1);
+    const char* o = outer.tabs;
+    const char* i = inner.tabs;
     if (WritePiece(stream,
                    "%s*MAP_DIFFUSE {\n"
                    "%s*MAP_NAME \"Map #10\"\n"
@@ -120,26 +146,26 @@ int WriteMultiplyMap(std::FILE* stream, int depth, HostLayeredTexture* layered) 
         return 0;
     }
     if ((layered->layerFlags & kLayer0Present) != 0 &&
-        WriteBitmapMap(stream, depth + 1, "MAP_GENERIC", "Map #11", 0, layered->layers[0].path) != 1) {
+        WriteBitmapMap(stream, options, depth + 1, "MAP_GENERIC", "Map #11", 0, layered->layers[0].path) != 1) {
         return 0;
     }
     if ((layered->layerFlags & kLayer1Present) != 0 &&
-        WriteBitmapMap(stream, depth + 1, "MAP_GENERIC", "Map #12", 1, layered->layers[1].path) != 1) {
+        WriteBitmapMap(stream, options, depth + 1, "MAP_GENERIC", "Map #12", 1, layered->layers[1].path) != 1) {
         return 0;
     }
     return WritePiece(stream, "%s}\n", o);
 }
 
-int WriteTextureMaps(std::FILE* stream, HostMaterial* material, int depth) {
+int WriteTextureMaps(std::FILE* stream, const ExportOptions& options, HostMaterial* material, int depth) {
     HostTexture* color = TextureOf(material, kTextureChannelColor);
     if (color != nullptr && color->kind == kTextureImage) {
-        if (WriteBitmapMap(stream, depth, "MAP_DIFFUSE", "Map #0", 1, color->path.wide) != 1) return 0;
+        if (WriteBitmapMap(stream, options, depth, "MAP_DIFFUSE", "Map #0", 1, color->path.wide) != 1) return 0;
     } else {
         // The host is asked again, as it always has been.
         color = TextureOf(material, kTextureChannelColor);
         if (color != nullptr && color->kind == kTextureMultiply) {
             HostLayeredTexture* layered = LayeredTextureOf(color);
-            if (layered->layers != nullptr && WriteMultiplyMap(stream, depth, layered) != 1) return 0;
+            if (layered->layers != nullptr && WriteMultiplyMap(stream, options, depth, layered) != 1) return 0;
         }
     }
     struct Channel {
@@ -155,7 +181,7 @@ int WriteTextureMaps(std::FILE* stream, HostMaterial* material, int depth) {
     for (const Channel& c : kOthers) {
         HostTexture* texture = TextureOf(material, c.channel);
         if (texture != nullptr && texture->kind == kTextureImage &&
-            WriteBitmapMap(stream, depth, c.keyword, c.name, 1, texture->path.wide) != 1) {
+            WriteBitmapMap(stream, options, depth, c.keyword, c.name, 1, texture->path.wide) != 1) {
             return 0;
         }
     }
@@ -164,7 +190,8 @@ int WriteTextureMaps(std::FILE* stream, HostMaterial* material, int depth) {
 
 // One standard material block: the top-level *MATERIAL (depth 1, colour
 // values separated by blanks) or a *SUBMATERIAL (depth 2, separated by tabs).
-int WriteStandardBlock(std::FILE* stream, bool subMaterial, int number, const MaterialValues& m) {
+int WriteStandardBlock(std::FILE* stream, const ExportOptions& options, bool subMaterial, int number,
+                       const MaterialValues& m) {
     const char* o = subMaterial ? "\t\t" : "\t";
     const char* i = subMaterial ? "\t\t\t" : "\t\t";
     const char* keyword = subMaterial ? "SUBMATERIAL" : "MATERIAL";
@@ -193,11 +220,12 @@ int WriteStandardBlock(std::FILE* stream, bool subMaterial, int number, const Ma
         return 0;
     }
     if (m.twoSided && WritePiece(stream, "%s*MATERIAL_TWOSIDED\n", i) != 1) return 0;
-    if (m.source != nullptr && WriteTextureMaps(stream, m.source, subMaterial ? 3 : 2) != 1) return 0;
+    if (m.source != nullptr && WriteTextureMaps(stream, options, m.source, subMaterial ? 3 : 2) != 1) return 0;
     return WritePiece(stream, "%s}\n", o);
 }
 
-int WriteMultiMaterial(std::FILE* stream, HostContext* context, const HostObject& object, int ordinal) {
+int WriteMultiMaterial(std::FILE* stream, const ExportJob& job, const HostObject& object, int ordinal) {
+    HostContext* context = job.context;
     if (WritePiece(stream,
                    "\t*MATERIAL %d {\n"
                    "\t\t*MATERIAL_NAME \"Material%d\"\n"
@@ -216,23 +244,23 @@ int WriteMultiMaterial(std::FILE* stream, HostContext* context, const HostObject
     for (int k = 0; k < object.materialRefCount; ++k) {
         HostMaterial* material =
             object.materialRefs != nullptr ? MaterialAt(context, object.materialRefs[k].materialIndex) : nullptr;
-        const std::string defaultName = "Material" + std::to_string(ordinal) + "_" + std::to_string(k);
-        if (WriteStandardBlock(stream, true, k, ValuesOf(material, defaultName.c_str())) != 1) return 0;
+        const DefaultName defaultName(ordinal, k);
+        if (WriteStandardBlock(stream, job.options, true, k, ValuesOf(material, defaultName.text)) != 1) return 0;
     }
     return WritePiece(stream, "\t}\n");
 }
 
 }  // namespace
 
-int WriteMaterial(std::FILE* stream, int objectIndex, int ordinal) {
-    HostContext* context = currentContext;
+int WriteMaterial(ExportJob& job, std::FILE* stream, int objectIndex, int ordinal) {
+    HostContext* context = job.context;
     if (stream == nullptr || context == nullptr || context->objects == nullptr || objectIndex < 0 ||
         objectIndex >= context->objectCount) {
         return 0;
     }
     const HostObject& object = context->objects[objectIndex];
-    if (TheExportOptions().useMultiSubObjectMaterials == 1 || object.materialRefCount >= 2) {
-        return WriteMultiMaterial(stream, context, object, ordinal);
+    if (job.options.useMultiSubObjectMaterials == 1 || object.materialRefCount >= 2) {
+        return WriteMultiMaterial(stream, job, object, ordinal);
     }
     HostMaterial* material = nullptr;
     if (object.materialRefCount == 1) {
@@ -240,6 +268,6 @@ int WriteMaterial(std::FILE* stream, int objectIndex, int ordinal) {
     } else {
         material = MaterialAt(context, 0);
     }
-    const std::string defaultName = "Material" + std::to_string(ordinal);
-    return WriteStandardBlock(stream, false, ordinal, ValuesOf(material, defaultName.c_str()));
+    const DefaultName defaultName(ordinal, -1);
+    return WriteStandardBlock(stream, job.options, false, ordinal, ValuesOf(material, defaultName.text));
 }

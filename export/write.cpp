@@ -1,25 +1,24 @@
 // The export driver: scene preparation (smoothing groups, vertex normals,
 // per-corner export indices, single-object mode), the file, the header and
 // scene blocks, and the order of material and geometry blocks.
-#include <cstdlib>
-#include <memory>
+#include <cerrno>
+#include <exception>
 #include <new>
 
-#include "export/export.h"
+#include "export/export_job.h"
 #include "export/geometry/geometry.h"
 #include "math/vecmath.h"
 #include "platform/platform.h"
-#include "plugin/plugin.h"
+#include "plugin/strings.h"
 
 namespace {
 
 enum : int { kHeaderFieldBytes = 64, kSceneFileNameBytes = 260 };
-// Large enough that the file is written in few large writes, small enough to
-// stay in the cache beside the writers' own data (1 MiB measured slower on
-// large split-layout objects).
-enum : size_t { kStreamBufferBytes = size_t{64} << 10 };
 
-VertexNormalTable gVertexNormalTable;
+// The output test seam: the step that fails and how many more times it
+// passes before it does.
+ExportOutputStep gFailingStep = ExportOutputStep::kNone;
+long gPassesBeforeFailure = 0;
 
 // Whether object `index` is written: its face count is not 0, except that
 // object 0 needs a positive one.
@@ -51,9 +50,8 @@ bool SceneHasCorners(HostContext* context) {
     return found;
 }
 
-void AssignSmoothingGroups(HostContext* context) {
+void AssignSmoothingGroups(HostContext* context, const ExportOptions& options) {
     ForEachFace(context, [](HostFace& face) { face.smoothingGroup = 0; });
-    const ExportOptions& options = TheExportOptions();
     if (options.smoothingMode == SmoothPerGroup) {
         ForEachFace(context, [](HostFace& face) {
             const int group = face.objectIndex;
@@ -69,8 +67,7 @@ void AssignSmoothingGroups(HostContext* context) {
 
 // The normalised, unweighted sum of the normals of the faces around each
 // vertex. Corners naming no vertex of the table add nothing.
-void ComputeVertexNormals(HostContext* context) {
-    VertexNormalTable& table = gVertexNormalTable;
+void ComputeVertexNormals(HostContext* context, VertexNormalTable& table) {
     for (int i = 0; i < table.count; ++i) table.normals[i][0] = table.normals[i][1] = table.normals[i][2] = 0.0f;
     ForEachFace(context, [&](HostFace& face) {
         if (face.exportCorners == nullptr) return;
@@ -144,35 +141,49 @@ int WriteSceneBlock(std::FILE* stream, HostContext* context) {
 
 }  // namespace
 
-VertexNormalTable& TheVertexNormalTable() {
-    return gVertexNormalTable;
+int ExportJob::OutOfMemory() {
+    char16_t name[kFileNameOnlyUnits] = {};
+    FileNameOnly(context != nullptr ? context->fileName.wide : u"", name);
+    return error.Fail(JobErrorKind::kMemory, 0, nullptr, u"Not enough memory to export \"%s\".", name);
 }
 
-bool AllocateVertexNormalTable(int count) {
-    ReleaseVertexNormalTable();
+void ExportOutput::Discard() {
+    if (stream != nullptr) std::fclose(stream);
+    stream = nullptr;
+    if (temporary) platform::RemoveFile(temporaryPath);
+    temporary = false;
+}
+
+bool AllocateVertexNormalTable(ExportJob& job, int count) {
+    ReleaseVertexNormalTable(job);
     if (count < 1) return false;
-    auto* normals = new (std::nothrow) float[static_cast<size_t>(count)][3];
+    auto* normals = static_cast<float(*)[3]>(job.allocator.Allocate(sizeof(float[3]) * static_cast<size_t>(count)));
     if (normals == nullptr) return false;
     for (int i = 0; i < count; ++i) normals[i][0] = normals[i][1] = normals[i][2] = 0.0f;
-    gVertexNormalTable.normals = normals;
-    gVertexNormalTable.count = count;
+    job.normals.normals = normals;
+    job.normals.count = count;
     return true;
 }
 
-void ReleaseVertexNormalTable() {
-    delete[] gVertexNormalTable.normals;
-    gVertexNormalTable.normals = nullptr;
-    gVertexNormalTable.count = 0;
+void ReleaseVertexNormalTable(ExportJob& job) {
+    job.allocator.Free(job.normals.normals);
+    job.normals = VertexNormalTable{};
 }
 
-void PrepareSceneForExport(HostContext* context) {
-    if (context == nullptr) return;
-    AssignSmoothingGroups(context);
+bool PrepareSceneForExport(ExportJob& job) {
+    HostContext* context = job.context;
+    if (context == nullptr) return false;
+    AssignSmoothingGroups(context, job.options);
 
-    if (AllocateVertexNormalTable(context->vertexCount) && context->vertices != nullptr) {
-        for (int i = 0; i < gVertexNormalTable.count; ++i) {
-            for (int a = 0; a < 3; ++a) gVertexNormalTable.normals[i][a] = context->vertices[i].normal[a];
+    VertexNormalTable& table = job.normals;
+    if (AllocateVertexNormalTable(job, context->vertexCount)) {
+        if (context->vertices != nullptr) {
+            for (int i = 0; i < table.count; ++i) {
+                for (int a = 0; a < 3; ++a) table.normals[i][a] = context->vertices[i].normal[a];
+            }
         }
+    } else if (context->vertexCount > 0) {
+        return job.OutOfMemory();
     }
 
     ForEachFace(context, [](HostFace& face) {
@@ -180,11 +191,12 @@ void PrepareSceneForExport(HostContext* context) {
         for (int k = 0; k < CornersOf(face); ++k) face.exportCorners[k] = face.vertexIndices[k];
     });
 
-    if (gVertexNormalTable.normals != nullptr && context->vertices != nullptr && context->faceGroups != nullptr) {
-        ComputeVertexNormals(context);
+    if (table.normals != nullptr && context->vertices != nullptr && context->faceGroups != nullptr) {
+        ComputeVertexNormals(context, table);
     }
 
-    if (TheExportOptions().exportAsSingleObject == 1) MergeIntoSingleObject(context);
+    if (job.options.exportAsSingleObject == 1) MergeIntoSingleObject(context);
+    return true;
 }
 
 void MakeTimeText(HostContext* context, DualString* out) {
@@ -203,22 +215,22 @@ void MakeTimeText(HostContext* context, DualString* out) {
     CopyDualString(out, &context->timeText);
 }
 
-int WriteAseScene(std::FILE* stream) {
-    HostContext* context = currentContext;
+int WriteAseScene(ExportJob& job, std::FILE* stream) {
+    HostContext* context = job.context;
     if (stream == nullptr || context == nullptr) return 0;
     if (WriteHeader(stream, context) != 1) return 0;
     if (WriteSceneBlock(stream, context) != 1) return 0;
 
     HostObject* objects = context->objects;
     const int objectCount = objects != nullptr ? context->objectCount : 0;
-    const ExportOptions& options = TheExportOptions();
+    const ExportOptions& options = job.options;
     if (options.exportMaterials == 1) {
         int exported = 0;
         for (int i = 0; i < objectCount; ++i) exported += IsExportedObject(objects[i], i) ? 1 : 0;
         if (WritePiece(stream, "*MATERIAL_LIST {\n\t*MATERIAL_COUNT %d\n", exported) != 1) return 0;
         int ordinal = 0;
         for (int i = 0; i < objectCount; ++i) {
-            if (IsExportedObject(objects[i], i)) WriteMaterial(stream, i, ordinal++);
+            if (IsExportedObject(objects[i], i) && WriteMaterial(job, stream, i, ordinal++) != 1) return 0;
         }
         if (WritePiece(stream, "}\n") != 1) return 0;
     }
@@ -226,58 +238,157 @@ int WriteAseScene(std::FILE* stream) {
     int ordinal = 0;
     for (int i = 0; i < objectCount; ++i) {
         if (!IsExportedObject(objects[i], i)) continue;
-        if (options.splitVerticesPerUv == 1)
-            WriteSplitGeometryObject(stream, i, ordinal);
-        else
-            WriteIndexedGeometryObject(stream, i, ordinal);
+        const int written = options.splitVerticesPerUv == 1 ? WriteSplitGeometryObject(job, stream, i, ordinal)
+                                                            : WriteIndexedGeometryObject(job, stream, i, ordinal);
+        if (written != 1) return 0;
         ++ordinal;
     }
     return 1;
 }
 
+void SetExportOutputFailureForTesting(ExportOutputStep step, long count) {
+    gFailingStep = step;
+    gPassesBeforeFailure = count > 1 ? count - 1 : 0;
+}
+
+bool ExportOutputStepFails(ExportOutputStep step) {
+    if (gFailingStep != step) return false;
+    if (gPassesBeforeFailure == 0) return true;
+    --gPassesBeforeFailure;
+    return false;
+}
+
 namespace {
 
-// The export proper; WriteExportFile wraps it so that the writers' per-export
-// face lists never outlive one export.
-int PrepareAndWriteExport(HostContext* context) {
-    PrepareSceneForExport(context);
+// Large enough that the file is written in few large writes, small enough to
+// stay in the cache beside the writers' own data (1 MiB measured slower on
+// large split-layout objects).
+enum : size_t { kStreamBufferBytes = size_t{64} << 10 };
+
+// The system's reason for a failed file operation, in words that do not
+// depend on the process locale; null when there is none to give.
+const char16_t* ReasonOf(int code) {
+    switch (code) {
+        case ENOSPC: return u"no space left on the device";
+        case EFBIG: return u"the file is too large";
+        case EIO: return u"input/output error";
+        case EACCES:
+        case EPERM: return u"access denied";
+        case EROFS: return u"the file system is read-only";
+        case EISDIR: return u"a folder of that name exists";
+        case ENOENT: return u"no such file or folder";
+        default: return nullptr;
+    }
+}
+
+// Records a failure of the output: "<action> "<file name>": <reason>." with
+// the reason when the system gave one.
+int OutputFailed(ExportJob& job, const char16_t* action, int code) {
+    char16_t name[kFileNameOnlyUnits] = {};
+    FileNameOnly(job.context->fileName.wide, name);
+    const char16_t* reason = ReasonOf(code);
+    if (reason != nullptr) return job.error.Fail(JobErrorKind::kFile, 0, nullptr, u"%s \"%s\": %s.", action, name, reason);
+    if (code != 0) {
+        return job.error.Fail(JobErrorKind::kFile, 0, nullptr, u"%s \"%s\": system error %d.", action, name, code);
+    }
+    return job.error.Fail(JobErrorKind::kFile, 0, nullptr, u"%s \"%s\".", action, name);
+}
+
+// Opens the file the export writes: a new file beside the target, or the
+// target itself when that is a device or a pipe.
+bool OpenOutput(ExportJob& job) {
+    const char16_t* target = job.context->fileName.wide;
+    ExportOutput& output = job.output;
+    if (!ExportOutputStepFails(ExportOutputStep::kOpen)) {
+        if (platform::IsDeviceOrPipe(target)) {
+            output.stream = platform::OpenFile(target, "wt");
+        } else {
+            output.stream = platform::OpenTemporaryBeside(target, "wt", output.temporaryPath);
+            output.temporary = output.stream != nullptr;
+        }
+    }
+    if (output.stream == nullptr) {
+        return job.error.Fail(JobErrorKind::kFile, 0, nullptr, u"Could not open file for writing.");
+    }
+    return true;
+}
+
+// Flushes and closes the written file and puts it in the target's place.
+int CommitOutput(ExportJob& job) {
+    ExportOutput& output = job.output;
+    std::FILE* stream = output.stream;
+    output.stream = nullptr;
+    errno = 0;
+    bool finished = std::fflush(stream) == 0;
+    int code = errno;
+    if (ExportOutputStepFails(ExportOutputStep::kFlush)) finished = false, code = ENOSPC;
+    // Closing releases the stream whatever happened; its result counts only
+    // when the flush went well.
+    errno = 0;
+    const bool closed = std::fclose(stream) == 0;
+    if (finished && !closed) finished = false, code = errno;
+    if (finished && ExportOutputStepFails(ExportOutputStep::kClose)) finished = false, code = EIO;
+    if (!finished) return OutputFailed(job, u"Could not finish writing", code);
+    if (!output.temporary) return 1;
+    errno = 0;
+    if (ExportOutputStepFails(ExportOutputStep::kReplace) ||
+        !platform::ReplaceFileWith(output.temporaryPath, job.context->fileName.wide)) {
+        return OutputFailed(job, u"Could not replace", errno);
+    }
+    output.temporary = false;
+    return 1;
+}
+
+int RunExport(ExportJob& job) {
+    HostContext* context = job.context;
+    if (!PrepareSceneForExport(job)) return 0;
 
     // The geometry writer reads a normal for every corner's vertex; without
-    // the table it would read nothing valid, so such a scene is refused
-    // before the target file is touched.
-    if (gVertexNormalTable.normals == nullptr && SceneHasCorners(context)) {
-        AssignDualString(&context->errorText, u"Could not prepare vertex normals for export.");
-        ReleaseVertexNormalTable();
-        return 0;
+    // the table it would read nothing valid, so such a scene is refused.
+    if (job.normals.normals == nullptr && SceneHasCorners(context)) {
+        return job.error.Fail(JobErrorKind::kContent, 0, nullptr, u"Could not prepare vertex normals for export.");
     }
 
     if (context->ops != nullptr && context->ops->PreWriteStep != nullptr) context->ops->PreWriteStep(context);
 
-    int result = 0;
-    std::FILE* stream = platform::OpenFile(context->fileName.wide, "wt");
-    // Owned here so that it outlives the stream, which is closed below.
-    std::unique_ptr<char[]> streamBuffer;
-    if (stream != nullptr) {
-        // Pieces are small; a larger buffer than the default makes each
-        // fwrite a copy and the file writes fewer. Without the memory the
-        // stream keeps its own buffer.
-        streamBuffer.reset(new (std::nothrow) char[kStreamBufferBytes]);
-        if (streamBuffer != nullptr) std::setvbuf(stream, streamBuffer.get(), _IOFBF, kStreamBufferBytes);
-        result = WriteAseScene(stream);
-        if (std::fclose(stream) != 0) result = 0;
-    } else {
-        AssignDualString(&context->errorText, u"Could not open file for writing.");
+    // What the whole scene needs is had before the file is made.
+    if (!BuildObjectFaces(job)) return 0;
+    job.streamBuffer = job.allocator.AllocateArray<char>(kStreamBufferBytes);
+    if (job.streamBuffer == nullptr) return job.OutOfMemory();
+
+    if (!OpenOutput(job)) return 0;
+    std::FILE* stream = job.output.stream;
+    // Pieces are small; a larger buffer than the default makes each fwrite a
+    // copy and the file writes fewer.
+    std::setvbuf(stream, job.streamBuffer, _IOFBF, kStreamBufferBytes);
+    errno = 0;
+    if (WriteAseScene(job, stream) != 1 || std::ferror(stream) != 0) {
+        const int code = errno;
+        return OutputFailed(job, u"Could not write", code);
     }
-    ReleaseVertexNormalTable();
-    return result;
+    return CommitOutput(job);
 }
 
 }  // namespace
 
 int WriteExportFile(HostContext* context) {
     if (context == nullptr) return 0;
-    ResetExportFaceBuckets();
-    const int result = PrepareAndWriteExport(context);
-    ResetExportFaceBuckets();
+    int result = 0;
+    try {
+        ExportJob job(context);
+        result = RunExport(job);
+        if (result != 1) {
+            // Every failure path records its cause; this only guards a path
+            // that forgot to.
+            if (!job.error.Failed()) OutputFailed(job, u"Could not write", 0);
+            job.error.WriteTo(context);
+        }
+    } catch (const std::bad_alloc&) {
+        AssignDualString(&context->errorText, u"Not enough memory to export.");
+        result = 0;
+    } catch (...) {
+        AssignDualString(&context->errorText, u"The export failed for an unexpected reason.");
+        result = 0;
+    }
     return result;
 }

@@ -2,53 +2,68 @@
 // formatted with the C formatting rules independently of the process
 // locale, written with one fwrite; and the reduction of a path to its file
 // name.
+#include <cerrno>
 #include <charconv>
 #include <cmath>
 #include <cstdarg>
 #include <cstdint>
 #include <cstring>
-#include <string>
 
-#include "export/export.h"
+#include "export/export_job.h"
 #include "platform/platform.h"
-#include "plugin/plugin.h"
+#include "plugin/strings.h"
 
 namespace {
 
 enum : size_t { kPieceBytes = 2048 };
 
-// Collects formatted text in a fixed buffer and moves to the heap only for a
-// piece that would not fit, so that no piece is ever cut or overruns. The
-// buffer is not cleared: only the bytes written are ever read.
+// Collects formatted text in a fixed buffer that goes to the stream whenever
+// it fills, so that no piece is ever cut or overruns and none needs memory of
+// its own. The buffer is not cleared: only the bytes written are ever read.
 class PieceSink {
 public:
+    explicit PieceSink(std::FILE* stream) : stream_(stream) {}
     void Append(const char* text, size_t length) {
-        std::memcpy(Reserve(length), text, length);
-        used_ += length;
+        while (length > 0) {
+            const size_t n = Room(length);
+            std::memcpy(buffer_ + used_, text, n);
+            used_ += n;
+            text += n;
+            length -= n;
+        }
     }
     void AppendRepeated(char c, size_t count) {
-        std::memset(Reserve(count), c, count);
-        used_ += count;
+        while (count > 0) {
+            const size_t n = Room(count);
+            std::memset(buffer_ + used_, c, n);
+            used_ += n;
+            count -= n;
+        }
     }
-    const char* Data() const { return spill_.empty() ? buffer_ : spill_.data(); }
-    size_t Size() const { return used_; }
+    // Writes what is left; true when every write reported its bytes.
+    bool Finish() {
+        Flush();
+        return ok_;
+    }
 
 private:
-    // Room for `length` more bytes at the end of the piece.
-    char* Reserve(size_t length) {
-        if (spill_.empty() && used_ + length < kPieceBytes) return buffer_ + used_;
-        return ReserveSpill(length);
+    // How many of `wanted` bytes fit now, after sending a full buffer.
+    size_t Room(size_t wanted) {
+        if (used_ == kPieceBytes) Flush();
+        const size_t room = kPieceBytes - used_;
+        return wanted < room ? wanted : room;
     }
-    char* ReserveSpill(size_t length) {
-        if (spill_.empty()) spill_.assign(buffer_, used_);
-        spill_.resize(used_ + length);
-        return spill_.data() + used_;
+    void Flush() {
+        // fwrite reports no item for an empty piece, which nonetheless lost
+        // nothing.
+        if (used_ > 0 && std::fwrite(buffer_, used_, 1, stream_) != 1) ok_ = false;
+        used_ = 0;
     }
 
-    char buffer_[kPieceBytes];
+    std::FILE* stream_;
+    bool ok_ = true;
     size_t used_ = 0;
-    // Once used, holds the whole piece.
-    std::string spill_;
+    char buffer_[kPieceBytes];
 };
 
 struct Conversion {
@@ -222,15 +237,67 @@ void FormatPiece(PieceSink& sink, const char* format, va_list args) {
 
 int WritePiece(std::FILE* stream, const char* format, ...) {
     if (stream == nullptr || format == nullptr) return 0;
-    PieceSink sink;
+    if (ExportOutputStepFails(ExportOutputStep::kPiece)) {
+        errno = ENOSPC;
+        return 0;
+    }
+    PieceSink sink(stream);
     va_list args;
     va_start(args, format);
     FormatPiece(sink, format, args);
     va_end(args);
-    // fwrite reports no item for an empty piece, which nonetheless lost
-    // nothing.
-    if (sink.Size() == 0) return 1;
-    return std::fwrite(sink.Data(), sink.Size(), 1, stream) == 1 ? 1 : 0;
+    return sink.Finish() ? 1 : 0;
+}
+
+void LineWriter::AppendLong(std::string_view text) {
+    while (!text.empty()) {
+        if (used_ == kBytes) Flush();
+        const size_t n = text.size() < kBytes - used_ ? text.size() : kBytes - used_;
+        std::memcpy(buffer_ + used_, text.data(), n);
+        used_ += n;
+        text.remove_prefix(n);
+    }
+}
+
+void LineWriter::Int(int value) {
+    char* out = Room(kNumberBytes);
+    used_ = static_cast<size_t>(std::to_chars(out, out + kNumberBytes, value).ptr - buffer_);
+}
+
+void LineWriter::Int4(int value) {
+    char text[16];
+    const char* end = std::to_chars(text, text + sizeof text, value).ptr;
+    const size_t length = static_cast<size_t>(end - text);
+    char* out = Room(kNumberBytes);
+    for (size_t pad = length; pad < 4; ++pad) *out++ = ' ';
+    std::memcpy(out, text, length);
+    used_ = static_cast<size_t>(out + length - buffer_);
+}
+
+void LineWriter::Fixed(double value) {
+    // FormatFixed without flags, width or precision: the sign and the exact
+    // digits below 1e9, std::to_chars for the rest and for no number.
+    char* out = Room(kNumberBytes);
+    char* digits = out;
+    if (std::signbit(value)) *digits++ = '-';
+    char* end = FixedDigits(digits, std::fabs(value), 6);
+    if (end == nullptr) end = std::to_chars(out, out + kNumberBytes, value, std::chars_format::fixed, 6).ptr;
+    used_ = static_cast<size_t>(end - buffer_);
+}
+
+bool LineWriter::Flush() {
+    if (used_ > 0 && ok_) {
+        if (stream_ == nullptr) {
+            ok_ = false;
+        } else if (ExportOutputStepFails(ExportOutputStep::kPiece)) {
+            errno = ENOSPC;
+            ok_ = false;
+        } else if (std::fwrite(buffer_, used_, 1, stream_) != 1) {
+            ok_ = false;
+        }
+    }
+    used_ = 0;
+    return ok_;
 }
 
 int FileNameOnly(const char16_t* path, char16_t* out) {

@@ -70,6 +70,11 @@ std::FILE* OpenTemporaryBeside(const char16_t* target, const char* mode, char16_
 // were) on failure.
 bool ReplaceFileWith(const char16_t* from, const char16_t* to);
 
+// True when `path` names an existing file that is neither a regular file nor
+// a folder: a device (/dev/null, NUL, CON) or a pipe. Such a file is written
+// in place, since it cannot be replaced and holds nothing to keep.
+bool IsDeviceOrPipe(const char16_t* path);
+
 // Removes a file. Returns false when it could not be removed.
 bool RemoveFile(const char16_t* path);
 

@@ -312,6 +312,13 @@ bool ReplaceFileWith(const char16_t* from, const char16_t* to) {
     return ::rename(source.c_str(), target.c_str()) == 0;
 }
 
+bool IsDeviceOrPipe(const char16_t* path) {
+    std::string utf8;
+    struct stat status;
+    if (path == nullptr || !ToUtf8(path, utf8, false) || ::stat(utf8.c_str(), &status) != 0) return false;
+    return !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode);
+}
+
 bool RemoveFile(const char16_t* path) {
     std::string utf8;
     if (path == nullptr || !ToUtf8(path, utf8, false)) return false;

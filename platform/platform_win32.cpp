@@ -182,6 +182,18 @@ bool ReplaceFileWith(const char16_t* from, const char16_t* to) {
     return MoveFileExW(W(from), W(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
+bool IsDeviceOrPipe(const char16_t* path) {
+    if (path == nullptr) return false;
+    // Devices have no attributes of their own; opening one without access
+    // asks for nothing but its type.
+    const HANDLE file = CreateFileW(W(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const DWORD type = GetFileType(file);
+    CloseHandle(file);
+    return type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE;
+}
+
 bool RemoveFile(const char16_t* path) {
     return path != nullptr && DeleteFileW(W(path)) != 0;
 }

@@ -1,29 +1,9 @@
 // Per-object face lists built once per export, and bounds-checked reads of
 // the host's corner data.
-#include <new>
-#include <vector>
-
-#include "export/geometry/geometry.h"
+#include "export/export_job.h"
 #include "export/geometry/geometry_internal.h"
 
 namespace {
-
-// The face lists of every object of one scene, in compressed form: the faces
-// of object o are refs[start[o]] .. refs[start[o + 1] - 1].
-struct FaceBuckets {
-    const HostContext* context = nullptr;
-    const HostFaceGroup* groups = nullptr;
-    int groupCount = 0;
-    int objectCount = 0;
-    bool built = false;
-    // Whether the objects' faceCount fields agreed with the lists when they
-    // were built; only then is a disagreement a sign of faces moved since.
-    bool countsTrusted = true;
-    std::vector<int> start;
-    std::vector<FaceRef> refs;
-};
-
-FaceBuckets buckets;
 
 // Calls visit(objectIndex, ref) for every face whose object index is valid.
 template <class Visit>
@@ -39,37 +19,24 @@ void ForEachObjectFace(const HostContext* context, Visit visit) {
     }
 }
 
-bool Build(HostContext* context) {
+void Forget(ExportJob& job) {
+    FaceBuckets& buckets = job.faceBuckets;
+    job.allocator.Free(buckets.start);
+    job.allocator.Free(buckets.refs);
     buckets = FaceBuckets{};
-    try {
-        const int objects = context->objectCount > 0 ? context->objectCount : 0;
-        std::vector<int> start(static_cast<size_t>(objects) + 1, 0);
-        ForEachObjectFace(context, [&](int object, FaceRef) { ++start[static_cast<size_t>(object) + 1]; });
-        for (int o = 0; o < objects; ++o) start[o + 1] += start[o];
-        std::vector<FaceRef> refs(static_cast<size_t>(start[objects]));
-        std::vector<int> next(start.begin(), start.end() - 1);
-        ForEachObjectFace(context, [&](int object, FaceRef ref) { refs[next[object]++] = ref; });
-        buckets.start = std::move(start);
-        buckets.refs = std::move(refs);
-    } catch (const std::bad_alloc&) {
-        buckets = FaceBuckets{};
-        return false;
-    }
-    buckets.context = context;
-    buckets.groups = context->faceGroups;
-    buckets.groupCount = context->faceGroupCount;
-    buckets.objectCount = context->objectCount;
-    buckets.built = true;
-    return true;
 }
 
-bool Matches(const HostContext* context) {
-    return buckets.built && buckets.context == context && buckets.groups == context->faceGroups &&
-           buckets.groupCount == context->faceGroupCount && buckets.objectCount == context->objectCount;
+bool Matches(const FaceBuckets& buckets, const HostContext* context) {
+    return buckets.built && buckets.groups == context->faceGroups && buckets.groupCount == context->faceGroupCount &&
+           buckets.objectCount == context->objectCount;
+}
+
+int ListSize(const FaceBuckets& buckets, int objectIndex) {
+    return buckets.start[objectIndex + 1] - buckets.start[objectIndex];
 }
 
 // True when every listed face still exists and still names the object.
-bool ListStillValid(const HostContext* context, int objectIndex) {
+bool ListStillValid(const FaceBuckets& buckets, const HostContext* context, int objectIndex) {
     for (int i = buckets.start[objectIndex]; i < buckets.start[objectIndex + 1]; ++i) {
         const FaceRef ref = buckets.refs[i];
         const HostFaceGroup& group = context->faceGroups[ref.group];
@@ -81,30 +48,53 @@ bool ListStillValid(const HostContext* context, int objectIndex) {
 
 }  // namespace
 
-void ResetExportFaceBuckets() {
-    buckets = FaceBuckets{};
-    ReleaseExportMeshScratch();
+bool BuildObjectFaces(ExportJob& job) {
+    Forget(job);
+    HostContext* context = job.context;
+    FaceBuckets& buckets = job.faceBuckets;
+    const int objects = context->objectCount > 0 ? context->objectCount : 0;
+    int* start = job.allocator.AllocateArray<int>(static_cast<size_t>(objects) + 1);
+    if (start == nullptr) return job.OutOfMemory();
+    for (int o = 0; o <= objects; ++o) start[o] = 0;
+    ForEachObjectFace(context, [&](int object, FaceRef) { ++start[object + 1]; });
+    for (int o = 0; o < objects; ++o) start[o + 1] += start[o];
+    FaceRef* refs = job.allocator.AllocateArray<FaceRef>(static_cast<size_t>(start[objects]));
+    int* next = job.allocator.AllocateArray<int>(static_cast<size_t>(objects) + 1);
+    if (refs == nullptr || next == nullptr) {
+        job.allocator.Free(start);
+        job.allocator.Free(refs);
+        job.allocator.Free(next);
+        return job.OutOfMemory();
+    }
+    for (int o = 0; o < objects; ++o) next[o] = start[o];
+    ForEachObjectFace(context, [&](int object, FaceRef ref) { refs[next[object]++] = ref; });
+    job.allocator.Free(next);
+    buckets.start = start;
+    buckets.refs = refs;
+    buckets.groups = context->faceGroups;
+    buckets.groupCount = context->faceGroupCount;
+    buckets.objectCount = context->objectCount;
+    buckets.built = true;
+    return true;
 }
 
-int ListSize(int objectIndex) {
-    return buckets.start[objectIndex + 1] - buckets.start[objectIndex];
-}
-
-bool GetObjectFaces(HostContext* context, int objectIndex, ObjectFaceList* out) {
+bool GetObjectFaces(ExportJob& job, int objectIndex, ObjectFaceList* out) {
     *out = ObjectFaceList{};
+    HostContext* context = job.context;
+    FaceBuckets& buckets = job.faceBuckets;
     // Checking the object's own list costs no more than writing it, and
     // catches faces moved to other objects since the lists were built; the
     // host's face count of the object catches faces moved into it.
     const int hostCount = context->objects[objectIndex].faceCount;
-    if (!Matches(context) || !ListStillValid(context, objectIndex) ||
-        (buckets.countsTrusted && ListSize(objectIndex) != hostCount)) {
-        if (!Build(context)) return false;
+    if (!Matches(buckets, context) || !ListStillValid(buckets, context, objectIndex) ||
+        (buckets.countsTrusted && ListSize(buckets, objectIndex) != hostCount)) {
+        if (!BuildObjectFaces(job)) return false;
         // A host whose counts disagree with a fresh list keeps its counts for
         // itself; checking them again would rebuild at every object.
-        buckets.countsTrusted = ListSize(objectIndex) == hostCount;
+        buckets.countsTrusted = ListSize(buckets, objectIndex) == hostCount;
     }
     const int first = buckets.start[objectIndex];
-    out->refs = buckets.refs.data() + first;
+    out->refs = buckets.refs + first;
     out->count = buckets.start[objectIndex + 1] - first;
     return true;
 }

@@ -9,6 +9,9 @@
 #include <cstring>
 
 #include "plugin/host_api.h"
+#include "plugin/job.h"
+
+struct ExportJob;
 
 // ---------------------------------------------------------------------------
 // Result codes of the growable arrays (the standard HRESULT values).
@@ -19,11 +22,6 @@ inline constexpr int32_t E_INVALIDARG = static_cast<int32_t>(0x80070057u);
 #ifndef E_OUTOFMEMORY
 inline constexpr int32_t E_OUTOFMEMORY = static_cast<int32_t>(0x8007000Eu);
 #endif
-
-// Every allocation of the mesh preparation goes through this function
-// (realloc semantics; blocks are released with std::free). Tests replace it
-// to make a chosen allocation fail.
-extern void* (*ExportRealloc)(void* block, size_t bytes);
 
 // ---------------------------------------------------------------------------
 // Faces of one object
@@ -40,13 +38,32 @@ struct ObjectFaceList {
     int count = 0;
 };
 
-// Fills `out` with the faces of `context` whose objectIndex is `objectIndex`.
-// The lists of all objects are built in one pass over the faces on the first
-// call for a scene and reused until ResetExportFaceBuckets() or a change of
-// context, face-group array or counts; a list whose faces no longer name the
-// object is rebuilt. Returns false when memory runs out (out is then empty).
-// Precondition: context is not null and 0 <= objectIndex < objectCount.
-bool GetObjectFaces(HostContext* context, int objectIndex, ObjectFaceList* out);
+// The face lists of every object of one scene, in compressed form: the faces
+// of object o are refs[start[o]] .. refs[start[o + 1] - 1]. Owned by the
+// export job, in blocks of its allocator.
+struct FaceBuckets {
+    const HostFaceGroup* groups = nullptr;
+    int groupCount = 0;
+    int objectCount = 0;
+    bool built = false;
+    // Whether the objects' faceCount fields agreed with the lists when they
+    // were built; only then is a disagreement a sign of faces moved since.
+    bool countsTrusted = true;
+    int* start = nullptr;
+    FaceRef* refs = nullptr;
+};
+
+// Builds the face lists of every object of the job's scene in one pass over
+// the faces. Returns false when memory runs out (recorded in the job).
+bool BuildObjectFaces(ExportJob& job);
+
+// Fills `out` with the faces of the job's scene whose objectIndex is
+// `objectIndex`. The lists are built on the first call (or by
+// BuildObjectFaces) and reused until a change of face-group array or counts;
+// a list whose faces no longer name the object is rebuilt. Returns false
+// when memory runs out (out is then empty).
+// Precondition: 0 <= objectIndex < objectCount.
+bool GetObjectFaces(ExportJob& job, int objectIndex, ObjectFaceList* out);
 
 inline HostFace& FaceAt(HostContext* context, FaceRef ref) {
     return context->faceGroups[ref.group].faces[ref.face];
@@ -71,10 +88,11 @@ const HostVertex* CornerVertex(const HostContext* context, const HostFace& face,
 HostUv CornerUv(const HostContext* context, const HostFace& face, int channel, int corner, int* key);
 
 // ---------------------------------------------------------------------------
-// DynArray: a growable array on the C heap
+// DynArray: a growable array in blocks of a job's allocator
 
 template <class T>
 struct DynArray {
+    JobAllocator* allocator = nullptr;
     T* data = nullptr;
     int32_t size = 0;
     int32_t capacity = 0;
@@ -88,7 +106,7 @@ template <class T>
 int32_t DynArraySetCapacity(DynArray<T>* array, int32_t n) {
     if (n < 0) return E_INVALIDARG;
     if (n == 0) {
-        std::free(array->data);
+        array->allocator->Free(array->data);
         array->data = nullptr;
         array->size = 0;
         array->capacity = 0;
@@ -98,7 +116,7 @@ int32_t DynArraySetCapacity(DynArray<T>* array, int32_t n) {
     int64_t grown = static_cast<int64_t>(array->capacity) + (array->capacity > 0 ? array->capacity : 16);
     if (grown > INT32_MAX) grown = INT32_MAX;
     const int64_t target = n > grown ? n : grown;
-    void* block = ExportRealloc(array->data, static_cast<size_t>(target) * sizeof(T));
+    void* block = array->allocator->Reallocate(array->data, static_cast<size_t>(target) * sizeof(T));
     if (block == nullptr) return E_OUTOFMEMORY;
     array->data = static_cast<T*>(block);
     array->capacity = static_cast<int32_t>(target);
@@ -139,7 +157,9 @@ struct WeldNode {
 };
 
 struct WeldTable {
-    DynArray<WeldNode*> slots;  // slot k heads the chain of key k, or is null
+    explicit WeldTable(JobAllocator* owner) : allocator(owner), slots{owner}, usedKeys{owner} {}
+    JobAllocator* allocator;     // of the nodes and both arrays
+    DynArray<WeldNode*> slots;   // slot k heads the chain of key k, or is null
     DynArray<int32_t> usedKeys;  // the keys whose slot is not null
 };
 
@@ -198,18 +218,15 @@ struct ExportMeshSet {
     ExportMesh* meshes = nullptr;
 };
 
-// Builds the export mesh of host object `objectIndex` of currentContext into
+// Builds the export mesh of host object `objectIndex` of the job's scene into
 // `set` (released first): vertices, channel-0 and channel-1 texture
 // coordinates each numbered in order of first use, and per face three index
 // lists into them. Returns 1 when the set holds the complete mesh, 0 on
-// failure (no context, index out of range, memory exhausted); the set must
-// be released in either case.
-int PrepareExportMesh(ExportMeshSet* set, int objectIndex);
+// failure (index out of range, memory exhausted, recorded in the job); the
+// set must be released in either case. The preparations of one export share
+// the job's weld scratch (its slot array spans the largest host index used,
+// so it is emptied, not rebuilt, between objects).
+int PrepareExportMesh(ExportJob& job, ExportMeshSet* set, int objectIndex);
 
 // Frees every mesh of the set with all its arrays; safe on an empty set.
-void ReleaseExportMeshSet(ExportMeshSet* set);
-
-// Frees the weld table that preparations share within one export (its slot
-// array spans the largest host index used, so it is emptied, not rebuilt,
-// between objects). Called by ResetExportFaceBuckets().
-void ReleaseExportMeshScratch();
+void ReleaseExportMeshSet(ExportJob& job, ExportMeshSet* set);

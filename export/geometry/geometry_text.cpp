@@ -32,14 +32,15 @@ int WriteNodeHeader(std::FILE* stream, const HostObject& object) {
                       name, name);
 }
 
-int WriteObjectTail(std::FILE* stream, int materialOrdinal) {
+int WriteObjectTail(std::FILE* stream, const ExportOptions& options, int materialOrdinal) {
     if (!WritePiece(stream, "\t*PROP_MOTIONBLUR 0\n\t*PROP_CASTSHADOW 1\n\t*PROP_RECVSHADOW 1\n")) return 0;
-    if (TheExportOptions().exportMaterials == 1 && !WritePiece(stream, "\t*MATERIAL_REF %d\n", materialOrdinal))
+    if (options.exportMaterials == 1 && !WritePiece(stream, "\t*MATERIAL_REF %d\n", materialOrdinal))
         return 0;
     return WritePiece(stream, "}\n");
 }
 
-MaterialIdMap::MaterialIdMap(const HostObject& object, bool exportMaterials) {
+MaterialIdMap::MaterialIdMap(JobAllocator& allocator, const HostObject& object, bool exportMaterials)
+    : sorted_(JobStdAllocator<Entry>(allocator)) {
     if (!exportMaterials || object.materialRefs == nullptr || object.materialRefCount <= 0) return;
     sorted_.reserve(static_cast<size_t>(object.materialRefCount));
     for (int j = 0; j < object.materialRefCount; ++j) sorted_.emplace_back(object.materialRefs[j].materialIndex, j);

@@ -4,11 +4,10 @@
 #include <cstring>
 #include <new>
 
-#include "export/export.h"
+#include "export/export_job.h"
 #include "export/geometry/geometry.h"
 #include "export/geometry/geometry_internal.h"
 #include "export/geometry/geometry_text.h"
-#include "plugin/plugin.h"
 
 namespace {
 
@@ -39,30 +38,30 @@ struct IndexedSource {
     int MaterialIndex(int f) const { return mesh->faces[f].materialIndex; }
 };
 
-int WriteIndexed(std::FILE* stream, int objectIndex, int materialOrdinal, ExportMeshSet* set) {
-    HostContext* context = currentContext;
+int WriteIndexed(ExportJob& job, std::FILE* stream, int objectIndex, int materialOrdinal, ExportMeshSet* set) {
+    HostContext* context = job.context;
     if (stream == nullptr || context == nullptr || context->objects == nullptr || objectIndex < 0 ||
         objectIndex >= context->objectCount)
         return 0;
-    if (!PrepareExportMesh(set, objectIndex) || set->count < 1 || set->meshes == nullptr) return 0;
+    if (!PrepareExportMesh(job, set, objectIndex) || set->count < 1 || set->meshes == nullptr) return 0;
     const HostObject& object = context->objects[objectIndex];
-    const MaterialIdMap materials(object, TheExportOptions().exportMaterials == 1);
+    const MaterialIdMap materials(job.allocator, object, job.options.exportMaterials == 1);
 
     if (!WriteNodeHeader(stream, object)) return 0;
-    if (!WriteMeshBlocks(stream, IndexedSource{&set->meshes[0]}, materials)) return 0;
-    return WriteObjectTail(stream, materialOrdinal);
+    if (!WriteMeshBlocks(stream, job.options, IndexedSource{&set->meshes[0]}, materials)) return 0;
+    return WriteObjectTail(stream, job.options, materialOrdinal);
 }
 
 }  // namespace
 
-int WriteIndexedGeometryObject(std::FILE* stream, int objectIndex, int materialOrdinal) {
+int WriteIndexedGeometryObject(ExportJob& job, std::FILE* stream, int objectIndex, int materialOrdinal) {
     ExportMeshSet set;
     int result = 0;
     try {
-        result = WriteIndexed(stream, objectIndex, materialOrdinal, &set);
+        result = WriteIndexed(job, stream, objectIndex, materialOrdinal, &set);
     } catch (const std::bad_alloc&) {
-        result = 0;
+        result = job.OutOfMemory();
     }
-    ReleaseExportMeshSet(&set);
+    ReleaseExportMeshSet(job, &set);
     return result;
 }

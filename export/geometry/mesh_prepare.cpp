@@ -4,24 +4,16 @@
 // the host index.
 #include <cstring>
 
+#include "export/export_job.h"
 #include "export/geometry/geometry_internal.h"
 #include "math/vecmath.h"
-#include "plugin/plugin.h"
-
-void* (*ExportRealloc)(void* block, size_t bytes) = [](void* block, size_t bytes) { return std::realloc(block, bytes); };
 
 namespace {
 
-// The weld table of every preparation step of an export. Host indices reach
-// up to the host's array sizes whatever the object, so a table made afresh
-// per step would cost the largest index each time; emptied instead, it costs
-// only the keys the step used.
-WeldTable scratchTable;
-
 // A zero-filled block of `count` elements of `size` bytes, or null.
-void* AllocateZeroed(size_t count, size_t size) {
+void* AllocateZeroed(JobAllocator& allocator, size_t count, size_t size) {
     if (count == 0 || size == 0 || count > SIZE_MAX / size) return nullptr;
-    void* block = ExportRealloc(nullptr, count * size);
+    void* block = allocator.Allocate(count * size);
     if (block != nullptr) std::memset(block, 0, count * size);
     return block;
 }
@@ -47,7 +39,7 @@ int32_t FindOrAdd(WeldTable* table, DynArray<T>* pool, int32_t key, const T& can
     const int32_t index = pool->size;
     int32_t error = DynArrayAdd(pool, candidate);
     if (error != 0) return error;
-    auto* node = static_cast<WeldNode*>(ExportRealloc(nullptr, sizeof(WeldNode)));
+    auto* node = static_cast<WeldNode*>(table->allocator->Allocate(sizeof(WeldNode)));
     if (node == nullptr) {
         --pool->size;
         return E_OUTOFMEMORY;
@@ -57,7 +49,7 @@ int32_t FindOrAdd(WeldTable* table, DynArray<T>* pool, int32_t key, const T& can
     while (table->slots.size <= key) {
         error = DynArrayAdd(&table->slots, static_cast<WeldNode*>(nullptr));
         if (error != 0) {
-            std::free(node);
+            table->allocator->Free(node);
             --pool->size;
             return error;
         }
@@ -66,7 +58,7 @@ int32_t FindOrAdd(WeldTable* table, DynArray<T>* pool, int32_t key, const T& can
     if (*link == nullptr) {
         error = DynArrayAdd(&table->usedKeys, key);
         if (error != 0) {
-            std::free(node);
+            table->allocator->Free(node);
             --pool->size;
             return error;
         }
@@ -82,15 +74,17 @@ template <class T>
 bool Finish(const DynArray<T>& pool, T** out, int32_t* count) {
     *count = pool.size;
     if (pool.size <= 0) return true;
-    *out = static_cast<T*>(AllocateZeroed(static_cast<size_t>(pool.size), sizeof(T)));
+    *out = static_cast<T*>(AllocateZeroed(*pool.allocator, static_cast<size_t>(pool.size), sizeof(T)));
     if (*out == nullptr) return false;
     std::memcpy(*out, pool.data, static_cast<size_t>(pool.size) * sizeof(T));
     return true;
 }
 
 // Fills the ExportFace records and their zeroed index lists.
-bool FillFaces(HostContext* context, const ObjectFaceList& list, ExportMesh* mesh) {
-    mesh->faces = static_cast<ExportFace*>(AllocateZeroed(static_cast<size_t>(list.count), sizeof(ExportFace)));
+bool FillFaces(ExportJob& job, const ObjectFaceList& list, ExportMesh* mesh) {
+    HostContext* context = job.context;
+    mesh->faces =
+        static_cast<ExportFace*>(AllocateZeroed(job.allocator, static_cast<size_t>(list.count), sizeof(ExportFace)));
     if (mesh->faces == nullptr) return false;
     mesh->faceCount = list.count;
     for (int k = 0; k < list.count; ++k) {
@@ -104,7 +98,8 @@ bool FillFaces(HostContext* context, const ObjectFaceList& list, ExportMesh* mes
         if (corners == 0) continue;
         face.cornerCount = corners > 3 ? corners : 3;
         // The three lists share one block; vertexIndices owns it.
-        auto* block = static_cast<int32_t*>(AllocateZeroed(static_cast<size_t>(face.cornerCount) * 3, sizeof(int32_t)));
+        auto* block = static_cast<int32_t*>(
+            AllocateZeroed(job.allocator, static_cast<size_t>(face.cornerCount) * 3, sizeof(int32_t)));
         if (block == nullptr) return false;
         face.vertexIndices = block;
         face.uv0Indices = block + face.cornerCount;
@@ -113,10 +108,11 @@ bool FillFaces(HostContext* context, const ObjectFaceList& list, ExportMesh* mes
     return true;
 }
 
-bool PrepareVertices(HostContext* context, const ObjectFaceList& list, ExportMesh* mesh) {
+bool PrepareVertices(ExportJob& job, const ObjectFaceList& list, ExportMesh* mesh) {
+    HostContext* context = job.context;
     const int32_t validCount = context->vertices != nullptr && context->vertexCount > 0 ? context->vertexCount : 0;
-    WeldTable& table = scratchTable;
-    DynArray<ExportVertex> pool;
+    WeldTable& table = job.weldScratch;
+    DynArray<ExportVertex> pool{&job.allocator};
     bool ok = true;
     for (int k = 0; ok && k < list.count; ++k) {
         const HostFace& host = FaceAt(context, list.refs[k]);
@@ -147,9 +143,10 @@ bool PrepareVertices(HostContext* context, const ObjectFaceList& list, ExportMes
     return ok;
 }
 
-bool PrepareUvs(HostContext* context, const ObjectFaceList& list, int channel, ExportMesh* mesh) {
-    WeldTable& table = scratchTable;
-    DynArray<HostUv> pool;
+bool PrepareUvs(ExportJob& job, const ObjectFaceList& list, int channel, ExportMesh* mesh) {
+    HostContext* context = job.context;
+    WeldTable& table = job.weldScratch;
+    DynArray<HostUv> pool{&job.allocator};
     bool ok = true;
     for (int k = 0; ok && k < list.count; ++k) {
         const HostFace& host = FaceAt(context, list.refs[k]);
@@ -182,7 +179,7 @@ void WeldTableEmpty(WeldTable* table) {
         WeldNode*& head = table->slots.data[table->usedKeys.data[u]];
         while (head != nullptr) {
             WeldNode* next = head->next;
-            std::free(head);
+            table->allocator->Free(head);
             head = next;
         }
     }
@@ -195,10 +192,6 @@ void WeldTableClear(WeldTable* table) {
     DynArrayClear(&table->usedKeys);
 }
 
-void ReleaseExportMeshScratch() {
-    WeldTableClear(&scratchTable);
-}
-
 int32_t FindOrAddVertex(WeldTable* table, DynArray<ExportVertex>* pool, int32_t key, const ExportVertex& candidate) {
     return FindOrAdd(table, pool, key, candidate, SamePosition);
 }
@@ -207,49 +200,49 @@ int32_t FindOrAddUv(WeldTable* table, DynArray<HostUv>* pool, int32_t key, const
     return FindOrAdd(table, pool, key, candidate, SameUv);
 }
 
-int PrepareExportMesh(ExportMeshSet* set, int objectIndex) {
-    HostContext* context = currentContext;
+int PrepareExportMesh(ExportJob& job, ExportMeshSet* set, int objectIndex) {
+    HostContext* context = job.context;
     if (context == nullptr || set == nullptr) return 0;
-    ReleaseExportMeshSet(set);
+    ReleaseExportMeshSet(job, set);
     if (context->objects == nullptr || objectIndex < 0 || objectIndex >= context->objectCount) return 0;
-    set->meshes = static_cast<ExportMesh*>(AllocateZeroed(1, sizeof(ExportMesh)));
-    if (set->meshes == nullptr) return 0;
+    set->meshes = static_cast<ExportMesh*>(AllocateZeroed(job.allocator, 1, sizeof(ExportMesh)));
+    if (set->meshes == nullptr) return job.OutOfMemory();
     set->count = 1;
     ExportMesh* mesh = &set->meshes[0];
 
     ObjectFaceList list;
-    if (!GetObjectFaces(context, objectIndex, &list)) return 0;
+    if (!GetObjectFaces(job, objectIndex, &list)) return 0;
     if (list.count == 0) return 1;
-    if (!FillFaces(context, list, mesh)) return 0;
-    if (!PrepareVertices(context, list, mesh)) return 0;
     // Both channels are prepared whatever the options; the writer picks.
-    if (!PrepareUvs(context, list, 0, mesh)) return 0;
-    if (!PrepareUvs(context, list, 1, mesh)) return 0;
+    if (!FillFaces(job, list, mesh) || !PrepareVertices(job, list, mesh) || !PrepareUvs(job, list, 0, mesh) ||
+        !PrepareUvs(job, list, 1, mesh))
+        return job.OutOfMemory();
     return 1;
 }
 
-void ReleaseExportMeshSet(ExportMeshSet* set) {
+void ReleaseExportMeshSet(ExportJob& job, ExportMeshSet* set) {
     if (set == nullptr) return;
+    JobAllocator& allocator = job.allocator;
     for (int32_t m = 0; set->meshes != nullptr && m < set->count; ++m) {
         ExportMesh& mesh = set->meshes[m];
-        std::free(mesh.vertices);
+        allocator.Free(mesh.vertices);
         mesh.vertices = nullptr;
         mesh.vertexCount = 0;
         for (int32_t k = 0; mesh.faces != nullptr && k < mesh.faceCount; ++k) {
-            std::free(mesh.faces[k].vertexIndices);  // the block of all three lists
+            allocator.Free(mesh.faces[k].vertexIndices);  // the block of all three lists
             mesh.faces[k].vertexIndices = mesh.faces[k].uv0Indices = mesh.faces[k].uv1Indices = nullptr;
         }
-        std::free(mesh.faces);
+        allocator.Free(mesh.faces);
         mesh.faces = nullptr;
         mesh.faceCount = 0;
-        std::free(mesh.uv0);
+        allocator.Free(mesh.uv0);
         mesh.uv0 = nullptr;
         mesh.uv0Count = 0;
-        std::free(mesh.uv1);
+        allocator.Free(mesh.uv1);
         mesh.uv1 = nullptr;
         mesh.uv1Count = 0;
     }
-    std::free(set->meshes);
+    allocator.Free(set->meshes);
     set->meshes = nullptr;
     set->count = 0;
 }

@@ -9,14 +9,16 @@
 #include <new>
 #include <vector>
 
-#include "export/export.h"
+#include "export/export_job.h"
 #include "export/geometry/geometry.h"
 #include "export/geometry/geometry_internal.h"
 #include "export/geometry/geometry_text.h"
 #include "math/vecmath.h"
-#include "plugin/plugin.h"
 
 namespace {
+
+template <class T>
+using JobVector = std::vector<T, JobStdAllocator<T>>;
 
 struct SplitVertex {
     int32_t sourceVertex;
@@ -36,6 +38,10 @@ struct SplitTest {
     // corners of different colours must not share one: merging them would
     // lose the second colour.
     bool colors;
+    // Likewise for the vertex normals, when they are written from the
+    // vertices (not from the faces): merging corners of different normals
+    // would soften a hard edge.
+    bool normals;
 };
 
 SplitTest SplitTestOf(const ExportOptions& options) {
@@ -44,13 +50,15 @@ SplitTest SplitTestOf(const ExportOptions& options) {
         uv = UvTest::BothChannels;
     else if (options.exportTextureCoords == 1)
         uv = UvTest::Channel0;
-    return SplitTest{uv, options.exportVertexColors == 1};
+    return SplitTest{uv, options.exportVertexColors == 1,
+                     options.exportVertexNormals == 1 && options.useFaceNormals != 1};
 }
 
 // The comparison of a corner with an existing split vertex: texture
 // coordinates by exact equality as the options select, the written colour
-// (red, green, blue) by exact equality when colours are written, then
-// positions within the tolerance. NaN never matches.
+// (red, green, blue) by exact equality when colours are written, the normal
+// by exact equality when vertex normals are written, then positions within
+// the tolerance. NaN never matches.
 bool SplitMatches(const SplitVertex& a, const SplitVertex& b, SplitTest test) {
     if (test.uv == UvTest::BothChannels) {
         if (!(a.uv0.u == b.uv0.u && a.uv0.v == b.uv0.v && a.uv1.u == b.uv1.u && a.uv1.v == b.uv1.v)) return false;
@@ -58,6 +66,8 @@ bool SplitMatches(const SplitVertex& a, const SplitVertex& b, SplitTest test) {
         if (!(a.uv0.u == b.uv0.u && a.uv0.v == b.uv0.v)) return false;
     }
     if (test.colors && !(a.color[0] == b.color[0] && a.color[1] == b.color[1] && a.color[2] == b.color[2]))
+        return false;
+    if (test.normals && !(a.normal[0] == b.normal[0] && a.normal[1] == b.normal[1] && a.normal[2] == b.normal[2]))
         return false;
     const Vec3 pa{a.position[0], a.position[1], a.position[2]};
     const Vec3 pb{b.position[0], b.position[1], b.position[2]};
@@ -85,7 +95,12 @@ bool SplitMatches(const SplitVertex& a, const SplitVertex& b, SplitTest test) {
 class SplitVertexIndex {
 public:
     // Throws std::bad_alloc.
-    SplitVertexIndex(int capacity, SplitTest test) : test_(test) {
+    SplitVertexIndex(JobAllocator& allocator, int capacity, SplitTest test)
+        : test_(test),
+          heads_(JobStdAllocator<int>(allocator)),
+          tails_(JobStdAllocator<int>(allocator)),
+          next_(JobStdAllocator<int>(allocator)),
+          hashes_(JobStdAllocator<uint64_t>(allocator)) {
         size_t slots = 16;
         while (slots < static_cast<size_t>(capacity)) slots *= 2;
         mask_ = slots - 1;
@@ -201,10 +216,10 @@ private:
 
     SplitTest test_;
     size_t mask_ = 0;
-    std::vector<int> heads_;
-    std::vector<int> tails_;
-    std::vector<int> next_;
-    std::vector<uint64_t> hashes_;
+    JobVector<int> heads_;
+    JobVector<int> tails_;
+    JobVector<int> next_;
+    JobVector<uint64_t> hashes_;
 };
 
 bool SameBits(const float* a, const float* b, size_t count) {
@@ -216,6 +231,7 @@ bool SameBits(const float* a, const float* b, size_t count) {
 bool SameCompared(const SplitVertex& a, const SplitVertex& b, SplitTest test) {
     if (!SameBits(a.position, b.position, 3)) return false;
     if (test.colors && !SameBits(a.color, b.color, 3)) return false;
+    if (test.normals && !SameBits(a.normal, b.normal, 3)) return false;
     if (test.uv != UvTest::None && !(SameBits(&a.uv0.u, &b.uv0.u, 1) && SameBits(&a.uv0.v, &b.uv0.v, 1)))
         return false;
     return test.uv != UvTest::BothChannels || (SameBits(&a.uv1.u, &b.uv1.u, 1) && SameBits(&a.uv1.v, &b.uv1.v, 1));
@@ -234,7 +250,7 @@ bool SameCompared(const SplitVertex& a, const SplitVertex& b, SplitTest test) {
 class RecentSplitVertex {
 public:
     // Throws std::bad_alloc.
-    explicit RecentSplitVertex(int capacity) {
+    RecentSplitVertex(JobAllocator& allocator, int capacity) : numbers_(JobStdAllocator<int>(allocator)) {
         size_t slots = 16;
         while (slots < static_cast<size_t>(capacity)) slots *= 2;
         mask_ = slots - 1;
@@ -258,7 +274,7 @@ public:
 
 private:
     size_t mask_ = 0;
-    std::vector<int> numbers_;
+    JobVector<int> numbers_;
 };
 
 // The split vertex a corner would create.
@@ -303,54 +319,53 @@ struct SplitSource {
     int MaterialIndex(int f) const { return FaceAt(context, faces[f]).materialIndex; }
 };
 
-struct FreeDeleter {
-    void operator()(void* block) const { std::free(block); }
-};
-
-int WriteSplit(std::FILE* stream, int objectIndex, int materialOrdinal) {
-    HostContext* context = currentContext;
+int WriteSplit(ExportJob& job, std::FILE* stream, int objectIndex, int materialOrdinal) {
+    HostContext* context = job.context;
     if (stream == nullptr || context == nullptr || context->objects == nullptr || objectIndex < 0 ||
         objectIndex >= context->objectCount)
         return 0;
     const HostObject& object = context->objects[objectIndex];
-    const ExportOptions& options = TheExportOptions();
-    const VertexNormalTable& normals = TheVertexNormalTable();
+    const ExportOptions& options = job.options;
+    const VertexNormalTable& normals = job.normals;
 
     ObjectFaceList faces;
-    if (!GetObjectFaces(context, objectIndex, &faces)) return 0;
+    if (!GetObjectFaces(job, objectIndex, &faces)) return 0;
     int64_t cornerTotal = 0;
     for (int f = 0; f < faces.count; ++f) cornerTotal += CornerCountOf(FaceAt(context, faces.refs[f]));
     // Split vertex numbers are ints in the host's exportCorners.
-    if (cornerTotal > INT32_MAX) return 0;
+    if (cornerTotal > INT32_MAX) {
+        return job.error.Fail(JobErrorKind::kLimit, 0, nullptr, u"Object \"%S\" has too many corners to export.",
+                              object.name.narrow);
+    }
     // Every new split vertex takes its normal from the table: without a
     // complete table the object cannot be written.
     const int hostVertices = context->vertices != nullptr ? context->vertexCount : 0;
-    if (cornerTotal > 0 && (normals.normals == nullptr || normals.count < hostVertices)) return 0;
+    if (cornerTotal > 0 && (normals.normals == nullptr || normals.count < hostVertices)) {
+        return job.error.Fail(JobErrorKind::kInternal, 0, nullptr, u"Could not prepare vertex normals for export.");
+    }
 
     if (!WriteNodeHeader(stream, object)) return 0;
 
-    std::unique_ptr<SplitVertex, FreeDeleter> made;
-    if (cornerTotal > 0) {
-        made.reset(static_cast<SplitVertex*>(std::calloc(static_cast<size_t>(cornerTotal), sizeof(SplitVertex))));
-        if (made == nullptr) return 0;
-    }
+    // Uninitialised: only the vertices made are ever read.
+    JobVector<SplitVertex> made(JobStdAllocator<SplitVertex>(job.allocator));
+    made.reserve(static_cast<size_t>(cornerTotal));
     const SplitTest test = SplitTestOf(options);
-    SplitVertexIndex index(static_cast<int>(cornerTotal), test);
-    RecentSplitVertex recent(static_cast<int>(cornerTotal / 2));
-    std::vector<int> corners(static_cast<size_t>(faces.count) * 3, 0);
+    SplitVertexIndex index(job.allocator, static_cast<int>(cornerTotal), test);
+    RecentSplitVertex recent(job.allocator, static_cast<int>(cornerTotal / 2));
+    JobVector<int> corners(static_cast<size_t>(faces.count) * 3, 0, JobStdAllocator<int>(job.allocator));
     int madeCount = 0;
     for (int f = 0; f < faces.count; ++f) {
         HostFace& face = FaceAt(context, faces.refs[f]);
         const int cornerCount = CornerCountOf(face);
         for (int c = 0; c < cornerCount; ++c) {
             const SplitVertex corner = CornerSplitVertex(context, normals, face, c);
-            int number = recent.Find(made.get(), corner, test);
+            int number = recent.Find(made.data(), corner, test);
             if (number < 0) {
-                number = index.Find(made.get(), corner);
+                number = index.Find(made.data(), corner);
                 if (number < 0) {
                     number = madeCount++;
-                    made.get()[number] = corner;
-                    if (index.Insert(made.get(), number)) recent.Remember(corner, number);
+                    made.push_back(corner);
+                    if (index.Insert(made.data(), number)) recent.Remember(corner, number);
                 } else {
                     recent.Remember(corner, number);
                 }
@@ -366,18 +381,18 @@ int WriteSplit(std::FILE* stream, int objectIndex, int materialOrdinal) {
         }
     }
 
-    const MaterialIdMap materials(object, options.exportMaterials == 1);
-    const SplitSource source{context, made.get(), madeCount, faces.refs, faces.count, corners.data()};
-    if (!WriteMeshBlocks(stream, source, materials)) return 0;
-    return WriteObjectTail(stream, materialOrdinal);
+    const MaterialIdMap materials(job.allocator, object, options.exportMaterials == 1);
+    const SplitSource source{context, made.data(), madeCount, faces.refs, faces.count, corners.data()};
+    if (!WriteMeshBlocks(stream, options, source, materials)) return 0;
+    return WriteObjectTail(stream, options, materialOrdinal);
 }
 
 }  // namespace
 
-int WriteSplitGeometryObject(std::FILE* stream, int objectIndex, int materialOrdinal) {
+int WriteSplitGeometryObject(ExportJob& job, std::FILE* stream, int objectIndex, int materialOrdinal) {
     try {
-        return WriteSplit(stream, objectIndex, materialOrdinal);
+        return WriteSplit(job, stream, objectIndex, materialOrdinal);
     } catch (const std::bad_alloc&) {
-        return 0;
+        return job.OutOfMemory();
     }
 }

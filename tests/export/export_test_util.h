@@ -11,7 +11,7 @@
 #include <iterator>
 #include <string>
 
-#include "export/export.h"
+#include "export/export_job.h"
 #include "host/scene.h"
 #include "platform/dialog.h"
 #include "platform/platform.h"

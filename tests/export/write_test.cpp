@@ -3,6 +3,7 @@
 #include <bit>
 #include <cmath>
 #include <limits>
+#include <memory>
 #include <random>
 #include <span>
 #include <utility>
@@ -50,7 +51,7 @@ TEST_F(ExportWriteTest, HeaderSceneAndMaterialListMatchTheGoldenWithHostTextsCut
     EXPECT_EQ(Export("scene.ase", &text), 1);
     const std::string golden = Golden("header_scene.ase");
     EXPECT_EQ(text, golden);
-    EXPECT_EQ(TheVertexNormalTable().count, 0);  // released after writing
+    EXPECT_EQ(JobLiveBlocksForTesting(), 0);  // everything released after writing
     TheExportOptions().exportMaterials = 0;  // (materials by object are the end-to-end tests')
     ASSERT_EQ(Export("scene.ase", &text), 1);
     EXPECT_EQ(text, golden.substr(0, golden.find("*MATERIAL_LIST")));
@@ -66,7 +67,7 @@ TEST_F(ExportWriteTest, HeaderSceneAndMaterialListMatchTheGoldenWithHostTextsCut
     EXPECT_EQ(WriteExportFile(scene_.context()), 0);
 }
 
-TEST_F(ExportWriteTest, FailuresAreReportedAndReleaseTheNormalTable) {
+TEST_F(ExportWriteTest, FailuresAreReportedAndReleaseEverything) {
     LoadScene(scene_, Golden("material_scene.json"));
     HostContext* c = scene_.context();
     // Faces without vertices: refused before the file is touched.
@@ -76,11 +77,11 @@ TEST_F(ExportWriteTest, FailuresAreReportedAndReleaseTheNormalTable) {
     EXPECT_FALSE(std::filesystem::exists(path_));
     EXPECT_STREQ(c->errorText.narrow, "Could not prepare vertex normals for export.");
     EXPECT_EQ(scene_.callCount(asehost::HostOp::PreWriteStep), 0);
-    EXPECT_EQ(TheVertexNormalTable().normals, nullptr);
+    EXPECT_EQ(JobLiveBlocksForTesting(), 0);
 
     EXPECT_EQ(Export("missing/dir/x.ase"), 0);
     EXPECT_EQ(std::u16string(c->errorText.wide), u"Could not open file for writing.");
-    EXPECT_EQ(TheVertexNormalTable().normals, nullptr);
+    EXPECT_EQ(JobLiveBlocksForTesting(), 0);
 }
 
 TEST_F(ExportWriteTest, SingleObjectModeMergesEveryFaceIntoObjectZero) {
@@ -97,13 +98,13 @@ TEST_F(ExportWriteTest, SingleObjectModeMergesEveryFaceIntoObjectZero) {
 
     // Faces but no object to count them into: nothing is written out of bounds.
     for (HostFace& face : Faces()) face.objectIndex = 2;
+    ExportJob job(c);
     HostObject* objects = std::exchange(c->objects, nullptr);
-    PrepareSceneForExport(c);
+    PrepareSceneForExport(job);
     c->objects = objects;
     const int objectCount = std::exchange(c->objectCount, 0);
-    PrepareSceneForExport(c);
+    PrepareSceneForExport(job);
     c->objectCount = objectCount;
-    ReleaseVertexNormalTable();
     for (const HostFace& face : Faces()) EXPECT_EQ(face.objectIndex, 0);
     EXPECT_EQ(objects[0].faceCount, 4);
 }
@@ -117,12 +118,12 @@ TEST_F(ExportWriteTest, SmoothingGroupsFollowTheMode) {
     for (int mode : {SmoothPerGroup, SmoothAllSame, SmoothPerAngle}) {
         for (size_t i = 0; i < 4; ++i) faces[i].objectIndex = objectIndices[i];
         TheExportOptions().smoothingMode = mode;
-        PrepareSceneForExport(scene_.context());
+        ExportJob job(scene_.context());
+        PrepareSceneForExport(job);
         EXPECT_EQ(scene_.callCount(asehost::HostOp::AssignSmoothingGroupsByAngle), mode == SmoothPerAngle ? 1 : 0);
         if (mode == SmoothPerAngle) break;
         for (size_t i = 0; i < 4; ++i) EXPECT_EQ(faces[i].smoothingGroup, mode == SmoothPerGroup ? perGroup[i] : 0);
     }
-    ReleaseVertexNormalTable();
 }
 
 TEST_F(ExportWriteTest, VertexNormalsAreTheNormalisedSumOfTheirFaces) {
@@ -130,8 +131,9 @@ TEST_F(ExportWriteTest, VertexNormalsAreTheNormalisedSumOfTheirFaces) {
     HostFace* odd = &Faces()[2];
     odd->vertexIndices[1] = 99;  // no such vertex: adds nothing anywhere
     odd->vertexIndices[2] = -1;
-    PrepareSceneForExport(scene_.context());
-    const VertexNormalTable& table = TheVertexNormalTable();
+    ExportJob job(scene_.context());
+    ASSERT_TRUE(PrepareSceneForExport(job));
+    const VertexNormalTable& table = job.normals;
     ASSERT_EQ(table.count, 4);
     // Opposite normals cancel; vertex 1 keeps the third face's direction; vertex 3 is used by no face.
     const float expected[4][3] = {{0, 0, 0}, {0.6f, 0.8f, 0}, {0, 0, 0}, {0, 0, 0}};
@@ -139,7 +141,37 @@ TEST_F(ExportWriteTest, VertexNormalsAreTheNormalisedSumOfTheirFaces) {
         for (int a = 0; a < 3; ++a) EXPECT_NEAR(table.normals[v][a], expected[v][a], 1e-6) << v << "," << a;
     }
     EXPECT_EQ(odd->exportCorners[1], 99);
-    ReleaseVertexNormalTable();
+}
+
+// A hard edge: two triangles meeting at (0,0,0)-(0,1,0) at right angles, each
+// with vertices of its own. Written from the vertices, each face's normals
+// are its own in both layouts; the split layout keeps the coincident corners
+// apart even though position, UV and colour agree.
+TEST_F(ExportWriteTest, HardEdgesKeepEachFacesVertexNormalsInBothLayouts) {
+    LoadScene(scene_, R"({"objects": [{"name": "Edge"}],
+        "vertices": [{"position": [0, 0, 0], "normal": [0, 0, 1]}, {"position": [0, 1, 0], "normal": [0, 0, 1]},
+                     {"position": [1, 0, 0], "normal": [0, 0, 1]}, {"position": [0, 0, 0], "normal": [1, 0, 0]},
+                     {"position": [0, 1, 0], "normal": [1, 0, 0]}, {"position": [0, 0, 1], "normal": [1, 0, 0]}],
+        "faceGroups": [{"faces": [{"objectIndex": 0, "normal": [0, 0, 1], "vertexIndices": [0, 1, 2]},
+                                  {"objectIndex": 0, "normal": [1, 0, 0], "vertexIndices": [3, 4, 5]}]}]})");
+    const auto normalsBlock = [](const std::string& text) {
+        const size_t start = text.find("\t\t*MESH_NORMALS {");
+        return start == npos ? std::string() : text.substr(start, text.find("\t\t}\n", start) - start);
+    };
+    std::string split, indexed;
+    ASSERT_EQ(Export("split.ase", &split), 1);
+    TheExportOptions().splitVerticesPerUv = 0;
+    ASSERT_EQ(Export("indexed.ase", &indexed), 1);
+    EXPECT_NE(split.find("*MESH_NUMVERTEX 6\n"), npos);
+    EXPECT_NE(normalsBlock(split).find("\t\t\t\t*MESH_VERTEXNORMAL 5\t1.000000\t-0.000000\t0.000000\n"), npos);
+    EXPECT_EQ(normalsBlock(split), normalsBlock(indexed));
+    EXPECT_NE(normalsBlock(split), "");
+
+    // With the face normals written for the vertices, corners merge as before.
+    TheExportOptions().splitVerticesPerUv = 1;
+    TheExportOptions().useFaceNormals = 1;
+    ASSERT_EQ(Export("faces.ase", &split), 1);
+    EXPECT_NE(split.find("*MESH_NUMVERTEX 4\n"), npos);
 }
 
 // material_scene.json: object 0 uses the two-sided "Wood" with maps on every
@@ -148,10 +180,12 @@ class MaterialWriterTest : public ExportWriteTest {
 protected:
     void SetUp() override {
         LoadScene(scene_, Golden("material_scene.json"));
-        currentContext = scene_.context();
+        job_ = std::make_unique<ExportJob>(scene_.context());
     }
+    // Written with the options the test set last.
     std::string Material(int objectIndex, int ordinal, int* result = nullptr) {
-        return Capture([&](std::FILE* s) { return WriteMaterial(s, objectIndex, ordinal); }, result);
+        job_->options = TheExportOptions();
+        return Capture([&](std::FILE* s) { return WriteMaterial(*job_, s, objectIndex, ordinal); }, result);
     }
     // Material 5 of `object` written with `field` set to `value` for the while.
     template <typename T, typename V>
@@ -162,6 +196,7 @@ protected:
         return text;
     }
     HostObject& Object(int index) { return scene_.context()->objects[index]; }
+    std::unique_ptr<ExportJob> job_;
 };
 
 TEST_F(MaterialWriterTest, StandardMultiAndOptionFormsMatchTheirGoldens) {
@@ -197,13 +232,13 @@ TEST_F(MaterialWriterTest, RefusesWhatItCannotWriteAndReportsFailedWrites) {
     const auto refused = [&](int object) { int result = 1; return Material(object, 0, &result).empty() && result == 0; };
     EXPECT_TRUE(refused(-1));
     EXPECT_TRUE(refused(4));
-    EXPECT_EQ(WriteMaterial(nullptr, 0, 0), 0);
+    EXPECT_EQ(WriteMaterial(*job_, nullptr, 0, 0), 0);
     // A stream open for reading refuses every write.
     std::FILE* readOnly = std::fopen(ASE_TEST_DATA_DIR "/export/material_scene.json", "rb");
     ASSERT_NE(readOnly, nullptr);
-    EXPECT_EQ(WriteMaterial(readOnly, 0, 0) + WriteAseScene(readOnly), 0);
+    EXPECT_EQ(WriteMaterial(*job_, readOnly, 0, 0) + WriteAseScene(*job_, readOnly), 0);
     std::fclose(readOnly);
-    currentContext = nullptr;
+    job_ = std::make_unique<ExportJob>(nullptr);
     EXPECT_TRUE(refused(0));
 }
 

@@ -1,14 +1,17 @@
-// Shared setup of the geometry writer tests: a reference-host scene made current,
-// default export options and a vertex normal table owned by the test.
+// Shared setup of the geometry writer tests: a reference-host scene with an
+// export job over it, default export options and a vertex normal table set by
+// the test.
 #pragma once
 
 #include <array>
 #include <cstdlib>
+#include <memory>
 #include <sstream>
 #include <vector>
 
 #include <nlohmann/json.hpp>
 
+#include "export/export_job.h"
 #include "export/geometry/geometry.h"
 #include "tests/export/export_test_util.h"
 
@@ -46,19 +49,17 @@ class GeometryExportTest : public ::testing::Test {
 protected:
     void SetUp() override { TheExportOptions() = ExportOptions{}; }
     void TearDown() override {
-        TheVertexNormalTable() = VertexNormalTable{};
-        ResetExportFaceBuckets();
-        currentContext = nullptr;
+        job_.reset();
+        EXPECT_EQ(JobLiveBlocksForTesting(), 0);
     }
 
-    // Loads `scene` into the host and makes it current; the normal table gets
-    // each vertex's own normal turned a quarter turn about z, so that table
-    // and host normals differ.
+    // Loads `scene` into the host with a new job over it; the normal table
+    // gets each vertex's own normal turned a quarter turn about z, so that
+    // table and host normals differ.
     void Load(const Json& scene) {
         std::string error;
         ASSERT_TRUE(scene_.loadJson(scene.dump(), error)) << error;
-        ResetExportFaceBuckets();
-        currentContext = scene_.context();
+        NewJob();
         std::vector<std::array<float, 3>> entries;
         const HostVertex* v = context()->vertices;
         for (int i = 0; i < context()->vertexCount; ++i) entries.push_back({-v[i].normal[1], v[i].normal[0], v[i].normal[2]});
@@ -77,18 +78,29 @@ protected:
         scene["faceGroups"][0]["faces"] = faces;
         Load(scene);
     }
+    // A job of its own over the scene, as a new export starts with (its
+    // face lists built afresh), keeping the normal table.
+    void NewJob() {
+        job_ = std::make_unique<ExportJob>(scene_.context());
+        if (!normals_.empty()) SetNormalTable(normals_);
+    }
     // Sets the table to exactly `entries` (empty: no table).
     void SetNormalTable(std::vector<std::array<float, 3>> entries) {
         normals_ = std::move(entries);
-        TheVertexNormalTable().normals = normals_.empty() ? nullptr : reinterpret_cast<float(*)[3]>(normals_.data());
-        TheVertexNormalTable().count = static_cast<int>(normals_.size());
+        ReleaseVertexNormalTable(*job_);
+        if (normals_.empty()) return;
+        ASSERT_TRUE(AllocateVertexNormalTable(*job_, static_cast<int>(normals_.size())));
+        for (size_t i = 0; i < normals_.size(); ++i) std::copy_n(normals_[i].data(), 3, job_->normals.normals[i]);
     }
 
+    // The job's options are what the test set last.
     std::string Split(int object, int ordinal = 0, int* result = nullptr) {
-        return Capture([&](std::FILE* f) { return WriteSplitGeometryObject(f, object, ordinal); }, result);
+        job_->options = TheExportOptions();
+        return Capture([&](std::FILE* f) { return WriteSplitGeometryObject(*job_, f, object, ordinal); }, result);
     }
     std::string Indexed(int object, int ordinal = 0, int* result = nullptr) {
-        return Capture([&](std::FILE* f) { return WriteIndexedGeometryObject(f, object, ordinal); }, result);
+        job_->options = TheExportOptions();
+        return Capture([&](std::FILE* f) { return WriteIndexedGeometryObject(*job_, f, object, ordinal); }, result);
     }
 
     HostContext* context() { return scene_.context(); }
@@ -96,6 +108,7 @@ protected:
 
     asehost::HostScene scene_;
     std::vector<std::array<float, 3>> normals_;
+    std::unique_ptr<ExportJob> job_;
 };
 
 }  // namespace geomtest

@@ -48,7 +48,8 @@ TEST_F(GeometryExportTest, BothLayoutsMatchTheirGoldenFilesForEveryOptionSet) {
 TEST(MaterialIdMapTest, GivesTheFirstPositionNamingTheMaterialAndOtherwiseZero) {
     HostMaterialRef refs[] = {{2, 0}, {7, 0}, {2, 0}};
     const HostObject object{{}, 0, 3, refs};
-    const MaterialIdMap on(object, true), off(object, false);
+    JobAllocator allocator;
+    const MaterialIdMap on(allocator, object, true), off(allocator, object, false);
     EXPECT_EQ(std::vector<int>({on.Lookup(2), on.Lookup(7), on.Lookup(0), on.Lookup(-1), off.Lookup(7)}),
               std::vector<int>({0, 1, 0, 0, 0}));
 }

@@ -8,22 +8,18 @@
 namespace geomtest {
 namespace {
 
-// Makes the allocation numbered `failAt` (1 = the next one) and every later
-// one fail, until the object goes away.
+// Makes the job allocation numbered `failAt` (1 = the next one) and every
+// later one fail, until the object goes away.
 struct FailingAllocations {
-    static inline int remaining = 0;
-    void* (*saved)(void*, size_t) = ExportRealloc;
-    explicit FailingAllocations(int failAt) {
-        remaining = failAt;
-        ExportRealloc = [](void* block, size_t bytes) { return --remaining <= 0 ? nullptr : std::realloc(block, bytes); };
-    }
-    ~FailingAllocations() { ExportRealloc = saved; }
+    explicit FailingAllocations(int failAt) { SetJobAllocationFailureForTesting(failAt, true); }
+    ~FailingAllocations() { SetJobAllocationFailureForTesting(0); }
 };
 
 // The growable array doubles from sixteen and keeps its contents when growth
 // fails; a weld table's entries of one key match within the tolerance, NaN never.
 TEST(PreparationStorage, ArraysAndWeldTablesKeepWhatTheyHoldWhenAllocationsFail) {
-    DynArray<int> array;
+    JobAllocator allocator;
+    DynArray<int> array{&allocator};
     for (int i = 0; i < 16; ++i) ASSERT_EQ(DynArrayAdd(&array, i), 0);
     {
         FailingAllocations failing(1);
@@ -35,8 +31,8 @@ TEST(PreparationStorage, ArraysAndWeldTablesKeepWhatTheyHoldWhenAllocationsFail)
     EXPECT_EQ(array.capacity, 32);
     DynArrayClear(&array);
 
-    WeldTable table;
-    DynArray<ExportVertex> pool;
+    WeldTable table(&allocator);
+    DynArray<ExportVertex> pool{&allocator};
     const auto add = [&](int key, float x) { return FindOrAddVertex(&table, &pool, key, ExportVertex{0, {x, 0, 0}, {}, {}}); };
     const float nan = std::numeric_limits<float>::quiet_NaN();
     // Another position under a key makes a second entry in its chain.
@@ -74,11 +70,20 @@ TEST_F(GeometryExportTest, PreparationRunningOutOfMemoryAnywhereFailsCleanlyThen
         SCOPED_TRACE(failAt);
         ExportMeshSet set;
         int written = -1;
-        FailingAllocations failing(failAt);
-        const int prepared = PrepareExportMesh(&set, 0);
-        ReleaseExportMeshSet(&set);
-        FailingAllocations::remaining = failAt;
-        const std::string text = Indexed(0, 0, &written);
+        NewJob();
+        int prepared = 0;
+        {
+            FailingAllocations failing(failAt);
+            prepared = PrepareExportMesh(*job_, &set, 0);
+            ReleaseExportMeshSet(*job_, &set);
+        }
+        EXPECT_EQ(job_->error.kind, prepared == 1 ? JobErrorKind::kNone : JobErrorKind::kMemory);
+        NewJob();
+        std::string text;
+        {
+            FailingAllocations failing(failAt);
+            text = Indexed(0, 0, &written);
+        }
         EXPECT_EQ(written, prepared);
         if (prepared == 1) break;
         EXPECT_EQ(text, "");
@@ -87,7 +92,7 @@ TEST_F(GeometryExportTest, PreparationRunningOutOfMemoryAnywhereFailsCleanlyThen
     EXPECT_GT(failures, 10);
 
     ExportMeshSet set;
-    ASSERT_EQ(PrepareExportMesh(&set, 0), 1);
+    ASSERT_EQ(PrepareExportMesh(*job_, &set, 0), 1);
     const ExportMesh& mesh = set.meshes[0];
     // Channel 0: host UV 5, 7, 9, 3; channel 1: host 1 (used four times), 2.
     ASSERT_EQ(std::vector<int>({set.count, mesh.vertexCount, mesh.faceCount, mesh.uv0Count, mesh.uv1Count}),
@@ -98,7 +103,7 @@ TEST_F(GeometryExportTest, PreparationRunningOutOfMemoryAnywhereFailsCleanlyThen
     EXPECT_EQ(Three(mesh.faces[1].vertexIndices), (std::vector<int>{1, 2, 3}));
     EXPECT_EQ(mesh.uv0[3].u, 0.3f);
     EXPECT_EQ(Three(mesh.faces[1].uv1Indices), (std::vector<int>{1, 0, 0}));
-    ReleaseExportMeshSet(&set);
+    ReleaseExportMeshSet(*job_, &set);
 }
 
 }  // namespace

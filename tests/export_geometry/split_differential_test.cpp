@@ -1,6 +1,7 @@
 // The split writer's hashed search against a plain linear scan on random scenes
-// of near-duplicate positions, equal and unequal UVs, a few colours, UV indices
-// outside the store, NaN, infinities and huge values, under every option set.
+// of near-duplicate positions, equal and unequal UVs, a few colours and
+// normals, UV indices outside the store, NaN, infinities and huge values,
+// under every option set.
 #include <algorithm>
 #include <limits>
 #include <random>
@@ -16,7 +17,8 @@ bool SameUv(const HostUv& a, const HostUv& b) { return a.u == b.u && a.v == b.v;
 
 // One object's split vertices made by comparing each corner with every vertex so
 // far: UVs as the options select, the written colour when colours are written,
-// position within the tolerance. Also the Source WriteMeshBlocks writes from.
+// the normal when vertex normals are written from the vertices, position
+// within the tolerance. Also the Source WriteMeshBlocks writes from.
 struct ReferenceMesh {
     struct Made {
         const HostVertex* host;
@@ -24,10 +26,12 @@ struct ReferenceMesh {
         HostUv uv[2];
     };
 
-    ReferenceMesh(const HostContext* ctx, int object) {
-        const ExportOptions& o = TheExportOptions();
+    ReferenceMesh(const ExportJob& job, int object) {
+        const HostContext* ctx = job.context;
+        const ExportOptions& o = job.options;
         const bool both = o.exportMultipleUvSets == 1;
         const bool first = both || o.exportTextureCoords == 1;
+        const bool normals = o.exportVertexNormals == 1 && o.useFaceNormals != 1;
         for (int f = 0; f < ctx->faceGroups[0].faceCount; ++f) {
             if (ctx->faceGroups[0].faces[f].objectIndex == object) faces.push_back(&ctx->faceGroups[0].faces[f]);
         }
@@ -35,7 +39,7 @@ struct ReferenceMesh {
             written.insert(written.end(), face->exportCorners, face->exportCorners + 3);
             for (int c = 0; c < 3; ++c) {
                 const int source = face->vertexIndices[c];
-                Made v{&ctx->vertices[source], TheVertexNormalTable().normals[source], {}};
+                Made v{&ctx->vertices[source], job.normals.normals[source], {}};
                 for (int ch = 0; ch < 2; ++ch) {
                     const int t = face->uvData->channels[ch].uvIndices[c];
                     const HostUvChannel& store = ctx->uvStore->channels[ch];
@@ -46,6 +50,7 @@ struct ReferenceMesh {
                     const float* p = v.host->position;
                     if ((!first || SameUv(v.uv[0], made[i].uv[0])) && (!both || SameUv(v.uv[1], made[i].uv[1])) &&
                         (o.exportVertexColors != 1 || std::equal(v.host->color, v.host->color + 3, made[i].host->color)) &&
+                        (!normals || std::equal(v.normal, v.normal + 3, made[i].normal)) &&
                         std::equal(p, p + 3, made[i].host->position, FloatNearlyEqual))
                         break;
                 }
@@ -114,7 +119,9 @@ TEST_F(GeometryExportTest, SplitWritersHashedSearchNumbersAndWritesLikeTheLinear
             std::fill_n(vertex.color, 3, 1.0f);
             vertex.color[i % 3] = 0.5f;
             vertex.color[3] = float(pick(0, 1));
-            normals.push_back({float(i), 0.5f, -float(i)});  // shows whose data a merged vertex kept
+            // Four normals, two of them equal but for the sign of a zero.
+            const std::array<float, 3> kNormals[] = {{0, 0, 1}, {-0.0f, 0, 1}, {1, 0, 0}, {0, 0.6f, 0.8f}};
+            normals.push_back(kNormals[pick(0, 3)]);
         }
         SetNormalTable(normals);
         for (HostUvChannel& channel : context()->uvStore->channels) {
@@ -130,7 +137,9 @@ TEST_F(GeometryExportTest, SplitWritersHashedSearchNumbersAndWritesLikeTheLinear
         std::mt19937 rng(seed);
         loadRandomScene(rng, 150 + 40 * static_cast<int>(seed), 500);
         for (int options = 0; options < 8; ++options) {
-            TheExportOptions() = {.exportTextureCoords = options & 1, .exportVertexColors = (options >> 1) & 1,
+            TheExportOptions() = {.exportTextureCoords = options & 1,
+                                  .exportVertexNormals = (seed + static_cast<unsigned>(options)) % 3 != 0,
+                                  .exportVertexColors = (options >> 1) & 1,
                                   .exportMultipleUvSets = (options >> 2) & 1, .useFaceNormals = seed % 4 == 3,
                                   .smoothingMode = static_cast<int>(seed % 3)};
             for (int object = 0; object < 2; ++object) {
@@ -138,10 +147,11 @@ TEST_F(GeometryExportTest, SplitWritersHashedSearchNumbersAndWritesLikeTheLinear
                 int result = 0;
                 const std::string text = Split(object, object, &result);
                 ASSERT_EQ(result, 1);
-                const ReferenceMesh reference(context(), object);
+                const ReferenceMesh reference(*job_, object);
                 ASSERT_EQ(reference.written, reference.corners);
-                const MaterialIdMap materials(context()->objects[object], TheExportOptions().exportMaterials == 1);
-                const std::string mesh = Capture([&](std::FILE* f) { return WriteMeshBlocks(f, reference, materials); });
+                const MaterialIdMap materials(job_->allocator, context()->objects[object], job_->options.exportMaterials == 1);
+                const std::string mesh =
+                    Capture([&](std::FILE* f) { return WriteMeshBlocks(f, job_->options, reference, materials); });
                 const size_t start = text.find("\t*MESH {");
                 ASSERT_NE(start, npos);
                 ASSERT_EQ(text.substr(start, text.find("\t*PROP_MOTIONBLUR") - start), mesh);

@@ -1,0 +1,161 @@
+// Exports that fail: the output failing at each of its steps, a full device,
+// and memory running out at every allocation of the export of each export
+// scene. Whatever fails, the result is 0 with one line saying what, the
+// previous file is untouched, no new file is left beside it and no memory
+// of the export outlives it.
+#include <chrono>
+#include <set>
+#include <vector>
+
+#include "export_test_util.h"
+
+namespace {
+
+using namespace exporttest;
+namespace fs = std::filesystem;
+
+constexpr char kOldContent[] = "the previous file\n";
+
+class ExportFailureTest : public testing::Test {
+protected:
+    void SetUp() override {
+        platform::SetFixedTimeForTesting(1700000000);
+        scene_.setHostTexts(u"TestHost", u"2.5", u"https://host.example");
+        target_ = dir_.path / "out.ase";
+        scene_.setFileName(target_.u16string().c_str());
+    }
+    void TearDown() override {
+        SetExportOutputFailureForTesting(ExportOutputStep::kNone);
+        SetJobAllocationFailureForTesting(0);
+        platform::SetFixedTimeForTesting(-1);
+    }
+
+    int Export() { return FilterProc(FILTER_MSG_EXPORT, scene_.context(), nullptr, nullptr); }
+    std::u16string ErrorText() { return scene_.context()->errorText.wide; }
+    void WriteOldTarget() { std::ofstream(target_, std::ios::binary) << kOldContent; }
+    // The folder holds the target with the previous content and nothing else.
+    void ExpectOnlyTheOldTarget() {
+        EXPECT_EQ(ReadFile(target_), kOldContent);
+        std::vector<std::string> names;
+        for (const auto& entry : fs::directory_iterator(dir_.path)) names.push_back(entry.path().filename().string());
+        EXPECT_EQ(names, std::vector<std::string>{"out.ase"});
+        EXPECT_EQ(JobLiveBlocksForTesting(), 0);
+    }
+
+    OptionsGuard guard_;
+    TempDir dir_;
+    fs::path target_;
+    asehost::HostScene scene_;
+};
+
+TEST_F(ExportFailureTest, AFailureAtAnyOutputStepLeavesThePreviousFileAndSaysWhat) {
+    LoadScene(scene_, Golden("material_scene.json"));
+    const struct {
+        ExportOutputStep step;
+        long count;
+        const char16_t* text;
+    } kCases[] = {
+        {ExportOutputStep::kOpen, 1, u"Could not open file for writing."},
+        {ExportOutputStep::kPiece, 1, u"Could not write \"out.ase\": no space left on the device."},
+        {ExportOutputStep::kPiece, 40, u"Could not write \"out.ase\": no space left on the device."},
+        {ExportOutputStep::kFlush, 1, u"Could not finish writing \"out.ase\": no space left on the device."},
+        {ExportOutputStep::kClose, 1, u"Could not finish writing \"out.ase\": input/output error."},
+        {ExportOutputStep::kReplace, 1, u"Could not replace \"out.ase\"."},
+    };
+    for (const auto& c : kCases) {
+        SCOPED_TRACE(testing::Message() << "step " << static_cast<int>(c.step) << " at " << c.count);
+        WriteOldTarget();
+        // Failing again and again onto the same target keeps the same file.
+        for (int attempt = 0; attempt < 2; ++attempt) {
+            SetExportOutputFailureForTesting(c.step, c.count);
+            AssignDualString(&scene_.context()->errorText, u"");
+            EXPECT_EQ(Export(), 0);
+            EXPECT_EQ(ErrorText(), c.text);
+            ExpectOnlyTheOldTarget();
+        }
+    }
+    // Once the output works again, the whole file takes the target's place.
+    SetExportOutputFailureForTesting(ExportOutputStep::kNone);
+    ASSERT_EQ(Export(), 1);
+    const std::string written = ReadFile(target_, true);
+    EXPECT_NE(written.find("*MATERIAL_LIST {"), std::string::npos);
+    EXPECT_EQ(written.substr(written.size() - 2), "}\n");
+}
+
+// A folder in the target's place is not replaced, and the new file goes.
+TEST_F(ExportFailureTest, AFolderWhereTheTargetWouldBeStaysAndNothingIsLeftBesideIt) {
+    LoadScene(scene_, Golden("normals_scene.json"));
+    fs::create_directory(target_);
+    EXPECT_EQ(Export(), 0);
+    EXPECT_EQ(ErrorText().rfind(u"Could not replace \"out.ase\"", 0), 0u);
+    EXPECT_TRUE(fs::is_directory(target_));
+    EXPECT_EQ(std::distance(fs::directory_iterator(dir_.path), fs::directory_iterator()), 1);
+    EXPECT_EQ(JobLiveBlocksForTesting(), 0);
+}
+
+TEST_F(ExportFailureTest, AFullDeviceFailsTheExportWhetherTheWriteOrTheCloseMeetsIt) {
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full here";
+    // One vertex stays buffered until the close; 3,000 faces outgrow the
+    // stream buffer, so a write meets the full device first.
+    LoadScene(scene_, R"({"vertices": [ {"position": [0, 0, 0]} ]})");
+    scene_.setFileName(u"/dev/full");
+    EXPECT_EQ(Export(), 0);
+    EXPECT_EQ(ErrorText(), u"Could not finish writing \"full\": no space left on the device.");
+
+    std::string faces;
+    for (int f = 0; f < 3000; ++f) faces += std::string(f ? "," : "") + R"({"objectIndex": 0, "vertexIndices": [0, 1, 2]})";
+    LoadScene(scene_, R"({"vertices": [{"position": [0, 0, 0]}, {"position": [1, 0, 0]}, {"position": [0, 1, 0]}],
+                          "objects": [{"name": "Big"}], "faceGroups": [{"faces": [)" + faces + "]}]}");
+    scene_.setFileName(u"/dev/full");
+    EXPECT_EQ(Export(), 0);
+    EXPECT_EQ(ErrorText(), u"Could not write \"full\": no space left on the device.");
+    EXPECT_EQ(JobLiveBlocksForTesting(), 0);
+    EXPECT_TRUE(fs::exists("/dev/full") && !fs::is_regular_file("/dev/full"));
+}
+
+// Every job allocation of the export of each export scene fails in turn, in
+// both layouts and with the options that reach the most writers.
+TEST_F(ExportFailureTest, RunningOutOfMemoryAtAnyAllocationLeavesThePreviousFile) {
+    const struct {
+        const char* scene;
+        ExportOptions options;
+    } kRuns[] = {
+        {"geometry_scene.json", {}},
+        {"geometry_scene.json", {.exportMultipleUvSets = 1, .splitVerticesPerUv = 0, .smoothingMode = SmoothPerGroup}},
+        {"material_scene.json", {.useMultiSubObjectMaterials = 1, .useFullTexturePath = 1}},
+        {"material_scene.json", {.exportAsSingleObject = 1, .splitVerticesPerUv = 0}},
+        {"normals_scene.json", {.useFaceNormals = 1}},
+    };
+    const auto started = std::chrono::steady_clock::now();
+    long sweeps = 0;
+    for (size_t r = 0; r < std::size(kRuns); ++r) {
+        const auto& run = kRuns[r];
+        SCOPED_TRACE(std::string(run.scene) + (run.options.splitVerticesPerUv ? " split" : " indexed"));
+        LoadScene(scene_, Golden(run.scene));
+        TheExportOptions() = run.options;
+        SetJobAllocationFailureForTesting(0);
+        ASSERT_EQ(Export(), 1);
+        const long allocations = SetJobAllocationFailureForTesting(0);
+        const std::string expected = ReadFile(target_);
+        EXPECT_GT(allocations, 4);
+        RecordProperty("allocations_of_run_" + std::to_string(r), static_cast<int>(allocations));
+        for (long failAt = 1; failAt <= allocations; ++failAt, ++sweeps) {
+            SCOPED_TRACE(failAt);
+            WriteOldTarget();
+            AssignDualString(&scene_.context()->errorText, u"");
+            SetJobAllocationFailureForTesting(failAt);
+            EXPECT_EQ(Export(), 0);
+            EXPECT_EQ(ErrorText(), u"Not enough memory to export \"out.ase\".");
+            ExpectOnlyTheOldTarget();
+        }
+        // Without a failure the same bytes come out again.
+        SetJobAllocationFailureForTesting(0);
+        ASSERT_EQ(Export(), 1);
+        EXPECT_EQ(ReadFile(target_), expected);
+    }
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    RecordProperty("failed_allocations", static_cast<int>(sweeps));
+    RecordProperty("milliseconds", static_cast<int>(seconds * 1000));
+}
+
+}  // namespace
