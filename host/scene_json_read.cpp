@@ -1,54 +1,4 @@
-// The scene store's JSON form.
-//
-// One object; keys in this order (every key may be missing when its list is
-// empty; unknown keys are rejected so that a misspelt key is not silently
-// ignored):
-//
-//   "materials": [ {
-//       "name": text, "flags": unsigned,
-//       "diffuse": [r, g, b], "ambient": [r, g, b], "specular": [r, g, b],
-//       "shininess": number, "opacity": number,
-//       "textures": [ { "channel": 0..3, "kind": 1 | 4, "flags": unsigned,
-//                       "path": text,                         (kind 1)
-//                       "layerFlags": 0..255,                 (kind 4)
-//                       "layers": null | [text, text] } ] } ] (kind 4)
-//   "vertices": [ { "position": [x, y, z], "normal": [x, y, z],
-//                   "color": [r, g, b, a],
-//                   "weights": [ [boneIndex, weight], ... ] } ]
-//   "uvStore": [ [ [u, v], ... ], [ [u, v], ... ] ]   (channel 0, channel 1)
-//   "objects": [ { "name": text, "faceCount": int,
-//                  "materialRefs": [ [materialIndex, faceCount], ... ] } ]
-//   "faceGroups": [ { "faces": [ {
-//       "materialIndex": int (-1 = none), "objectIndex": int (-1 = none),
-//       "smoothingGroup": int, "normal": [x, y, z],
-//       "vertexIndices": [int, ...]               (any number of corners)
-//       "uvChannels": [ { "uvIndices": [int, ...], "cornerUvs": [[u, v], ...] },
-//                       { ... channel 1 ... } ] } ] } ]
-//   "bones": [ { "name": text, "parentIndex": int (-1 = root),
-//                "translation": [x, y, z], "scale": [x, y, z],
-//                "rotation": [x, y, z, w] } ]
-//   "animations": [ { "name": text, "flags": int, "frameCount": number,
-//                     "frameRate": number,
-//                     "tracks": [ { "positionKeys": [ [t, x, y, z], ... ],
-//                                   "rotationKeys": [ [t, x, y, z, w], ... ],
-//                                   "scaleKeys": [ [t, x, y, z], ... ] } ] } ]
-//
-// Texts are UTF-8 and become the wide part of a DualString (at most 259
-// UTF-16 units); the narrow part is made from it. Numbers are written in the
-// shortest form that reads back to the same 32-bit float; the non-finite
-// values are written as the strings "nan", "inf" and "-inf" and read back from
-// them.
-//
-// Both UV views: without "uvStore" the store and every face's uvIndices are
-// built from the cornerUvs (equal values share an entry) and uvIndices must be
-// absent. With "uvStore" every face names, per channel, one uvIndex per corner
-// inside the store; cornerUvs may then be left out and are filled from the
-// store.
-//
-// Optional keys of a face take the defaults of AllocateFaces; of a vertex
-// those of AllocateVertices. An object's "faceCount" and "materialRefs" are
-// derived from the faces; when given they must agree with what is derived.
-// Saving writes every key.
+// Reading the scene store's JSON form (layout in scene_json.h).
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -61,6 +11,7 @@
 #include <nlohmann/json.hpp>
 
 #include "host/scene_impl.h"
+#include "host/scene_json.h"
 #include "host/text.h"
 
 namespace asehost {
@@ -232,11 +183,7 @@ void ReadKeys(const Json* value, const Path& where, std::vector<Key>& keys) {
     for (size_t k = 0; k < keys.size(); ++k) ReadKey((*value)[k], At(where, k), keys[k]);
 }
 
-// Reads the whole scene into `impl`, which starts empty.
-void Load(HostScene::Impl& impl, const Json& root) {
-    RequireObject(root, "scene", {"materials", "vertices", "uvStore", "objects", "faceGroups", "bones", "animations"});
-
-    // Bones first: weights name them.
+void LoadBones(HostScene::Impl& impl, const Json& root) {
     if (const Json* bones = Member(root, "bones")) {
         RequireArray(*bones, "bones");
         for (size_t b = 0; b < bones->size(); ++b) impl.AppendBone(nullptr);
@@ -256,6 +203,9 @@ void Load(HostScene::Impl& impl, const Json& root) {
         }
     }
 
+}
+
+void LoadMaterials(HostScene::Impl& impl, const Json& root) {
     if (const Json* materials = Member(root, "materials")) {
         RequireArray(*materials, "materials");
         for (size_t m = 0; m < materials->size(); ++m) {
@@ -311,6 +261,9 @@ void Load(HostScene::Impl& impl, const Json& root) {
         }
     }
 
+}
+
+void LoadVertices(HostScene::Impl& impl, const Json& root) {
     if (const Json* vertices = Member(root, "vertices")) {
         RequireArray(*vertices, "vertices");
         if (vertices->size() > static_cast<size_t>(INT32_MAX)) Fail("vertices", "too many vertices");
@@ -338,6 +291,9 @@ void Load(HostScene::Impl& impl, const Json& root) {
         }
     }
 
+}
+
+const Json* LoadUvStore(HostScene::Impl& impl, const Json& root) {
     const Json* uvStore = Member(root, "uvStore");
     if (uvStore) {
         RequireArray(*uvStore, "uvStore");
@@ -351,10 +307,15 @@ void Load(HostScene::Impl& impl, const Json& root) {
         }
     }
 
-    struct ObjectClaim {
-        const Json* faceCount = nullptr;
-        const Json* materialRefs = nullptr;
-    };
+    return uvStore;
+}
+
+struct ObjectClaim {
+    const Json* faceCount = nullptr;
+    const Json* materialRefs = nullptr;
+};
+
+std::vector<ObjectClaim> LoadObjects(HostScene::Impl& impl, const Json& root) {
     std::vector<ObjectClaim> claims;
     if (const Json* objects = Member(root, "objects")) {
         RequireArray(*objects, "objects");
@@ -368,6 +329,10 @@ void Load(HostScene::Impl& impl, const Json& root) {
         }
     }
 
+    return claims;
+}
+
+void LoadFaceGroups(HostScene::Impl& impl, const Json& root, const Json* uvStore) {
     if (const Json* groups = Member(root, "faceGroups")) {
         RequireArray(*groups, "faceGroups");
         for (size_t g = 0; g < groups->size(); ++g) {
@@ -445,15 +410,10 @@ void Load(HostScene::Impl& impl, const Json& root) {
         }
     }
 
-    if (uvStore) {
-        impl.RebuildObjectRefs();
-        impl.SyncContext();
-    } else {
-        impl.RebuildUvStore();
-        impl.RebuildObjectRefs();
-    }
+}
 
-    // What the file claims about its objects must agree with its faces.
+// What the file claims about its objects must agree with its faces.
+void CheckClaims(const HostScene::Impl& impl, const std::vector<ObjectClaim>& claims) {
     for (size_t o = 0; o < claims.size(); ++o) {
         const Path where = At("objects", o);
         const HostObject& object = impl.objects[o];
@@ -477,6 +437,9 @@ void Load(HostScene::Impl& impl, const Json& root) {
         }
     }
 
+}
+
+void LoadAnimations(HostScene::Impl& impl, const Json& root) {
     if (const Json* animations = Member(root, "animations")) {
         RequireArray(*animations, "animations");
         for (size_t a = 0; a < animations->size(); ++a) {
@@ -513,189 +476,28 @@ void Load(HostScene::Impl& impl, const Json& root) {
             }
         }
     }
-    impl.SyncContext();
 }
 
-// Writes the JSON text directly, without a document in memory: a scene's
-// text is several times the size of the scene already.
-class Writer {
-public:
-    explicit Writer(std::string& out) : out_(out) {}
-
-    void Raw(std::string_view text) { out_ += text; }
-    void Key(const char* key) {
-        out_ += '"';
-        out_ += key;
-        out_ += "\":";
-    }
-    void Int(int64_t value) { out_ += std::to_string(value); }
-    // The shortest text that reads back as the same float; the non-finite
-    // values as strings.
-    void Num(float value) {
-        if (std::isnan(value)) {
-            out_ += "\"nan\"";
-        } else if (std::isinf(value)) {
-            out_ += value > 0 ? "\"inf\"" : "\"-inf\"";
-        } else {
-            char buffer[32];
-            const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-            out_.append(buffer, result.ptr);
-        }
-    }
-    void Floats(std::initializer_list<float> values) {
-        out_ += '[';
-        bool first = true;
-        for (float value : values) {
-            if (!first) out_ += ',';
-            first = false;
-            Num(value);
-        }
-        out_ += ']';
-    }
-    void Floats(const float* values, int count) {
-        out_ += '[';
-        for (int k = 0; k < count; ++k) {
-            if (k) out_ += ',';
-            Num(values[k]);
-        }
-        out_ += ']';
-    }
-    void Text(const char16_t* wide, size_t capacity) {
-        size_t length = 0;
-        while (length < capacity && wide[length] != 0) ++length;
-        const std::string text = Utf16ToUtf8(std::u16string_view(wide, length));
-        out_ += '"';
-        for (unsigned char c : text) {
-            if (c == '"' || c == '\\') {
-                out_ += '\\';
-                out_ += static_cast<char>(c);
-            } else if (c < 0x20) {
-                char escape[8];
-                std::snprintf(escape, sizeof escape, "\\u%04x", c);
-                out_ += escape;
-            } else {
-                out_ += static_cast<char>(c);
-            }
-        }
-        out_ += '"';
-    }
-    void Text(const DualString& text) { Text(text.wide, kDualStringUnits); }
-
-    // "key": [ then one record per line, then ] — `each(i)` writes record i.
-    template <class Each>
-    void List(const char* key, size_t count, bool last, Each each) {
-        out_ += "\t";
-        Key(key);
-        if (count == 0) {
-            out_ += " []";
-        } else {
-            out_ += " [\n";
-            for (size_t i = 0; i < count; ++i) {
-                out_ += "\t\t";
-                each(i);
-                out_ += i + 1 < count ? ",\n" : "\n";
-            }
-            out_ += "\t]";
-        }
-        out_ += last ? "\n" : ",\n";
-    }
-
-private:
-    std::string& out_;
-};
-
-void WriteTexture(Writer& w, int channel, const HostTexture& texture) {
-    w.Raw("{");
-    w.Key("channel");
-    w.Int(channel);
-    w.Raw(",");
-    w.Key("kind");
-    w.Int(texture.kind);
-    w.Raw(",");
-    w.Key("flags");
-    w.Int(texture.flags);
-    w.Raw(",");
-    if (texture.kind == kTextureMultiply) {
-        const HostLayeredTexture& layered = *reinterpret_cast<const HostLayeredTexture*>(&texture);
-        w.Key("layerFlags");
-        w.Int(layered.layerFlags);
-        w.Raw(",");
-        w.Key("layers");
-        if (layered.layers) {
-            w.Raw("[");
-            w.Text(layered.layers[0].path, kDualStringUnits);
-            w.Raw(",");
-            w.Text(layered.layers[1].path, kDualStringUnits);
-            w.Raw("]");
-        } else {
-            w.Raw("null");
-        }
+// Reads the whole scene into `impl`, which starts empty.
+void Load(HostScene::Impl& impl, const Json& root) {
+    RequireObject(root, "scene", {"materials", "vertices", "uvStore", "objects", "faceGroups", "bones", "animations"});
+    LoadBones(impl, root);  // first: weights name them
+    LoadMaterials(impl, root);
+    LoadVertices(impl, root);
+    const Json* uvStore = LoadUvStore(impl, root);
+    const std::vector<ObjectClaim> claims = LoadObjects(impl, root);
+    LoadFaceGroups(impl, root, uvStore);
+    if (uvStore) {
+        impl.RebuildObjectRefs();
+        impl.SyncContext();
     } else {
-        w.Key("path");
-        w.Text(texture.path);
+        impl.RebuildUvStore();
+        impl.RebuildObjectRefs();
     }
-    w.Raw("}");
-}
 
-template <class Key>
-void WriteKeys(Writer& w, const char* name, const Key* keys, int count) {
-    w.Key(name);
-    w.Raw("[");
-    for (int k = 0; k < count; ++k) {
-        if (k) w.Raw(",");
-        w.Raw("[");
-        w.Num(keys[k].time);
-        for (float value : keys[k].value) {
-            w.Raw(",");
-            w.Num(value);
-        }
-        w.Raw("]");
-    }
-    w.Raw("]");
-}
-
-void WriteFace(Writer& w, const HostFace& face) {
-    w.Raw("{");
-    w.Key("materialIndex");
-    w.Int(face.materialIndex);
-    w.Raw(",");
-    w.Key("objectIndex");
-    w.Int(face.objectIndex);
-    w.Raw(",");
-    w.Key("smoothingGroup");
-    w.Int(face.smoothingGroup);
-    w.Raw(",");
-    w.Key("normal");
-    w.Floats(face.normal, 3);
-    w.Raw(",");
-    w.Key("vertexIndices");
-    w.Raw("[");
-    for (int k = 0; k < face.cornerCount; ++k) {
-        if (k) w.Raw(",");
-        w.Int(face.vertexIndices[k]);
-    }
-    w.Raw("],");
-    w.Key("uvChannels");
-    w.Raw("[");
-    for (int c = 0; c < kUvChannels; ++c) {
-        const HostFaceUvChannel& channel = face.uvData->channels[c];
-        w.Raw(c ? ",{" : "{");
-        w.Key("uvIndices");
-        w.Raw("[");
-        for (int k = 0; k < face.cornerCount; ++k) {
-            if (k) w.Raw(",");
-            w.Int(channel.uvIndices[k]);
-        }
-        w.Raw("],");
-        w.Key("cornerUvs");
-        w.Raw("[");
-        for (int k = 0; k < face.cornerCount; ++k) {
-            if (k) w.Raw(",");
-            w.Floats({channel.cornerUvs[k].u, channel.cornerUvs[k].v});
-        }
-        w.Raw("]}");
-    }
-    w.Raw("]}");
+    CheckClaims(impl, claims);
+    LoadAnimations(impl, root);
+    impl.SyncContext();
 }
 
 }  // namespace
@@ -718,165 +520,6 @@ bool HostScene::loadJson(std::string_view json, std::string& error) {
     }
     impl_->Clear();
     return false;
-}
-
-std::string HostScene::saveJson() const {
-    const Impl& impl = *impl_;
-    std::string out;
-    Writer w(out);
-    w.Raw("{\n");
-    w.List("materials", impl.materials.size(), false, [&](size_t m) {
-        const HostMaterial& material = impl.materials[m];
-        w.Raw("{");
-        w.Key("name");
-        w.Text(material.name);
-        w.Raw(",");
-        w.Key("flags");
-        w.Int(material.flags);
-        w.Raw(",");
-        w.Key("diffuse");
-        w.Floats(material.diffuse, 3);
-        w.Raw(",");
-        w.Key("ambient");
-        w.Floats(material.ambient, 3);
-        w.Raw(",");
-        w.Key("specular");
-        w.Floats(material.specular, 3);
-        w.Raw(",");
-        w.Key("shininess");
-        w.Num(material.shininess);
-        w.Raw(",");
-        w.Key("opacity");
-        w.Num(material.opacity);
-        w.Raw(",");
-        w.Key("textures");
-        w.Raw("[");
-        bool first = true;
-        for (int c = 0; c < kTextureChannels; ++c) {
-            if (!material.textures[c]) continue;
-            if (!first) w.Raw(",");
-            first = false;
-            WriteTexture(w, c, *material.textures[c]);
-        }
-        w.Raw("]}");
-    });
-    w.List("vertices", impl.vertices.size(), false, [&](size_t v) {
-        const HostVertex& vertex = impl.vertices[v];
-        w.Raw("{");
-        w.Key("position");
-        w.Floats(vertex.position, 3);
-        w.Raw(",");
-        w.Key("normal");
-        w.Floats(vertex.normal, 3);
-        w.Raw(",");
-        w.Key("color");
-        w.Floats(vertex.color, 4);
-        w.Raw(",");
-        w.Key("weights");
-        w.Raw("[");
-        for (int k = 0; k < vertex.weightCount; ++k) {
-            w.Raw(k ? ",[" : "[");
-            w.Int(vertex.weights[k].boneIndex);
-            w.Raw(",");
-            w.Num(vertex.weights[k].weight);
-            w.Raw("]");
-        }
-        w.Raw("]}");
-    });
-    w.List("uvStore", kUvChannels, false, [&](size_t c) {
-        w.Raw("[");
-        const std::vector<HostUv>& channel = impl.storeUvs[c];
-        for (size_t k = 0; k < channel.size(); ++k) {
-            if (k) w.Raw(",");
-            w.Floats({channel[k].u, channel[k].v});
-        }
-        w.Raw("]");
-    });
-    w.List("objects", impl.objects.size(), false, [&](size_t o) {
-        const HostObject& object = impl.objects[o];
-        w.Raw("{");
-        w.Key("name");
-        w.Text(object.name);
-        w.Raw(",");
-        w.Key("faceCount");
-        w.Int(object.faceCount);
-        w.Raw(",");
-        w.Key("materialRefs");
-        w.Raw("[");
-        for (int r = 0; r < object.materialRefCount; ++r) {
-            w.Raw(r ? ",[" : "[");
-            w.Int(object.materialRefs[r].materialIndex);
-            w.Raw(",");
-            w.Int(object.materialRefs[r].faceCount);
-            w.Raw("]");
-        }
-        w.Raw("]}");
-    });
-    // Face groups: one face per line inside each group.
-    w.Raw("\t");
-    w.Key("faceGroups");
-    w.Raw(impl.groupStores.empty() ? " []" : " [\n");
-    for (size_t g = 0; g < impl.groupStores.size(); ++g) {
-        const FaceStore& faces = impl.groupStores[g];
-        w.Raw("\t\t{\"faces\": [");
-        for (size_t f = 0; f < faces.faceCount; ++f) {
-            w.Raw(f ? ",\n\t\t\t" : "\n\t\t\t");
-            WriteFace(w, faces.faces[f]);
-        }
-        w.Raw(faces.faceCount == 0 ? "]}" : "\n\t\t]}");
-        w.Raw(g + 1 < impl.groupStores.size() ? ",\n" : "\n\t]");
-    }
-    w.Raw(",\n");
-    w.List("bones", impl.bones.size(), false, [&](size_t b) {
-        const HostBone& bone = impl.bones[b];
-        w.Raw("{");
-        w.Key("name");
-        w.Text(bone.name);
-        w.Raw(",");
-        w.Key("parentIndex");
-        w.Int(bone.parentIndex);
-        w.Raw(",");
-        w.Key("translation");
-        w.Floats(bone.translation, 3);
-        w.Raw(",");
-        w.Key("scale");
-        w.Floats(bone.scale, 3);
-        w.Raw(",");
-        w.Key("rotation");
-        w.Floats(bone.rotation, 4);
-        w.Raw("}");
-    });
-    w.List("animations", impl.animations.size(), true, [&](size_t a) {
-        const HostAnimation& animation = impl.animations[a];
-        w.Raw("{");
-        w.Key("name");
-        w.Text(animation.name);
-        w.Raw(",");
-        w.Key("flags");
-        w.Int(animation.flags);
-        w.Raw(",");
-        w.Key("frameCount");
-        w.Num(animation.frameCount);
-        w.Raw(",");
-        w.Key("frameRate");
-        w.Num(animation.frameRate);
-        w.Raw(",");
-        w.Key("tracks");
-        w.Raw("[");
-        for (int t = 0; t < animation.trackCount; ++t) {
-            const HostTrack& track = animation.tracks[t];
-            w.Raw(t ? ",\n\t\t\t{" : "\n\t\t\t{");
-            WriteKeys(w, "positionKeys", track.positionKeys, track.positionKeyCount);
-            w.Raw(",");
-            WriteKeys(w, "rotationKeys", track.rotationKeys, track.rotationKeyCount);
-            w.Raw(",");
-            WriteKeys(w, "scaleKeys", track.scaleKeys, track.scaleKeyCount);
-            w.Raw("}");
-        }
-        w.Raw(animation.trackCount > 0 ? "\n\t\t]}" : "]}");
-    });
-    w.Raw("}\n");
-    return out;
 }
 
 }  // namespace asehost
