@@ -72,9 +72,11 @@ public:
         out_.Put(std::string_view(buffer, static_cast<size_t>(result.ptr - buffer)));
     }
     // The shortest text that reads back as the same float; the non-finite
-    // values as strings.
+    // values as strings. -0 gets a fraction: "-0" is the integer 0 in JSON.
     void Num(float value) {
-        if (std::isnan(value)) {
+        if (value == 0.0f && std::signbit(value)) {
+            out_.Put("-0.0");
+        } else if (std::isnan(value)) {
             out_.Put("\"nan\"");
         } else if (std::isinf(value)) {
             out_.Put(value > 0 ? "\"inf\"" : "\"-inf\"");
@@ -321,7 +323,11 @@ void WriteAnimation(Writer& w, const HostAnimation& animation) {
 
 void WriteScene(const HostScene::Impl& impl, Output& out) {
     Writer w(out);
-    w.Raw("{\n");
+    w.Raw("{\n\t");
+    w.Key("format");
+    w.Raw(" \"");
+    w.Raw(kSceneJsonFormat);
+    w.Raw("\",\n");
     w.List("materials", impl.materials.size(), false, [&](size_t m) { WriteMaterial(w, impl.materials[m]); });
     w.List("vertices", impl.vertices.size(), false, [&](size_t v) { WriteVertex(w, impl.vertices[v]); });
     w.List("uvStore", kUvChannels, false, [&](size_t c) {
@@ -361,6 +367,25 @@ std::string HostScene::saveJson() const {
     Output out(text);
     WriteScene(*impl_, out);
     return text;
+}
+
+bool HostScene::writeJson(std::FILE* file, std::string& error) const {
+    try {
+        std::string buffer;
+        Output out(buffer, file);
+        WriteScene(*impl_, out);
+        out.Flush();
+        if (std::fflush(file) != 0 || std::ferror(file)) throw WriteFailure{"write failed"};
+        error.clear();
+        return true;
+    } catch (const WriteFailure& failure) {
+        error = failure.what;
+    } catch (const std::bad_alloc&) {
+        error = "out of memory";
+    } catch (const std::length_error&) {
+        error = "out of memory";
+    }
+    return false;
 }
 
 }  // namespace asehost
