@@ -1,10 +1,12 @@
 // The scene store's JSON form, shared by its reader
 // (scene_json_read.cpp) and its writer (scene_json_write.cpp).
 //
-// One object; keys in this order (every key may be missing when its list is
-// empty; unknown keys are rejected so that a misspelt key is not silently
-// ignored):
+// docs/scene.schema.json describes it as a JSON Schema. One object; the
+// writer puts the keys in this order, the reader takes them in any order
+// (every key may be missing when its list is empty; unknown and repeated
+// keys are rejected so that a misspelt key is not silently ignored):
 //
+//   "format": "asehost-scene/1"   (written always; any other value refused)
 //   "materials": [ {
 //       "name": text, "flags": unsigned,
 //       "diffuse": [r, g, b], "ambient": [r, g, b], "specular": [r, g, b],
@@ -36,9 +38,10 @@
 //
 // Texts are UTF-8 and become the wide part of a DualString (at most 259
 // UTF-16 units); the narrow part is made from it. Numbers are written in the
-// shortest form that reads back to the same 32-bit float; the non-finite
-// values are written as the strings "nan", "inf" and "-inf" and read back from
-// them.
+// shortest form that reads back to the same 32-bit float, -0 as -0.0 (the
+// integer -0 reads as 0); the non-finite values are written as the strings
+// "nan", "inf" and "-inf" and read back from them. Integers must be written
+// without fraction or exponent.
 //
 // Both UV views: without "uvStore" the store and every face's uvIndices are
 // built from the cornerUvs (equal values share an entry) and uvIndices must be

@@ -3,7 +3,7 @@
 # and something is missing. Usage: scripts/deps.sh [native|all]
 set -euo pipefail
 
-native=(cmake ninja-build g++ python3 libgtest-dev googletest libbenchmark-dev nlohmann-json3-dev libcli11-dev)
+native=(cmake ninja-build g++ python3 python3-jsonschema libgtest-dev googletest libbenchmark-dev nlohmann-json3-dev libcli11-dev)
 cross=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 xvfb xauth clang libclang-rt-14-dev)
 
 want=("${native[@]}")
