@@ -281,9 +281,10 @@ private:
         if (!isFloat) {
             uint64_t value = 0;
             bool fits = true;
+            // Nineteen digits always fit; only a twentieth needs the test.
             for (const char* d = digits; d < digitsEnd && fits; ++d) {
                 const uint64_t digitValue = static_cast<uint64_t>(*d - '0');
-                fits = value <= (UINT64_MAX - digitValue) / 10;
+                if (d - digits >= 19) fits = value <= (UINT64_MAX - digitValue) / 10;
                 value = value * 10 + digitValue;
             }
             if (fits && !negative) {

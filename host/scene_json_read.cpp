@@ -51,25 +51,25 @@ enum class Ctx : uint8_t {
 };
 
 // The keys of each kind of object, in the order the writer writes them.
-constexpr const char* kRootKeys[] = {"format", "materials", "vertices", "uvStore", "objects", "faceGroups", "bones", "animations"};
-constexpr const char* kMaterialKeys[] = {"name", "flags", "diffuse", "ambient", "specular", "shininess", "opacity", "textures"};
-constexpr const char* kTextureKeys[] = {"channel", "kind", "flags", "path", "layerFlags", "layers"};
-constexpr const char* kVertexKeys[] = {"position", "normal", "color", "weights"};
-constexpr const char* kObjectKeys[] = {"name", "faceCount", "materialRefs"};
-constexpr const char* kFaceGroupKeys[] = {"faces"};
-constexpr const char* kFaceKeys[] = {"materialIndex", "objectIndex", "smoothingGroup", "normal", "vertexIndices", "uvChannels"};
-constexpr const char* kFaceUvKeys[] = {"uvIndices", "cornerUvs"};
-constexpr const char* kBoneKeys[] = {"name", "parentIndex", "translation", "scale", "rotation"};
-constexpr const char* kAnimationKeys[] = {"name", "flags", "frameCount", "frameRate", "tracks"};
-constexpr const char* kTrackKeys[] = {"positionKeys", "rotationKeys", "scaleKeys"};
+constexpr std::string_view kRootKeys[] = {"format", "materials", "vertices", "uvStore", "objects", "faceGroups", "bones", "animations"};
+constexpr std::string_view kMaterialKeys[] = {"name", "flags", "diffuse", "ambient", "specular", "shininess", "opacity", "textures"};
+constexpr std::string_view kTextureKeys[] = {"channel", "kind", "flags", "path", "layerFlags", "layers"};
+constexpr std::string_view kVertexKeys[] = {"position", "normal", "color", "weights"};
+constexpr std::string_view kObjectKeys[] = {"name", "faceCount", "materialRefs"};
+constexpr std::string_view kFaceGroupKeys[] = {"faces"};
+constexpr std::string_view kFaceKeys[] = {"materialIndex", "objectIndex", "smoothingGroup", "normal", "vertexIndices", "uvChannels"};
+constexpr std::string_view kFaceUvKeys[] = {"uvIndices", "cornerUvs"};
+constexpr std::string_view kBoneKeys[] = {"name", "parentIndex", "translation", "scale", "rotation"};
+constexpr std::string_view kAnimationKeys[] = {"name", "flags", "frameCount", "frameRate", "tracks"};
+constexpr std::string_view kTrackKeys[] = {"positionKeys", "rotationKeys", "scaleKeys"};
 
 struct KeySet {
-    const char* const* names;
+    const std::string_view* names;
     int count;
 };
 
 template <size_t N>
-constexpr KeySet Keys(const char* const (&names)[N]) {
+constexpr KeySet Keys(const std::string_view (&names)[N]) {
     return KeySet{names, static_cast<int>(N)};
 }
 
@@ -101,6 +101,31 @@ struct Frame {
     // Ctx::Floats: where the numbers go and how many there must be.
     float* floats = nullptr;
     int want = 0;
+};
+
+// The open frames. The layout nests at most nine deep and anything it does
+// not expect fails before a frame is opened for it, so a fixed array does.
+class FrameStack {
+public:
+    bool empty() const { return size_ == 0; }
+    size_t size() const { return size_; }
+    Frame& back() { return frames_[size_ - 1]; }
+    const Frame& back() const { return frames_[size_ - 1]; }
+    Frame& operator[](size_t i) { return frames_[i]; }
+    const Frame& operator[](size_t i) const { return frames_[i]; }
+    // A new top frame, zeroed.
+    Frame& Open() {
+        if (size_ == kDepth) throw LoadError{"nested deeper than the layout"};
+        Frame& frame = frames_[size_++];
+        frame = Frame{};
+        return frame;
+    }
+    void pop_back() { --size_; }
+
+private:
+    static constexpr size_t kDepth = 12;
+    Frame frames_[kDepth];
+    size_t size_ = 0;
 };
 
 // A texture is made once its channel and kind are known, whatever the order
@@ -238,12 +263,11 @@ private:
     bool Integer(int64_t value);
     bool Float(float value);
     void Push(Ctx ctx, bool isObject, float* floats = nullptr, int want = 0) {
-        Frame frame{};
+        Frame& frame = stack_.Open();
         frame.ctx = ctx;
         frame.isObject = isObject;
         frame.floats = floats;
         frame.want = want;
-        stack_.push_back(frame);
     }
     // What an array element or member `ctx` begins when it is an array.
     void OpenArray();
@@ -273,7 +297,7 @@ private:
 
     HostScene::Impl& impl_;
     const JsonSource& source_;
-    std::vector<Frame> stack_;
+    FrameStack stack_;
 
     PendingTexture texture_;
     std::vector<HostVertexWeight> weights_;
@@ -860,16 +884,17 @@ void SceneReader::FinishTexture() {
 }
 
 void SceneReader::FinishFace() {
-    const std::string where = FramePath(stack_.size());
+    // The place's name is made for a failure only: this runs for every face.
+    auto where = [&] { return FramePath(stack_.size()); };
     const PendingFaces::Face& face = faces_.faces.back();
-    if (!face.hasCorners) FailAt(where, "a face needs \"vertexIndices\"");
+    if (!face.hasCorners) FailAt(where(), "a face needs \"vertexIndices\"");
     for (int c = 0; c < kUvChannels; ++c) {
-        const std::string channel = where + ".uvChannels[" + std::to_string(c) + "]";
+        auto channel = [&] { return where() + ".uvChannels[" + std::to_string(c) + "]"; };
         if ((face.flags & (kFaceHasUvIndices << c)) && face.uvIndexCount[c] != face.corners) {
-            FailAt(channel + ".uvIndices", "expected one index per corner");
+            FailAt(channel() + ".uvIndices", "expected one index per corner");
         }
         if ((face.flags & (kFaceHasCornerUvs << c)) && face.cornerUvCount[c] != face.corners) {
-            FailAt(channel + ".cornerUvs", "expected one UV per corner");
+            FailAt(channel() + ".cornerUvs", "expected one UV per corner");
         }
     }
 }
