@@ -290,6 +290,17 @@ private:
         return wide;
     }
 
+    // Counts `bytes` of records against the text read so far: a text of
+    // empty records ("{}," makes a named record of hundreds of bytes) must
+    // not make the load grow far beyond its size.
+    void Charge(size_t bytes) {
+        charged_ += bytes;
+        if (charged_ > kBytesPerTextByte * source_.Offset() + kAllowance) {
+            Fail(ValuePath(), "the scene would need more than " + std::to_string(kBytesPerTextByte) + " bytes of memory per byte of its text");
+        }
+    }
+    static size_t RecordCost(Ctx ctx);
+
     void FinishTexture();
     void FinishFace();
     void FinishFaceGroup();
@@ -307,6 +318,9 @@ private:
     std::vector<ObjectClaim> claims_;
     std::vector<std::pair<int64_t, int64_t>> refClaims_;
     int64_t refPart_[2] = {0, 0};
+    static constexpr uint64_t kBytesPerTextByte = 32;
+    static constexpr uint64_t kAllowance = 64u << 20;
+    uint64_t charged_ = 0;
     // Per face of the scene, group after group: its kFaceHas flags.
     std::vector<uint8_t> faceFlags_;
 };
@@ -447,6 +461,7 @@ bool SceneReader::Integer(int64_t value) {
     }
     case Ctx::VertexIndices:
         if (Element() >= static_cast<size_t>(INT32_MAX) / 8) Fail(FramePath(stack_.size()), "too many corners");
+        Charge(56);  // the index now, the corner's slots in the store later
         faces_.vertexIndices.AppendUninitialised() = static_cast<int>(InRange(value, 0, INT32_MAX));
         ++faces_.faces.back().corners;
         return Next();
@@ -595,6 +610,22 @@ bool SceneReader::start_object(size_t) {
     return true;
 }
 
+size_t SceneReader::RecordCost(Ctx ctx) {
+    switch (ctx) {
+    case Ctx::Material: return sizeof(HostMaterial) + sizeof(MaterialTextures);
+    case Ctx::Texture: return sizeof(TextureRecord);
+    case Ctx::Vertex: return sizeof(HostVertex) + sizeof(HostVertexWeight*);
+    case Ctx::Object: return sizeof(HostObject) + sizeof(ObjectClaim);
+    case Ctx::FaceGroup: return sizeof(HostFaceGroup) + sizeof(FaceStore);
+    // The lean face now, the face and its part of the store later.
+    case Ctx::Face: return sizeof(PendingFaces::Face) + sizeof(HostFace) + 192;
+    case Ctx::Bone: return sizeof(HostBone);
+    case Ctx::Animation: return sizeof(HostAnimation) + sizeof(AnimationStore);
+    case Ctx::Track: return sizeof(HostTrack) + sizeof(TrackStore);
+    default: return 0;
+    }
+}
+
 void SceneReader::OpenObject() {
     if (stack_.empty()) {
         Push(Ctx::Root, true);
@@ -652,6 +683,7 @@ void SceneReader::OpenObject() {
     default:
         FailType();
     }
+    Charge(RecordCost(ctx));
     Push(ctx, true);
 }
 
@@ -685,6 +717,9 @@ bool SceneReader::start_array(size_t) {
 
 void SceneReader::OpenArray() {
     if (stack_.empty()) FailType();
+    // Every array holds or makes at most this much (a UV pair, a key, a
+    // weight, a list's own record).
+    Charge(32);
     Frame& top = stack_.back();
     const int key = top.key;
     auto floats = [&](float* into, int count) { Push(Ctx::Floats, false, into, count); };

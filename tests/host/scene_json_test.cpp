@@ -335,6 +335,27 @@ TEST(HostSceneJson, APaddedTextLoadsInLittleMemory) {
     EXPECT_LT(peak, size_t{2} << 20) << "bytes at the peak of the load";
 }
 
+// Three bytes of text make a named record of hundreds of bytes: a flood of
+// them fails once the records outgrow the text by the stated ratio, while
+// the same records with real content load.
+TEST(HostSceneJson, AFloodOfEmptyRecordsFailsInsteadOfGrowing) {
+    std::string flood = R"({"objects":[{})";
+    for (int k = 0; k < 400000; ++k) flood += ",{}";
+    flood += "]}";
+    HostScene scene;
+    std::string error;
+    EXPECT_FALSE(scene.loadJson(flood, error));
+    EXPECT_NE(error.find("bytes of memory per byte of its text"), std::string::npos) << error;
+    EXPECT_NE(error.find("objects["), std::string::npos) << error;
+    EXPECT_EQ(scene.context()->objectCount, 0);
+
+    std::string named = R"({"objects":[)";
+    for (int k = 0; k < 20000; ++k) named += std::string(k ? "," : "") + R"({"name":"object number )" + std::to_string(k) + R"(","faceCount":0,"materialRefs":[]})";
+    named += "]}";
+    ASSERT_TRUE(scene.loadJson(named, error)) << error;
+    EXPECT_EQ(scene.context()->objectCount, 20000);
+}
+
 // Failing each allocation in turn: every failure is a false with the
 // message and an empty scene, never an exception, until one run succeeds.
 TEST(HostSceneJson, EveryAllocationFailureOfALoadOrAWriteIsReported) {
