@@ -100,19 +100,6 @@ bool OpenPlugin(PluginLoader& loader, const std::string& pluginArgument) {
     return true;
 }
 
-bool ReadWholeFile(const std::string& argument, std::string& out) {
-    const std::u16string path = PathArgument(argument);
-    std::FILE* file = platform::OpenFile(path.c_str(), "rb");
-    if (!file) return false;
-    out.clear();
-    char buffer[65536];
-    size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, file)) > 0) out.append(buffer, got);
-    const bool ok = !std::ferror(file);
-    std::fclose(file);
-    return ok;
-}
-
 void PrintSummary(HostScene& scene) {
     const HostContext& c = *scene.context();
     static const char* const kChannels[kTextureChannels] = {"color", "opacity", "bump", "specular"};
@@ -334,7 +321,12 @@ int main(int argc, char** argv) {
             return kExitPluginFailed;
         }
         if (importJson) {
-            std::cout << scene.saveJson();
+            std::cout.flush();
+            std::string error;
+            if (!scene.writeJson(stdout, error)) {
+                std::cerr << "asehost: cannot write the scene: " << error << "\n";
+                return kExitHostError;
+            }
         } else {
             PrintSummary(scene);
         }
@@ -342,13 +334,8 @@ int main(int argc, char** argv) {
     }
 
     if (*exportCommand) {
-        std::string json;
-        if (!ReadWholeFile(exportScene, json)) {
-            std::cerr << "asehost: cannot read " << exportScene << "\n";
-            return kExitHostError;
-        }
         std::string error;
-        if (!scene.loadJson(json, error)) {
+        if (!scene.loadJsonFile(PathArgument(exportScene).c_str(), error)) {
             std::cerr << "asehost: " << exportScene << ": " << error << "\n";
             return kExitHostError;
         }

@@ -23,6 +23,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -132,13 +133,25 @@ public:
     // and each object's faceCount and materialRefs (what FinishGeometry does).
     void rebuildDerivedData();
 
-    // --- JSON form (see host/scene_json.cpp for the layout) ---------------
-
-    // Replaces the scene with the one in `json`. On bad input returns false,
-    // leaves the scene empty and puts a message into `error`.
+    // --- JSON form (layout and rules in host/scene_json.h) ------------------
+    //
+    // Loading replaces the scene. The text is read as a stream: a load holds
+    // the scene's records and a small buffer, not the text. On bad input
+    // (malformed JSON, a wrong type, an unknown or missing key, an index out
+    // of range, a read failure, no memory) it returns false, leaves the
+    // scene empty and puts into `error` one line that says where: the key
+    // path and, where the text is still being read, the byte offset.
     bool loadJson(std::string_view json, std::string& error);
-    // The whole scene as deterministic JSON; floats round-trip exactly.
+    bool loadJson(std::FILE* file, std::string& error);
+    // Opens `path` (UTF-16) and loads it; "cannot open" when it cannot.
+    bool loadJsonFile(const char16_t* path, std::string& error);
+
+    // The whole scene as deterministic JSON with a "format" key; floats
+    // round-trip exactly, -0 included. writeJson sends it to `file` as it is
+    // made and flushes it; on a write failure or no memory it returns false
+    // with a message (the file then holds part of the text).
     std::string saveJson() const;
+    bool writeJson(std::FILE* file, std::string& error) const;
 
     struct Impl;
 

@@ -88,7 +88,7 @@ TEST(HostSceneJson, RejectsBadInputWithAMessageAndLeavesTheSceneEmpty) {
         EXPECT_EQ(scene.boneCount(), 0);
         ++count;
     }
-    EXPECT_EQ(count, 20);
+    EXPECT_EQ(count, 33);
 }
 
 // A failed call leaves no partial record behind.

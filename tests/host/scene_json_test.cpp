@@ -1,0 +1,404 @@
+// The scene's JSON form beyond the round trip: the streaming parser against
+// nlohmann-json's, keys in any order, -0, file entry points and their
+// failures, memory of a padded text and allocation failures.
+//
+// This executable replaces operator new so that a test can count the bytes
+// allocated and make the nth allocation fail.
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <new>
+#include <random>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "host/json_events.h"
+#include "host/scene.h"
+
+namespace {
+
+// --- Counting, failing allocator -------------------------------------------------
+
+struct AllocationWatch {
+    bool active = false;
+    long failAt = 0;  // 1 = the next allocation fails; 0 = none
+    long count = 0;
+    size_t live = 0;
+    size_t peak = 0;
+};
+AllocationWatch watch;
+
+constexpr size_t kHeader = 16;
+
+void* Allocate(size_t size) {
+    if (watch.active) {
+        ++watch.count;
+        if (watch.failAt != 0 && watch.count >= watch.failAt) return nullptr;
+    }
+    auto* block = static_cast<unsigned char*>(std::malloc(size + kHeader));
+    if (!block) return nullptr;
+    *reinterpret_cast<size_t*>(block) = size;
+    watch.live += size;
+    if (watch.live > watch.peak) watch.peak = watch.live;
+    return block + kHeader;
+}
+
+void Free(void* pointer) {
+    if (!pointer) return;
+    auto* block = static_cast<unsigned char*>(pointer) - kHeader;
+    watch.live -= *reinterpret_cast<size_t*>(block);
+    std::free(block);
+}
+
+// Arms the watch for one scope: counts from zero, peak relative to now.
+class Watching {
+public:
+    explicit Watching(long failAt = 0) {
+        watch.count = 0;
+        watch.failAt = failAt;
+        watch.peak = watch.live;
+        base_ = watch.live;
+        watch.active = true;
+    }
+    ~Watching() { watch.active = false; }
+    size_t PeakAbove() const { return watch.peak - base_; }
+
+private:
+    size_t base_;
+};
+
+}  // namespace
+
+void* operator new(size_t size) {
+    if (void* p = Allocate(size)) return p;
+    throw std::bad_alloc();
+}
+void* operator new[](size_t size) {
+    if (void* p = Allocate(size)) return p;
+    throw std::bad_alloc();
+}
+void* operator new(size_t size, const std::nothrow_t&) noexcept {
+    return Allocate(size);
+}
+void* operator new[](size_t size, const std::nothrow_t&) noexcept {
+    return Allocate(size);
+}
+void operator delete(void* p) noexcept {
+    Free(p);
+}
+void operator delete[](void* p) noexcept {
+    Free(p);
+}
+void operator delete(void* p, size_t) noexcept {
+    Free(p);
+}
+void operator delete[](void* p, size_t) noexcept {
+    Free(p);
+}
+void operator delete(void* p, const std::nothrow_t&) noexcept {
+    Free(p);
+}
+void operator delete[](void* p, const std::nothrow_t&) noexcept {
+    Free(p);
+}
+
+namespace {
+
+using asehost::HostScene;
+
+std::string ReadDataFile(const char* name) {
+    std::ifstream file(std::string(ASE_TEST_DATA_DIR "/host/") + name, std::ios::binary);
+    EXPECT_TRUE(file.is_open()) << name;
+    return std::string(std::istreambuf_iterator<char>(file), {});
+}
+
+std::filesystem::path TempPath(const char* name) {
+    return std::filesystem::temp_directory_path() / (std::string("asehost_json_") + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) + "_" + name);
+}
+
+// --- The parser against nlohmann-json's -------------------------------------------
+
+// Writes every event as a line; the same text for both parsers means the
+// same events with the same values.
+struct Recorder {
+    std::string log;
+    void Put(const std::string& line) { log += line + "\n"; }
+    bool null() { return Put("null"), true; }
+    bool boolean(bool value) { return Put(value ? "true" : "false"), true; }
+    bool number_integer(int64_t value) { return Put("int " + std::to_string(value)), true; }
+    bool number_unsigned(uint64_t value) { return Put("uint " + std::to_string(value)), true; }
+    bool number_float(float value, std::string_view) {
+        char text[48];
+        std::snprintf(text, sizeof text, "float %a%s", static_cast<double>(value), std::signbit(value) ? " neg" : "");
+        return Put(text), true;
+    }
+    bool string(std::string_view value) { return Put("string " + std::string(value)), true; }
+    bool binary(std::vector<std::uint8_t>&) { return Put("binary"), true; }
+    bool start_object(size_t) { return Put("{"), true; }
+    bool key(std::string_view value) { return Put("key " + std::string(value)), true; }
+    bool end_object() { return Put("}"), true; }
+    bool start_array(size_t) { return Put("["), true; }
+    bool end_array() { return Put("]"), true; }
+    bool parse_error(size_t, const std::string&, const nlohmann::detail::exception&) { return false; }
+};
+
+using FloatJson = nlohmann::basic_json<std::map, std::vector, std::string, bool, std::int64_t, std::uint64_t, float>;
+
+struct Outcome {
+    bool accepted;
+    std::string log;
+};
+
+Outcome Reference(const std::string& text) {
+    Recorder recorder;
+    const bool accepted = FloatJson::sax_parse(text, &recorder);
+    return {accepted, recorder.log};
+}
+
+// The text through a file read in chunks of `chunk` bytes (0: in memory).
+Outcome Ours(const std::string& text, size_t chunk) {
+    Recorder recorder;
+    asehost::JsonSyntaxError error;
+    if (chunk == 0) {
+        asehost::JsonSource source(text);
+        const bool accepted = asehost::ParseJson(source, recorder, error);
+        return {accepted, recorder.log};
+    }
+    std::FILE* file = std::tmpfile();
+    std::fwrite(text.data(), 1, text.size(), file);
+    std::rewind(file);
+    asehost::JsonSource source(file, chunk);
+    const bool accepted = asehost::ParseJson(source, recorder, error);
+    std::fclose(file);
+    return {accepted, recorder.log};
+}
+
+void ExpectSameAsReference(const std::string& text) {
+    SCOPED_TRACE(text.size() < 200 ? text : text.substr(0, 200) + "...");
+    const Outcome expected = Reference(text);
+    for (size_t chunk : {size_t{0}, size_t{1}, size_t{2}, size_t{3}, size_t{7}, size_t{4096}}) {
+        const Outcome got = Ours(text, chunk);
+        ASSERT_EQ(got.accepted, expected.accepted) << "chunk " << chunk;
+        if (expected.accepted) {
+            ASSERT_EQ(got.log, expected.log) << "chunk " << chunk;
+        }
+    }
+}
+
+TEST(SceneJsonParser, GivesNlohmannJsonsEventsForEdgeCasesAtEveryChunkSize) {
+    const char* const cases[] = {
+        "0", "-0", "-0.0", "1e-50", "-1e-50", "1e39", "3.4028235e38", "3.4028236e38", "1e-45", "0.1e-44", "1.5E+3",
+        "18446744073709551615", "18446744073709551616", "9223372036854775807", "-9223372036854775808",
+        "-9223372036854775809", "0.000000000000000000000000000000000000000000000000000001", "123456789012345678901234567890",
+        "01", "1.", ".5", "1e", "1e+", "-", "+1", "--1", "1.5.5", "0x10", "Infinity", "NaN",
+        R"("")", R"("a\"b\\c\/d\b\f\n\r\t")", R"("\u00e9\u20ac\ud83d\ude00")", R"("\ud83d")", R"("\ude00")", R"("\ud83dx")",
+        R"("\u12")", R"("\x")", "\"a\tb\"", "\"\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\"", "\"\xc0\x80\"", "\"\xed\xa0\x80\"",
+        "\"\xf4\x90\x80\x80\"", "\"\xe2\x82\"", "\"\xff\"", "\"unterminated",
+        "true", "false", "null", "tru", "nul", "truex",
+        "[]", "{}", "[[[]]]", "[1,2,]", "[,1]", "{\"a\":1,}", "{\"a\" 1}", "{1:2}", "{\"a\":}", "[1 2]", "{\"a\":1 \"b\":2}",
+        " \t\r\n[ 1 , {\"k\" : [ null ] } ] \n", "[1] x", "", " ", "[", "{", "]", "\xef\xbb\xbf{}",
+    };
+    for (const char* text : cases) ExpectSameAsReference(text);
+    ExpectSameAsReference(std::string("[") + std::string(3000, '[') + std::string(3001, ']'));
+    ExpectSameAsReference(ReadDataFile("rich_scene.json"));
+}
+
+// Random damage to a real scene text: wherever it breaks the text, both
+// parsers agree on it.
+TEST(SceneJsonParser, AgreesWithNlohmannJsonOnDamagedScenes) {
+    const std::string rich = ReadDataFile("rich_scene.json");
+    const std::string alphabet = "{}[],:\"\\0123456789-+.eE \n\tnulltruefalse\xc3\xa9\xff";
+    std::mt19937 random(12345);
+    for (int round = 0; round < 600; ++round) {
+        std::string text = rich;
+        const int edits = 1 + static_cast<int>(random() % 3);
+        for (int e = 0; e < edits; ++e) {
+            const size_t at = random() % text.size();
+            switch (random() % 3) {
+            case 0: text[at] = alphabet[random() % alphabet.size()]; break;
+            case 1: text.erase(at, 1 + random() % 4); break;
+            default: text.insert(at, 1, alphabet[random() % alphabet.size()]); break;
+            }
+        }
+        const Outcome expected = Reference(text);
+        const Outcome got = Ours(text, 5);
+        ASSERT_EQ(got.accepted, expected.accepted) << text;
+        if (expected.accepted) {
+            ASSERT_EQ(got.log, expected.log);
+        }
+    }
+}
+
+// --- The scene -----------------------------------------------------------------
+
+// The keys of nlohmann-json's default object come out sorted, so the UV
+// store follows the faces and the vertices follow everything that names
+// them: the checks that need another list wait for the end.
+TEST(HostSceneJson, KeysInAnyOrderGiveTheSameScene) {
+    const std::string text = ReadDataFile("rich_scene.json");
+    const std::string sorted = nlohmann::json::parse(text).dump();
+    ASSERT_LT(sorted.find("\"faceGroups\""), sorted.find("\"uvStore\""));
+    HostScene scene;
+    std::string error;
+    ASSERT_TRUE(scene.loadJson(sorted, error)) << error;
+    EXPECT_EQ(scene.saveJson(), text);
+}
+
+// -0 is written so that it reads back as a float -0, not as the integer 0,
+// through a file too; "-0" itself (an integer in JSON) is +0.
+TEST(HostSceneJson, NegativeZeroSurvivesTheRoundTrip) {
+    HostScene scene;
+    std::string error;
+    ASSERT_TRUE(scene.loadJson(R"({"vertices":[{"position":[-0.0,0,-0],"normal":[1e-50,-1e-50,0]}]})", error)) << error;
+    const HostVertex& before = scene.context()->vertices[0];
+    EXPECT_TRUE(std::signbit(before.position[0]));
+    EXPECT_FALSE(std::signbit(before.position[2]));
+    EXPECT_TRUE(std::signbit(before.normal[1]));
+
+    std::FILE* file = std::tmpfile();
+    ASSERT_TRUE(scene.writeJson(file, error)) << error;
+    std::rewind(file);
+    HostScene again;
+    ASSERT_TRUE(again.loadJson(file, error)) << error;
+    std::fclose(file);
+    const HostVertex& after = again.context()->vertices[0];
+    EXPECT_TRUE(std::signbit(after.position[0]));
+    EXPECT_FALSE(std::signbit(after.position[1]));
+    EXPECT_TRUE(std::signbit(after.normal[1]));
+    EXPECT_EQ(again.saveJson(), scene.saveJson());
+    EXPECT_NE(scene.saveJson().find("\"position\":[-0.0,0,0]"), std::string::npos);
+}
+
+TEST(HostSceneJson, FileEntryPointsReportOpenReadAndWriteFailures) {
+    const std::string rich = ReadDataFile("rich_scene.json");
+    const std::filesystem::path path = TempPath("scene.json");
+    {
+        std::ofstream(path, std::ios::binary) << rich;
+    }
+    HostScene scene;
+    std::string error;
+    ASSERT_TRUE(scene.loadJsonFile(path.u16string().c_str(), error)) << error;
+    EXPECT_EQ(scene.saveJson(), rich);
+
+    EXPECT_FALSE(scene.loadJsonFile((path.u16string() + u".missing").c_str(), error));
+    EXPECT_EQ(error, "cannot open");
+    EXPECT_EQ(scene.context()->vertexCount, 0);
+
+    // A file open for writing only cannot be read, one open for reading
+    // only cannot be written.
+    ASSERT_TRUE(scene.loadJsonFile(path.u16string().c_str(), error)) << error;
+    std::FILE* writeOnly = std::fopen(TempPath("out.json").string().c_str(), "wb");
+    ASSERT_NE(writeOnly, nullptr);
+    HostScene other;
+    EXPECT_FALSE(other.loadJson(writeOnly, error));
+    // Where the C runtime flags the failed read (glibc does, msvcrt sees an
+    // empty file) the message says so.
+    const char* expected = std::ferror(writeOnly) ? "read failed at byte 0" : "at byte 0";
+    EXPECT_NE(error.find(expected), std::string::npos) << error;
+    std::FILE* readOnly = std::fopen(path.string().c_str(), "rb");
+    EXPECT_FALSE(scene.writeJson(readOnly, error));
+    EXPECT_EQ(error, "write failed");
+    std::fclose(readOnly);
+    std::fclose(writeOnly);
+    std::filesystem::remove(path);
+    std::filesystem::remove(TempPath("out.json"));
+}
+
+// 64 MiB of blanks between the records: the load holds its read buffer and
+// the records, not the text.
+TEST(HostSceneJson, APaddedTextLoadsInLittleMemory) {
+    const std::filesystem::path path = TempPath("padded.json");
+    std::FILE* out = std::fopen(path.string().c_str(), "wb");
+    ASSERT_NE(out, nullptr);
+    const std::string blanks(1 << 20, ' ');
+    std::fputs(R"({"vertices":[)", out);
+    for (int k = 0; k < 64; ++k) {
+        std::fputs(k ? ",{}" : "{}", out);
+        std::fwrite(blanks.data(), 1, blanks.size(), out);
+    }
+    std::fputs("]}", out);
+    ASSERT_EQ(std::fclose(out), 0);
+
+    HostScene scene;
+    std::string error;
+    size_t peak = 0;
+    {
+        Watching watching;
+        ASSERT_TRUE(scene.loadJsonFile(path.u16string().c_str(), error)) << error;
+        peak = watching.PeakAbove();
+    }
+    std::filesystem::remove(path);
+    EXPECT_EQ(scene.context()->vertexCount, 64);
+    EXPECT_LT(peak, size_t{2} << 20) << "bytes at the peak of the load";
+}
+
+// Three bytes of text make a named record of hundreds of bytes: a flood of
+// them fails once the records outgrow the text by the stated ratio, while
+// the same records with real content load.
+TEST(HostSceneJson, AFloodOfEmptyRecordsFailsInsteadOfGrowing) {
+    std::string flood = R"({"objects":[{})";
+    for (int k = 0; k < 400000; ++k) flood += ",{}";
+    flood += "]}";
+    HostScene scene;
+    std::string error;
+    EXPECT_FALSE(scene.loadJson(flood, error));
+    EXPECT_NE(error.find("bytes of memory per byte of its text"), std::string::npos) << error;
+    EXPECT_NE(error.find("objects["), std::string::npos) << error;
+    EXPECT_EQ(scene.context()->objectCount, 0);
+
+    std::string named = R"({"objects":[)";
+    for (int k = 0; k < 20000; ++k) named += std::string(k ? "," : "") + R"({"name":"object number )" + std::to_string(k) + R"(","faceCount":0,"materialRefs":[]})";
+    named += "]}";
+    ASSERT_TRUE(scene.loadJson(named, error)) << error;
+    EXPECT_EQ(scene.context()->objectCount, 20000);
+}
+
+// Failing each allocation in turn: every failure is a false with the
+// message and an empty scene, never an exception, until one run succeeds.
+TEST(HostSceneJson, EveryAllocationFailureOfALoadOrAWriteIsReported) {
+    const std::string rich = ReadDataFile("rich_scene.json");
+    int failures = 0;
+    for (long n = 1;; ++n) {
+        HostScene scene;
+        std::string error;
+        bool loaded = false;
+        {
+            Watching watching(n);
+            loaded = scene.loadJson(rich, error);
+        }
+        if (loaded) break;
+        ASSERT_EQ(error, "out of memory") << "allocation " << n;
+        ASSERT_EQ(scene.context()->vertexCount, 0);
+        ASSERT_EQ(scene.context()->materials, nullptr);
+        ++failures;
+        ASSERT_LT(n, 100000);
+    }
+    EXPECT_GT(failures, 20);
+
+    HostScene scene;
+    std::string error;
+    ASSERT_TRUE(scene.loadJson(rich, error)) << error;
+    failures = 0;
+    for (long n = 1;; ++n) {
+        std::FILE* file = std::tmpfile();
+        bool written = false;
+        {
+            Watching watching(n);
+            written = scene.writeJson(file, error);
+        }
+        std::fclose(file);
+        if (written) break;
+        ASSERT_EQ(error, "out of memory") << "allocation " << n;
+        ++failures;
+        ASSERT_LT(n, 100000);
+    }
+    EXPECT_GT(failures, 0);
+}
+
+}  // namespace
