@@ -1,11 +1,18 @@
 // The plug-in boundary: version, registration and filter dispatch.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <initializer_list>
+#include <new>
+#include <stdexcept>
 #include <string>
 
+#include "host/scene.h"
+
 #include "platform/platform.h"
+#include "plugin/job.h"
 #include "plugin/plugin.h"
 
 namespace {
@@ -135,6 +142,45 @@ TEST(FormatWide, FormatsTextIntegersAndFixedDecimals) {
     EXPECT_EQ(std::u16string(out), u"angle=7 35.000%");
     FormatWide(out, 8, u"%s", u"0123456789");
     EXPECT_EQ(std::u16string(out), u"0123456");
+}
+
+// A host whose AllocateVertices throws: the exception must stop at
+// FilterProc and become a failed call with a message, with every block of
+// the import freed.
+int gThrowKind = 0;
+int ThrowingAllocateVertices(HostContext*, int) {
+    if (gThrowKind == 0) throw std::bad_alloc();
+    throw std::runtime_error("host failure");
+}
+
+TEST(FilterProc, AnExceptionFromBelowBecomesAFailedCallWithAMessage) {
+    const std::filesystem::path path = std::filesystem::temp_directory_path() / "ase_barrier_test.ase";
+    {
+        std::FILE* file = std::fopen(path.string().c_str(), "wb");
+        ASSERT_NE(file, nullptr);
+        std::fputs("*GEOMOBJECT {\n*NODE_NAME \"Box\"\n*MESH {\n*MESH_NUMVERTEX 3\n*MESH_VERTEX_LIST {\n"
+                   "*MESH_VERTEX 0 0 0 0\n*MESH_VERTEX 1 1 0 0\n*MESH_VERTEX 2 0 1 0\n}\n}\n}\n",
+                   file);
+        std::fclose(file);
+    }
+    const std::u16string wide = path.u16string();
+    for (int kind : {0, 1}) {
+        gThrowKind = kind;
+        asehost::HostScene scene;
+        scene.setFileName(wide.c_str());
+        HostContextOps ops = *scene.context()->ops;
+        ops.AllocateVertices = &ThrowingAllocateVertices;
+        const HostContextOps* original = scene.context()->ops;
+        scene.context()->ops = &ops;
+        int result = -1;
+        EXPECT_NO_THROW(result = FilterProc(FILTER_MSG_IMPORT, scene.context(), nullptr, nullptr));
+        scene.context()->ops = original;
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(std::u16string(scene.context()->errorText.wide), kind == 0 ? kOutOfMemoryText : kInternalErrorText);
+        EXPECT_EQ(scene.context()->objectCount, 0);
+        EXPECT_EQ(JobLiveBlocksForTesting(), 0);
+    }
+    std::filesystem::remove(path);
 }
 
 }  // namespace
