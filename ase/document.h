@@ -5,6 +5,31 @@
 // All of them come from the allocator of the job that reads the file, so a
 // failure anywhere loses nothing: the job frees what is left at its end.
 // ResetDocument frees everything and restores the defaults.
+//
+// Index rules. Every index a file holds is resolved by one of these rules,
+// here and nowhere else:
+// - List items (*MESH_VERTEX, *MESH_FACE, *MESH_TVERT, *MESH_TFACE,
+//   *MESH_VERTCOL, *MESH_CFACE) are stored at their own index; an index
+//   outside the count its *MESH_NUM... line declared drops the line.
+// - A face corner names a vertex of its own object: 0 up to the object's
+//   vertex count. Any other corner fails the import at its face line
+//   ("line 1234: face 7 of "Box" uses vertex 9, but "Box" has 8 vertices").
+// - A face slot that *MESH_NUMFACES declares but no face line fills keeps
+//   the corners -1 of its allocation and is not handed to the host: the
+//   object gets the faces its file holds.
+// - UV corners: a texture corner outside its channel's vertices, or a face
+//   without a texture face, keeps the host's UV for that corner; the second
+//   UV channel is the first *MESH_MAPPINGCHANNEL numbered 2.
+// - Colour corners outside the colour vertices add nothing to their vertex;
+//   colours apply only when the colour faces match the faces one to one.
+// - Material ids: with *MATERIAL_REF r naming a material, an id in 0..L-1
+//   (L its sub-materials, at least 1) becomes host material base(r) + id,
+//   any other id base(r); without a valid r the face has no material (-1).
+//   A *MATERIAL or *SUBMATERIAL index outside its declared count fails the
+//   import.
+// - Parents: *NODE_PARENT names the first object of that name; an empty or
+//   unknown name, or one that would make an object its own ancestor, makes
+//   the object a root.
 #pragma once
 
 #include <cstddef>

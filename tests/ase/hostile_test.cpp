@@ -52,6 +52,8 @@ TEST_F(HostileInput, FaultFilesGiveTheirResultAndKeepIndicesInBounds) {
           ASE_OBJ_EQ(vertices[0].position.x, NAN), ASE_OBJ_EQ(vertices[0].position.y, INFINITY),
           ASE_OBJ_EQ(vertices[0].position.z, -0.0), ASE_OBJ_EQ(vertices[1].position.y, 0), ASE_OBJ_EQ(rotKeyCount, 1)}},
         {"unterminated_quote.ase", 1, {ASE_OBJ_STR(nodeName, "open name"), ASE_OBJ_STR(parentName, "")}},
+        // A lone byte after the last whole UTF-16 unit becomes '?'.
+        {"../faults/utf16_lone_trailing_byte.ase", 1, {ASE_OBJ_STR(nodeName, "ab?")}},
         {"unbalanced_braces.ase",
          1,
          {ASE_EQ(geomObjectCount, 2), ASE_OBJ_EQ(vertexCount, 1), ASE_STR(geomObjects[1].nodeName, "never closed")}},
