@@ -43,7 +43,7 @@ int ImportJob::Load(const char16_t* path) {
     uint64_t size = 0;
     if (!platform::FileSize(file, size)) {
         std::fclose(file);
-        return error_.Fail(JobErrorKind::kFile, 0, what, u"is not a file that can be read (a folder?)");
+        return error_.Fail(JobErrorKind::kFile, 0, what, u"it is not a file (a folder?)");
     }
     if (size > UINT32_MAX - kSourcePadding) {
         std::fclose(file);
