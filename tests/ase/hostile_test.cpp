@@ -153,6 +153,7 @@ TEST_F(HostileInput, FloodsKeepTheDocumentWithinAMultipleOfTheFile) {
         int result = -1;
         const size_t bytes = DocumentBytesOfParse(c.text, result);
         EXPECT_EQ(result, 0);
+        EXPECT_EQ(asetest::Error().kind, JobErrorKind::kLimit);
         // The block stack holds a few names; floods of object lines get no records.
         const size_t bound =
             c.allowed == 0 ? 16 * 1024

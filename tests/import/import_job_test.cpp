@@ -88,6 +88,11 @@ TEST(ImportFaults, FailuresSayWhereAndWhat) {
     HostScene scene;
     const fs::path folder = TempFile("ase_import_folder");
     fs::create_directories(folder);
+    // A file beyond what 32 bits describe is refused whole, never read as
+    // its first bytes (sparse, so it takes no room).
+    const fs::path huge = TempFile("ase_huge.ase");
+    WriteBytes(huge, ReadBytes(Fault("corner_in_next_object.ase")));
+    fs::resize_file(huge, (uintmax_t{1} << 32) + 2000);
     const struct {
         fs::path path;
         std::string text;  // a regular expression for the whole error text
@@ -100,6 +105,7 @@ TEST(ImportFaults, FailuresSayWhereAndWhat) {
         {TempFile("ase_no_such_file.ase"), "\".*ase_no_such_file.ase\": the file does not exist"},
         {folder, "\".*ase_import_folder\": .*folder.*"},
         {fs::path(ASE_TEST_DATA_DIR) / "e2e" / "no_geometry.ase", "No geometry found\\."},
+        {huge, "\".*ase_huge.ase\": the file is 4294969296 bytes; at most 4294967231 can be read"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path.string());
@@ -107,6 +113,7 @@ TEST(ImportFaults, FailuresSayWhereAndWhat) {
         EXPECT_TRUE(std::regex_match(ErrorOf(scene), std::regex(c.text))) << ErrorOf(scene);
         EXPECT_EQ(JobLiveBlocksForTesting(), 0);
     }
+    fs::remove(huge);
     // A host refusal names what the host refused.
     scene.reset();
     scene.failCall(asehost::HostOp::AddObject, 2);
