@@ -160,7 +160,9 @@ void ReleaseGeomObject(JobAllocator& allocator, AseGeomObject& object) {
     object.scaleKeyCapacity = 0;
 }
 
-void ReleaseMaterial(JobAllocator& allocator, AseMaterial& material) { FreePlain(allocator, material.subMaterials, material.subMaterialCount); }
+void ReleaseMaterial(JobAllocator& allocator, AseMaterial& material) {
+    FreePlain(allocator, material.subMaterials, material.subMaterialCount);
+}
 
 void ResetDocument(AseDocument& doc) {
     JobAllocator* const allocator = doc.allocator;

@@ -92,8 +92,9 @@ int ParseFaceList(AseReader& source, std::string_view name, AseGeomObject& objec
             if (corner < 0 || corner >= object.vertexCount) {
                 char16_t what[kJobErrorWhatUnits];
                 FormatWide(what, kJobErrorWhatUnits, u"face %d of \"%S\"", i, object.nodeName);
-                return ReaderFail(source, line.text, JobErrorKind::kIndex, what, u"uses vertex %d, but \"%S\" has %d vertices",
-                                  corner, object.nodeName, object.vertexCount);
+                return ReaderFail(source, line.text, JobErrorKind::kIndex, what,
+                                  u"uses vertex %d, but \"%S\" has %d vertices", corner, object.nodeName,
+                                  object.vertexCount);
             }
         }
         object.faces[i] = face;
@@ -140,11 +141,14 @@ int ParseColorVertexList(AseReader& source, std::string_view name, AseColorChann
 // Lines shared by the mesh's own texture channel and the mapping channels.
 // Returns 1 when handled, 0 on failure, -1 when the line is not one of them.
 int ApplyChannelLine(AseReader& source, const AseLine& line, AseMapChannel& channel) {
+    JobAllocator& memory = *source.allocator;
     switch (line.keyword) {
         case Kw::kMeshNumTVertex:
-            return CountLine<AseTexVertex>(source, line, false, [&](int32_t n) { return AllocateTexVertices(*source.allocator, channel, n) != 0; });
+            return CountLine<AseTexVertex>(source, line, false,
+                                           [&](int32_t n) { return AllocateTexVertices(memory, channel, n) != 0; });
         case Kw::kMeshNumTVFaces:
-            return CountLine<AseTriIndex>(source, line, false, [&](int32_t n) { return AllocateTexFaces(*source.allocator, channel, n) != 0; });
+            return CountLine<AseTriIndex>(source, line, false,
+                                          [&](int32_t n) { return AllocateTexFaces(memory, channel, n) != 0; });
         case Kw::kMeshTVertList: return ParseTexVertexList(source, line.Word(), channel);
         case Kw::kMeshTFaceList:
             return ParseTriList(source, line.Word(), Kw::kMeshTFace, channel.tfaces, channel.tfaceCount);
@@ -187,6 +191,7 @@ int ParseMesh(AseReader& source, std::string_view name, AseGeomObject& object) {
     AseLine line;
     BlockStep step;
     AseColorChannel& colors = object.colorChannel;
+    JobAllocator& memory = *source.allocator;
     while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
         const int shared = ApplyChannelLine(source, line, object.texChannel);
         if (shared == 0) return 0;
@@ -194,17 +199,21 @@ int ParseMesh(AseReader& source, std::string_view name, AseGeomObject& object) {
         bool ok = true;
         switch (line.keyword) {
             case Kw::kMeshNumVertex:
-                ok = CountLine<AseVertex>(source, line, false, [&](int32_t n) { return AllocateVertices(*source.allocator, object, n) != 0; },
-                                         kHostVertexBytes);
+                ok = CountLine<AseVertex>(
+                    source, line, false, [&](int32_t n) { return AllocateVertices(memory, object, n) != 0; },
+                    kHostVertexBytes);
                 break;
             case Kw::kMeshNumFaces:
-                ok = CountLine<AseFace>(source, line, false, [&](int32_t n) { return AllocateFaces(*source.allocator, object, n) != 0; });
+                ok = CountLine<AseFace>(source, line, false,
+                                        [&](int32_t n) { return AllocateFaces(memory, object, n) != 0; });
                 break;
             case Kw::kMeshNumCVertex:
-                ok = CountLine<AseColorVertex>(source, line, false, [&](int32_t n) { return AllocateColorVertices(*source.allocator, colors, n) != 0; });
+                ok = CountLine<AseColorVertex>(source, line, false,
+                                               [&](int32_t n) { return AllocateColorVertices(memory, colors, n) != 0; });
                 break;
             case Kw::kMeshNumCVFaces:
-                ok = CountLine<AseTriIndex>(source, line, true, [&](int32_t n) { return AllocateColorFaces(*source.allocator, colors, n) != 0; });
+                ok = CountLine<AseTriIndex>(source, line, true,
+                                            [&](int32_t n) { return AllocateColorFaces(memory, colors, n) != 0; });
                 break;
             case Kw::kMeshVertexList: ok = ParseVertexList(source, line.Word(), object) != 0; break;
             case Kw::kMeshFaceList: ok = ParseFaceList(source, line.Word(), object) != 0; break;
@@ -215,7 +224,7 @@ int ParseMesh(AseReader& source, std::string_view name, AseGeomObject& object) {
             case Kw::kMeshMappingChannel: {
                 int32_t number = 0;
                 if (!ReadLineInt(line, number)) break;
-                AseMapChannel* channel = AppendMapChannel(*source.allocator, object);
+                AseMapChannel* channel = AppendMapChannel(memory, object);
                 if (channel == nullptr) return ReaderOutOfMemory(source, line.text);
                 ok = ParseMapChannel(source, line.Word(), *channel, number) != 0;
                 break;

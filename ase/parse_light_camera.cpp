@@ -93,7 +93,8 @@ int ParseCameraSettings(AseReader& source, std::string_view name, AseCamera& cam
 int ParseLight(AseReader& source, std::string_view name) {
     AseDocument& doc = (*source.doc);
     if (doc.lights == nullptr || doc.nextLight < 0 || doc.nextLight >= doc.lightCount) {
-        return ReaderFail(source, nullptr, JobErrorKind::kInternal, nullptr, u"more light blocks than the first pass counted");
+        return ReaderFail(source, nullptr, JobErrorKind::kInternal, nullptr,
+                          u"more light blocks than the first pass counted");
     }
     AseLight& light = doc.lights[doc.nextLight];
     AseLine line;
@@ -126,7 +127,8 @@ int ParseLight(AseReader& source, std::string_view name) {
 int ParseCamera(AseReader& source, std::string_view name) {
     AseDocument& doc = (*source.doc);
     if (doc.cameras == nullptr || doc.nextCamera < 0 || doc.nextCamera >= doc.cameraCount) {
-        return ReaderFail(source, nullptr, JobErrorKind::kInternal, nullptr, u"more camera blocks than the first pass counted");
+        return ReaderFail(source, nullptr, JobErrorKind::kInternal, nullptr,
+                          u"more camera blocks than the first pass counted");
     }
     AseCamera& camera = doc.cameras[doc.nextCamera];
     AseLine line;
