@@ -23,7 +23,6 @@ public:
     int Run(HostContext* context);
 
     const JobError& Error() const { return error_; }
-    const AseDocument& Document() const { return doc_; }
 
 private:
     int Load(const char16_t* path);
