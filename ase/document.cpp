@@ -8,30 +8,20 @@
 
 namespace {
 
-long gAllocationCount = 0;  // allocations since the last test call
-long gFailAt = 0;           // 1-based index of the first failing one; 0 none
-long gLiveBlocks = 0;
-size_t gLiveBytes = 0;
-size_t gPeakBytes = 0;
-
-// Each block starts with its size, so that freeing it can count the bytes;
-// the header keeps the caller's part aligned as malloc aligns.
-constexpr size_t kBlockHeader = alignof(std::max_align_t);
-
 // Frees `items` of `count` elements with `release` applied to each first.
 template <typename T, typename Release>
-void FreeArray(T*& items, int32_t& count, Release release) {
+void FreeArray(JobAllocator& allocator, T*& items, int32_t& count, Release release) {
     if (items != nullptr) {
-        for (int32_t i = 0; i < count; ++i) release(items[i]);
-        DocumentFree(items);
+        for (int32_t i = 0; i < count; ++i) release(allocator, items[i]);
+        allocator.Free(items);
     }
     items = nullptr;
     count = 0;
 }
 
 template <typename T>
-void FreePlain(T*& items, int32_t& count) {
-    DocumentFree(items);
+void FreePlain(JobAllocator& allocator, T*& items, int32_t& count) {
+    allocator.Free(items);
     items = nullptr;
     count = 0;
 }
@@ -39,9 +29,9 @@ void FreePlain(T*& items, int32_t& count) {
 // Allocate-by-count: frees the old array, makes `count` elements with the
 // defaults of `init`. 1, or 0 with the field empty.
 template <typename T, typename Init>
-int AllocateArray(T*& items, int32_t& count, int32_t newCount, Init init) {
-    if (newCount < 1 || static_cast<size_t>(newCount) > SIZE_MAX / sizeof(T)) return 0;
-    T* fresh = static_cast<T*>(DocumentAllocate(sizeof(T) * static_cast<size_t>(newCount)));
+int AllocateArray(JobAllocator& allocator, T*& items, int32_t& count, int32_t newCount, Init init) {
+    if (newCount < 1) return 0;
+    T* fresh = allocator.AllocateArray<T>(static_cast<size_t>(newCount));
     if (fresh == nullptr) return 0;
     for (int32_t i = 0; i < newCount; ++i) init(fresh[i]);
     items = fresh;
@@ -52,7 +42,7 @@ int AllocateArray(T*& items, int32_t& count, int32_t newCount, Init init) {
 // Append-one with doubling capacity: returns the zeroed new last element, or
 // null with the array unchanged.
 template <typename T>
-T* AppendOne(T*& items, int32_t& count, int32_t& capacity) {
+T* AppendOne(JobAllocator& allocator, T*& items, int32_t& count, int32_t& capacity) {
     if (count == INT32_MAX) return nullptr;
     if (count >= capacity || items == nullptr) {
         int64_t grown = capacity < 4 ? 4 : static_cast<int64_t>(capacity) * 2;
@@ -60,7 +50,7 @@ T* AppendOne(T*& items, int32_t& count, int32_t& capacity) {
         // Growing in place where the allocator can (large blocks are moved
         // by remapping their pages) keeps the old and new arrays from
         // being resident together.
-        T* fresh = static_cast<T*>(DocumentReallocate(items, sizeof(T) * static_cast<size_t>(grown)));
+        T* fresh = allocator.ReallocateArray<T>(items, static_cast<size_t>(grown));
         if (fresh == nullptr) return nullptr;
         items = fresh;
         capacity = static_cast<int32_t>(grown);
@@ -97,70 +87,6 @@ void InitNodeTransform(AseNodeTransform& t) {
 }
 
 }  // namespace
-
-AseDocument& TheDocument() {
-    static AseDocument document = [] {
-        AseDocument d;
-        std::memset(&d, 0, sizeof d);
-        ResetDocument(d);
-        return d;
-    }();
-    return document;
-}
-
-void* DocumentAllocate(size_t bytes) {
-    ++gAllocationCount;
-    if (gFailAt > 0 && gAllocationCount >= gFailAt) return nullptr;
-    if (bytes > SIZE_MAX - kBlockHeader) return nullptr;
-    char* block = static_cast<char*>(std::malloc(kBlockHeader + bytes));
-    if (block == nullptr) return nullptr;
-    std::memcpy(block, &bytes, sizeof bytes);
-    ++gLiveBlocks;
-    gLiveBytes += bytes;
-    if (gLiveBytes > gPeakBytes) gPeakBytes = gLiveBytes;
-    return block + kBlockHeader;
-}
-
-void* DocumentReallocate(void* block, size_t bytes) {
-    if (block == nullptr) return DocumentAllocate(bytes);
-    ++gAllocationCount;
-    if (gFailAt > 0 && gAllocationCount >= gFailAt) return nullptr;
-    if (bytes > SIZE_MAX - kBlockHeader) return nullptr;
-    char* start = static_cast<char*>(block) - kBlockHeader;
-    size_t old;
-    std::memcpy(&old, start, sizeof old);
-    char* moved = static_cast<char*>(std::realloc(start, kBlockHeader + bytes));
-    if (moved == nullptr) return nullptr;
-    std::memcpy(moved, &bytes, sizeof bytes);
-    gLiveBytes = gLiveBytes - old + bytes;
-    if (gLiveBytes > gPeakBytes) gPeakBytes = gLiveBytes;
-    return moved + kBlockHeader;
-}
-
-void DocumentFree(void* block) {
-    if (block == nullptr) return;
-    char* start = static_cast<char*>(block) - kBlockHeader;
-    size_t bytes;
-    std::memcpy(&bytes, start, sizeof bytes);
-    --gLiveBlocks;
-    gLiveBytes -= bytes;
-    std::free(start);
-}
-
-long SetDocumentAllocationFailureForTesting(long failAt) {
-    const long made = gAllocationCount;
-    gAllocationCount = 0;
-    gFailAt = failAt;
-    return made;
-}
-
-long DocumentLiveBlocksForTesting() { return gLiveBlocks; }
-
-size_t DocumentPeakBytesForTesting() {
-    const size_t peak = gPeakBytes;
-    gPeakBytes = gLiveBytes;
-    return peak;
-}
 
 // --- Defaults ---------------------------------------------------------------------
 
@@ -213,35 +139,41 @@ void InitCamera(AseCamera& camera) {
 
 // --- Release ----------------------------------------------------------------------
 
-void ReleaseMapChannel(AseMapChannel& channel) {
-    FreePlain(channel.tverts, channel.tvertCount);
-    FreePlain(channel.tfaces, channel.tfaceCount);
+void ReleaseMapChannel(JobAllocator& allocator, AseMapChannel& channel) {
+    FreePlain(allocator, channel.tverts, channel.tvertCount);
+    FreePlain(allocator, channel.tfaces, channel.tfaceCount);
 }
 
-void ReleaseGeomObject(AseGeomObject& object) {
-    FreePlain(object.vertices, object.vertexCount);
-    FreePlain(object.faces, object.faceCount);
-    FreePlain(object.colorChannel.cverts, object.colorChannel.cvertCount);
-    FreePlain(object.colorChannel.cfaces, object.colorChannel.cfaceCount);
-    ReleaseMapChannel(object.texChannel);
-    FreeArray(object.mapChannels, object.mapChannelCount, ReleaseMapChannel);
+void ReleaseGeomObject(JobAllocator& allocator, AseGeomObject& object) {
+    FreePlain(allocator, object.vertices, object.vertexCount);
+    FreePlain(allocator, object.faces, object.faceCount);
+    FreePlain(allocator, object.colorChannel.cverts, object.colorChannel.cvertCount);
+    FreePlain(allocator, object.colorChannel.cfaces, object.colorChannel.cfaceCount);
+    ReleaseMapChannel(allocator, object.texChannel);
+    FreeArray(allocator, object.mapChannels, object.mapChannelCount, ReleaseMapChannel);
     object.mapChannelCapacity = 0;
-    FreePlain(object.posKeys, object.posKeyCount);
+    FreePlain(allocator, object.posKeys, object.posKeyCount);
     object.posKeyCapacity = 0;
-    FreePlain(object.rotKeys, object.rotKeyCount);
+    FreePlain(allocator, object.rotKeys, object.rotKeyCount);
     object.rotKeyCapacity = 0;
-    FreePlain(object.scaleKeys, object.scaleKeyCount);
+    FreePlain(allocator, object.scaleKeys, object.scaleKeyCount);
     object.scaleKeyCapacity = 0;
 }
 
-void ReleaseMaterial(AseMaterial& material) { FreePlain(material.subMaterials, material.subMaterialCount); }
+void ReleaseMaterial(JobAllocator& allocator, AseMaterial& material) {
+    FreePlain(allocator, material.subMaterials, material.subMaterialCount);
+}
 
 void ResetDocument(AseDocument& doc) {
-    FreeArray(doc.materials, doc.materialCount, ReleaseMaterial);
-    FreeArray(doc.geomObjects, doc.geomObjectCount, ReleaseGeomObject);
-    FreePlain(doc.lights, doc.lightCount);
-    FreePlain(doc.cameras, doc.cameraCount);
+    JobAllocator* const allocator = doc.allocator;
+    if (allocator != nullptr) {
+        FreeArray(*allocator, doc.materials, doc.materialCount, ReleaseMaterial);
+        FreeArray(*allocator, doc.geomObjects, doc.geomObjectCount, ReleaseGeomObject);
+        FreePlain(*allocator, doc.lights, doc.lightCount);
+        FreePlain(*allocator, doc.cameras, doc.cameraCount);
+    }
     std::memset(&doc, 0, sizeof doc);
+    doc.allocator = allocator;
     doc.lastFrame = 30.0f;
     doc.frameCount = 30.0f;
     doc.frameSpeed = 30.0f;
@@ -251,74 +183,78 @@ void ResetDocument(AseDocument& doc) {
 // --- Allocate-by-count ------------------------------------------------------------
 
 int AllocateGeomObjects(AseDocument& doc, int32_t count) {
-    FreeArray(doc.geomObjects, doc.geomObjectCount, ReleaseGeomObject);
-    return AllocateArray(doc.geomObjects, doc.geomObjectCount, count, InitGeomObject);
+    if (doc.allocator == nullptr) return 0;
+    FreeArray(*doc.allocator, doc.geomObjects, doc.geomObjectCount, ReleaseGeomObject);
+    return AllocateArray(*doc.allocator, doc.geomObjects, doc.geomObjectCount, count, InitGeomObject);
 }
 
 int AllocateMaterials(AseDocument& doc, int32_t count) {
-    FreeArray(doc.materials, doc.materialCount, ReleaseMaterial);
-    return AllocateArray(doc.materials, doc.materialCount, count, InitMaterial);
+    if (doc.allocator == nullptr) return 0;
+    FreeArray(*doc.allocator, doc.materials, doc.materialCount, ReleaseMaterial);
+    return AllocateArray(*doc.allocator, doc.materials, doc.materialCount, count, InitMaterial);
 }
 
 int AllocateLights(AseDocument& doc, int32_t count) {
-    FreePlain(doc.lights, doc.lightCount);
-    return AllocateArray(doc.lights, doc.lightCount, count, InitLight);
+    if (doc.allocator == nullptr) return 0;
+    FreePlain(*doc.allocator, doc.lights, doc.lightCount);
+    return AllocateArray(*doc.allocator, doc.lights, doc.lightCount, count, InitLight);
 }
 
 int AllocateCameras(AseDocument& doc, int32_t count) {
-    FreePlain(doc.cameras, doc.cameraCount);
-    return AllocateArray(doc.cameras, doc.cameraCount, count, InitCamera);
+    if (doc.allocator == nullptr) return 0;
+    FreePlain(*doc.allocator, doc.cameras, doc.cameraCount);
+    return AllocateArray(*doc.allocator, doc.cameras, doc.cameraCount, count, InitCamera);
 }
 
-int AllocateSubMaterials(AseMaterial& material, int32_t count) {
-    FreePlain(material.subMaterials, material.subMaterialCount);
-    return AllocateArray(material.subMaterials, material.subMaterialCount, count, InitSubMaterial);
+int AllocateSubMaterials(JobAllocator& allocator, AseMaterial& material, int32_t count) {
+    FreePlain(allocator, material.subMaterials, material.subMaterialCount);
+    return AllocateArray(allocator, material.subMaterials, material.subMaterialCount, count, InitSubMaterial);
 }
 
-int AllocateVertices(AseGeomObject& object, int32_t count) {
-    FreePlain(object.vertices, object.vertexCount);
-    return AllocateArray(object.vertices, object.vertexCount, count, InitVertex);
+int AllocateVertices(JobAllocator& allocator, AseGeomObject& object, int32_t count) {
+    FreePlain(allocator, object.vertices, object.vertexCount);
+    return AllocateArray(allocator, object.vertices, object.vertexCount, count, InitVertex);
 }
 
-int AllocateFaces(AseGeomObject& object, int32_t count) {
-    FreePlain(object.faces, object.faceCount);
-    return AllocateArray(object.faces, object.faceCount, count, InitFace);
+int AllocateFaces(JobAllocator& allocator, AseGeomObject& object, int32_t count) {
+    FreePlain(allocator, object.faces, object.faceCount);
+    return AllocateArray(allocator, object.faces, object.faceCount, count, InitFace);
 }
 
-int AllocateTexVertices(AseMapChannel& channel, int32_t count) {
-    FreePlain(channel.tverts, channel.tvertCount);
-    return AllocateArray(channel.tverts, channel.tvertCount, count, InitTexVertex);
+int AllocateTexVertices(JobAllocator& allocator, AseMapChannel& channel, int32_t count) {
+    FreePlain(allocator, channel.tverts, channel.tvertCount);
+    return AllocateArray(allocator, channel.tverts, channel.tvertCount, count, InitTexVertex);
 }
 
-int AllocateTexFaces(AseMapChannel& channel, int32_t count) {
-    FreePlain(channel.tfaces, channel.tfaceCount);
-    return AllocateArray(channel.tfaces, channel.tfaceCount, count, InitTriIndex);
+int AllocateTexFaces(JobAllocator& allocator, AseMapChannel& channel, int32_t count) {
+    FreePlain(allocator, channel.tfaces, channel.tfaceCount);
+    return AllocateArray(allocator, channel.tfaces, channel.tfaceCount, count, InitTriIndex);
 }
 
-int AllocateColorVertices(AseColorChannel& channel, int32_t count) {
-    FreePlain(channel.cverts, channel.cvertCount);
-    return AllocateArray(channel.cverts, channel.cvertCount, count, InitColorVertex);
+int AllocateColorVertices(JobAllocator& allocator, AseColorChannel& channel, int32_t count) {
+    FreePlain(allocator, channel.cverts, channel.cvertCount);
+    return AllocateArray(allocator, channel.cverts, channel.cvertCount, count, InitColorVertex);
 }
 
-int AllocateColorFaces(AseColorChannel& channel, int32_t count) {
-    FreePlain(channel.cfaces, channel.cfaceCount);
-    return AllocateArray(channel.cfaces, channel.cfaceCount, count, InitTriIndex);
+int AllocateColorFaces(JobAllocator& allocator, AseColorChannel& channel, int32_t count) {
+    FreePlain(allocator, channel.cfaces, channel.cfaceCount);
+    return AllocateArray(allocator, channel.cfaces, channel.cfaceCount, count, InitTriIndex);
 }
 
 // --- Append-one ---------------------------------------------------------------------
 
-AseMapChannel* AppendMapChannel(AseGeomObject& object) {
-    return AppendOne(object.mapChannels, object.mapChannelCount, object.mapChannelCapacity);
+AseMapChannel* AppendMapChannel(JobAllocator& allocator, AseGeomObject& object) {
+    return AppendOne(allocator, object.mapChannels, object.mapChannelCount, object.mapChannelCapacity);
 }
 
-AsePosKey* AppendPosKey(AseGeomObject& object) {
-    return AppendOne(object.posKeys, object.posKeyCount, object.posKeyCapacity);
+AsePosKey* AppendPosKey(JobAllocator& allocator, AseGeomObject& object) {
+    return AppendOne(allocator, object.posKeys, object.posKeyCount, object.posKeyCapacity);
 }
 
-AseRotKey* AppendRotKey(AseGeomObject& object) {
-    return AppendOne(object.rotKeys, object.rotKeyCount, object.rotKeyCapacity);
+AseRotKey* AppendRotKey(JobAllocator& allocator, AseGeomObject& object) {
+    return AppendOne(allocator, object.rotKeys, object.rotKeyCount, object.rotKeyCapacity);
 }
 
-AseScaleKey* AppendScaleKey(AseGeomObject& object) {
-    return AppendOne(object.scaleKeys, object.scaleKeyCount, object.scaleKeyCapacity);
+AseScaleKey* AppendScaleKey(JobAllocator& allocator, AseGeomObject& object) {
+    return AppendOne(allocator, object.scaleKeys, object.scaleKeyCount, object.scaleKeyCapacity);
 }

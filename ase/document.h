@@ -2,15 +2,41 @@
 //
 // Plain records with explicit counts. The document owns every array, each
 // material its sub-materials, each object its mesh, channel and key arrays.
-// All of them come from DocumentAllocate/DocumentFree, so one seam can fail
-// any allocation of an import. ResetDocument frees everything and restores
-// the defaults; after every import the document is back in that state.
+// All of them come from the allocator of the job that reads the file, so a
+// failure anywhere loses nothing: the job frees what is left at its end.
+// ResetDocument frees everything and restores the defaults.
+//
+// Index rules. Every index a file holds is resolved by one of these rules,
+// here and nowhere else:
+// - List items (*MESH_VERTEX, *MESH_FACE, *MESH_TVERT, *MESH_TFACE,
+//   *MESH_VERTCOL, *MESH_CFACE) are stored at their own index; an index
+//   outside the count its *MESH_NUM... line declared drops the line.
+// - A face corner names a vertex of its own object: 0 up to the object's
+//   vertex count. Any other corner fails the import at its face line
+//   ("line 1234: face 7 of "Box" uses vertex 9, but "Box" has 8 vertices").
+// - A face slot that *MESH_NUMFACES declares but no face line fills keeps
+//   the corners -1 of its allocation and is not handed to the host: the
+//   object gets the faces its file holds.
+// - UV corners: a texture corner outside its channel's vertices, or a face
+//   without a texture face, keeps the host's UV for that corner; the second
+//   UV channel is the first *MESH_MAPPINGCHANNEL numbered 2.
+// - Colour corners outside the colour vertices add nothing to their vertex;
+//   colours apply only when the colour faces match the faces one to one.
+// - Material ids: with *MATERIAL_REF r naming a material, an id in 0..L-1
+//   (L its sub-materials, at least 1) becomes host material base(r) + id,
+//   any other id base(r); without a valid r the face has no material (-1).
+//   A *MATERIAL or *SUBMATERIAL index outside its declared count fails the
+//   import.
+// - Parents: *NODE_PARENT names the first object of that name; an empty or
+//   unknown name, or one that would make an object its own ancestor, makes
+//   the object a root.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 
 #include "math/vecmath.h"
+#include "plugin/job.h"
 
 enum : int { kAseNameBytes = 256, kAsePathUnits = 260 };
 
@@ -165,6 +191,9 @@ struct AseCamera {
 };
 
 struct AseDocument {
+    // Where every array of the document comes from; set by the job that
+    // owns the document and kept by ResetDocument.
+    JobAllocator* allocator;
     int32_t maxLineLength;
     int32_t nextGeomObject;
     int32_t nextMaterial;
@@ -191,59 +220,37 @@ struct AseDocument {
     char16_t sourcePath[kAsePathUnits];
 };
 
-// The one process-wide document.
-AseDocument& TheDocument();
-
-// Frees everything the document owns and restores every default.
+// Frees everything the document owns and restores every default; the
+// allocator stays.
 void ResetDocument(AseDocument& doc);
-
-// --- Allocation seam -----------------------------------------------------------
-
-// Every array of the document comes from here. Returns null on failure.
-void* DocumentAllocate(size_t bytes);
-void DocumentFree(void* block);
-// Resizes a block from DocumentAllocate (null: allocates), keeping its
-// first bytes. Returns the block, or null with the old block unchanged.
-void* DocumentReallocate(void* block, size_t bytes);
-
-// Test seam: makes the n-th DocumentAllocate from now (1-based) and every
-// later one fail; 0 switches failures off. Returns the number of allocations
-// made since the last call.
-long SetDocumentAllocationFailureForTesting(long failAt);
-
-// Live blocks from DocumentAllocate, for leak checks in tests.
-long DocumentLiveBlocksForTesting();
-
-// Test seam: the most bytes from DocumentAllocate that were live at once
-// since the last call (the first call: since start-up). The call starts the
-// next period at the bytes live now.
-size_t DocumentPeakBytesForTesting();
 
 // --- Array operations ------------------------------------------------------------
 // Allocate-by-count frees what the field held and allocates `count` (>= 1)
 // elements with their defaults; 1, or 0 with the field empty. Append-one
 // returns the new zeroed last element, or null with the array unchanged.
+// Records inside the document take their memory from `allocator`, the one
+// of the document that holds them.
 
 int AllocateGeomObjects(AseDocument& doc, int32_t count);
 int AllocateMaterials(AseDocument& doc, int32_t count);
 int AllocateLights(AseDocument& doc, int32_t count);
 int AllocateCameras(AseDocument& doc, int32_t count);
-int AllocateSubMaterials(AseMaterial& material, int32_t count);
-int AllocateVertices(AseGeomObject& object, int32_t count);
-int AllocateFaces(AseGeomObject& object, int32_t count);
-int AllocateTexVertices(AseMapChannel& channel, int32_t count);
-int AllocateTexFaces(AseMapChannel& channel, int32_t count);
-int AllocateColorVertices(AseColorChannel& channel, int32_t count);
-int AllocateColorFaces(AseColorChannel& channel, int32_t count);
-AseMapChannel* AppendMapChannel(AseGeomObject& object);
-AsePosKey* AppendPosKey(AseGeomObject& object);
-AseRotKey* AppendRotKey(AseGeomObject& object);
-AseScaleKey* AppendScaleKey(AseGeomObject& object);
+int AllocateSubMaterials(JobAllocator& allocator, AseMaterial& material, int32_t count);
+int AllocateVertices(JobAllocator& allocator, AseGeomObject& object, int32_t count);
+int AllocateFaces(JobAllocator& allocator, AseGeomObject& object, int32_t count);
+int AllocateTexVertices(JobAllocator& allocator, AseMapChannel& channel, int32_t count);
+int AllocateTexFaces(JobAllocator& allocator, AseMapChannel& channel, int32_t count);
+int AllocateColorVertices(JobAllocator& allocator, AseColorChannel& channel, int32_t count);
+int AllocateColorFaces(JobAllocator& allocator, AseColorChannel& channel, int32_t count);
+AseMapChannel* AppendMapChannel(JobAllocator& allocator, AseGeomObject& object);
+AsePosKey* AppendPosKey(JobAllocator& allocator, AseGeomObject& object);
+AseRotKey* AppendRotKey(JobAllocator& allocator, AseGeomObject& object);
+AseScaleKey* AppendScaleKey(JobAllocator& allocator, AseGeomObject& object);
 
 // Frees an object's arrays, a material's sub-materials, a channel's lists.
-void ReleaseGeomObject(AseGeomObject& object);
-void ReleaseMaterial(AseMaterial& material);
-void ReleaseMapChannel(AseMapChannel& channel);
+void ReleaseGeomObject(JobAllocator& allocator, AseGeomObject& object);
+void ReleaseMaterial(JobAllocator& allocator, AseMaterial& material);
+void ReleaseMapChannel(JobAllocator& allocator, AseMapChannel& channel);
 
 // The defaults of each record.
 void InitGeomObject(AseGeomObject& object);

@@ -4,8 +4,7 @@
 namespace {
 
 // Seconds of a tick with the scene values in force now.
-float KeyTime(int32_t tick) {
-    const AseDocument& doc = TheDocument();
+float KeyTime(const AseDocument& doc, int32_t tick) {
     return static_cast<float>(tick) / (doc.frameSpeed * doc.ticksPerFrame);
 }
 
@@ -30,31 +29,32 @@ namespace {
 
 // A position or scale track: tick and x y z per key, further numbers ignored.
 template <typename Key>
-int ParseVectorTrack(AseSource& source, std::string_view name, AseGeomObject& object, bool (*isKey)(Kw),
-                     Key* (*append)(AseGeomObject&)) {
+int ParseVectorTrack(AseReader& source, std::string_view name, AseGeomObject& object, bool (*isKey)(Kw),
+                     Key* (*append)(JobAllocator&, AseGeomObject&)) {
     AseLine line;
     BlockStep step;
     while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
         int32_t tick = 0;
         float v[3];
         if (!isKey(line.keyword) || !ReadLineIntFloats(line, tick, v, 3)) continue;
-        // A key whose storage cannot be had is dropped; reading goes on.
-        if (Key* key = append(object)) *key = {KeyTime(tick), {v[0], v[1], v[2]}};
+        Key* key = append(*source.allocator, object);
+        if (key == nullptr) return ReaderOutOfMemory(source, line.text);
+        *key = {KeyTime(*source.doc, tick), {v[0], v[1], v[2]}};
     }
     return step == BlockStep::kDone ? 1 : 0;
 }
 
 }  // namespace
 
-int ParsePosTrack(AseSource& source, std::string_view name, AseGeomObject& object) {
+int ParsePosTrack(AseReader& source, std::string_view name, AseGeomObject& object) {
     return ParseVectorTrack(source, name, object, IsPosKey, AppendPosKey);
 }
 
-int ParseScaleTrack(AseSource& source, std::string_view name, AseGeomObject& object) {
+int ParseScaleTrack(AseReader& source, std::string_view name, AseGeomObject& object) {
     return ParseVectorTrack(source, name, object, IsScaleKey, AppendScaleKey);
 }
 
-int ParseRotTrack(AseSource& source, std::string_view name, AseGeomObject& object) {
+int ParseRotTrack(AseReader& source, std::string_view name, AseGeomObject& object) {
     AseLine line;
     BlockStep step;
     while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
@@ -65,12 +65,14 @@ int ParseRotTrack(AseSource& source, std::string_view name, AseGeomObject& objec
         Vec3Normalize(&axis, &axis);
         Quat q;
         QuatFromAxisAngle(&q, &axis, v[3]);
-        if (AseRotKey* key = AppendRotKey(object)) *key = {KeyTime(tick), q};
+        AseRotKey* key = AppendRotKey(*source.allocator, object);
+        if (key == nullptr) return ReaderOutOfMemory(source, line.text);
+        *key = {KeyTime(*source.doc, tick), q};
     }
     return step == BlockStep::kDone ? 1 : 0;
 }
 
-int ParseTmAnimation(AseSource& source, std::string_view name, AseGeomObject& object) {
+int ParseTmAnimation(AseReader& source, std::string_view name, AseGeomObject& object) {
     AseLine line;
     BlockStep step;
     while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
@@ -85,7 +87,7 @@ int ParseTmAnimation(AseSource& source, std::string_view name, AseGeomObject& ob
             case Kw::kControlRotBezier:
             case Kw::kControlRotTrack:
                 ok = ParseRotTrack(source, line.Word(), object);
-                TheDocument().anyRotKeysRelative = 1;
+                (*source.doc).anyRotKeysRelative = 1;
                 break;
             case Kw::kControlScaleLinear:
             case Kw::kControlScaleTcb:

@@ -1,7 +1,9 @@
 // Geometry object, node transform, mesh, mapping channel and list blocks.
 #include <cstring>
+#include <initializer_list>
 
 #include "ase/reader_internal.h"
+#include "plugin/strings.h"
 
 namespace {
 
@@ -48,11 +50,14 @@ bool ReadFace(const AseLine& line, int32_t& index, AseFace& face) {
 // readable, above 0 and believable for the rest of the file. False fails the
 // mesh.
 template <typename Element, typename Allocate>
-bool CountLine(AseSource& source, const AseLine& line, bool missingIsZero, Allocate allocate) {
+bool CountLine(AseReader& source, const AseLine& line, bool missingIsZero, Allocate allocate,
+               size_t hostBytes = 0) {
     int32_t count = 0;
     if (!ReadLineInt(line, count) && !missingIsZero) return true;
     if (count <= 0) return true;
-    return BelieveDeclaredCount(source, RemainingBytes(source), count, sizeof(Element)) && allocate(count);
+    if (!BelieveCountLine(source, line, count, sizeof(Element) + hostBytes)) return false;
+    if (!allocate(count)) return ReaderOutOfMemory(source, line.text) != 0;
+    return true;
 }
 
 template <typename T>
@@ -61,7 +66,7 @@ bool InRange(const T* items, int32_t count, int32_t index) {
 }
 
 // The list blocks: one item keyword each, items stored by index.
-int ParseVertexList(AseSource& source, std::string_view name, AseGeomObject& object) {
+int ParseVertexList(AseReader& source, std::string_view name, AseGeomObject& object) {
     AseLine line;
     BlockStep step;
     while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
@@ -73,19 +78,31 @@ int ParseVertexList(AseSource& source, std::string_view name, AseGeomObject& obj
     return step == BlockStep::kDone ? 1 : 0;
 }
 
-int ParseFaceList(AseSource& source, std::string_view name, AseGeomObject& object) {
+int ParseFaceList(AseReader& source, std::string_view name, AseGeomObject& object) {
     AseLine line;
     BlockStep step;
     while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
         int32_t i = 0;
         AseFace face;
         if (line.keyword != Kw::kMeshFace || !ReadFace(line, i, face)) continue;
-        if (InRange(object.faces, object.faceCount, i)) object.faces[i] = face;
+        if (!InRange(object.faces, object.faceCount, i)) continue;
+        // A corner names a vertex of its own object (see the index rules in
+        // document.h); any other fails the read here, where the line is known.
+        for (const int32_t corner : {face.a, face.b, face.c}) {
+            if (corner < 0 || corner >= object.vertexCount) {
+                char16_t what[kJobErrorWhatUnits];
+                FormatWide(what, kJobErrorWhatUnits, u"face %d of \"%S\"", i, object.nodeName);
+                return ReaderFail(source, line.text, JobErrorKind::kIndex, what,
+                                  u"uses vertex %d, but \"%S\" has %d vertices", corner, object.nodeName,
+                                  object.vertexCount);
+            }
+        }
+        object.faces[i] = face;
     }
     return step == BlockStep::kDone ? 1 : 0;
 }
 
-int ParseTexVertexList(AseSource& source, std::string_view name, AseMapChannel& channel) {
+int ParseTexVertexList(AseReader& source, std::string_view name, AseMapChannel& channel) {
     AseLine line;
     BlockStep step;
     while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
@@ -98,7 +115,7 @@ int ParseTexVertexList(AseSource& source, std::string_view name, AseMapChannel& 
     return step == BlockStep::kDone ? 1 : 0;
 }
 
-int ParseTriList(AseSource& source, std::string_view name, Kw item, AseTriIndex* items, int32_t count) {
+int ParseTriList(AseReader& source, std::string_view name, Kw item, AseTriIndex* items, int32_t count) {
     AseLine line;
     BlockStep step;
     while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
@@ -109,7 +126,7 @@ int ParseTriList(AseSource& source, std::string_view name, Kw item, AseTriIndex*
     return step == BlockStep::kDone ? 1 : 0;
 }
 
-int ParseColorVertexList(AseSource& source, std::string_view name, AseColorChannel& channel) {
+int ParseColorVertexList(AseReader& source, std::string_view name, AseColorChannel& channel) {
     AseLine line;
     BlockStep step;
     while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
@@ -123,12 +140,15 @@ int ParseColorVertexList(AseSource& source, std::string_view name, AseColorChann
 
 // Lines shared by the mesh's own texture channel and the mapping channels.
 // Returns 1 when handled, 0 on failure, -1 when the line is not one of them.
-int ApplyChannelLine(AseSource& source, const AseLine& line, AseMapChannel& channel) {
+int ApplyChannelLine(AseReader& source, const AseLine& line, AseMapChannel& channel) {
+    JobAllocator& memory = *source.allocator;
     switch (line.keyword) {
         case Kw::kMeshNumTVertex:
-            return CountLine<AseTexVertex>(source, line, false, [&](int32_t n) { return AllocateTexVertices(channel, n) != 0; });
+            return CountLine<AseTexVertex>(source, line, false,
+                                           [&](int32_t n) { return AllocateTexVertices(memory, channel, n) != 0; });
         case Kw::kMeshNumTVFaces:
-            return CountLine<AseTriIndex>(source, line, false, [&](int32_t n) { return AllocateTexFaces(channel, n) != 0; });
+            return CountLine<AseTriIndex>(source, line, false,
+                                          [&](int32_t n) { return AllocateTexFaces(memory, channel, n) != 0; });
         case Kw::kMeshTVertList: return ParseTexVertexList(source, line.Word(), channel);
         case Kw::kMeshTFaceList:
             return ParseTriList(source, line.Word(), Kw::kMeshTFace, channel.tfaces, channel.tfaceCount);
@@ -138,7 +158,7 @@ int ApplyChannelLine(AseSource& source, const AseLine& line, AseMapChannel& chan
 
 }  // namespace
 
-int ParseNodeTm(AseSource& source, std::string_view name, Mat4& target) {
+int ParseNodeTm(AseReader& source, std::string_view name, Mat4& target) {
     AseLine line;
     BlockStep step;
     while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
@@ -157,7 +177,7 @@ int ParseNodeTm(AseSource& source, std::string_view name, Mat4& target) {
     return step == BlockStep::kDone ? 1 : 0;
 }
 
-int ParseMapChannel(AseSource& source, std::string_view name, AseMapChannel& channel, int32_t number) {
+int ParseMapChannel(AseReader& source, std::string_view name, AseMapChannel& channel, int32_t number) {
     channel.channel = number;
     AseLine line;
     BlockStep step;
@@ -167,10 +187,11 @@ int ParseMapChannel(AseSource& source, std::string_view name, AseMapChannel& cha
     return step == BlockStep::kDone ? 1 : 0;
 }
 
-int ParseMesh(AseSource& source, std::string_view name, AseGeomObject& object) {
+int ParseMesh(AseReader& source, std::string_view name, AseGeomObject& object) {
     AseLine line;
     BlockStep step;
     AseColorChannel& colors = object.colorChannel;
+    JobAllocator& memory = *source.allocator;
     while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
         const int shared = ApplyChannelLine(source, line, object.texChannel);
         if (shared == 0) return 0;
@@ -178,16 +199,21 @@ int ParseMesh(AseSource& source, std::string_view name, AseGeomObject& object) {
         bool ok = true;
         switch (line.keyword) {
             case Kw::kMeshNumVertex:
-                ok = CountLine<AseVertex>(source, line, false, [&](int32_t n) { return AllocateVertices(object, n) != 0; });
+                ok = CountLine<AseVertex>(
+                    source, line, false, [&](int32_t n) { return AllocateVertices(memory, object, n) != 0; },
+                    kHostVertexBytes);
                 break;
             case Kw::kMeshNumFaces:
-                ok = CountLine<AseFace>(source, line, false, [&](int32_t n) { return AllocateFaces(object, n) != 0; });
+                ok = CountLine<AseFace>(source, line, false,
+                                        [&](int32_t n) { return AllocateFaces(memory, object, n) != 0; });
                 break;
             case Kw::kMeshNumCVertex:
-                ok = CountLine<AseColorVertex>(source, line, false, [&](int32_t n) { return AllocateColorVertices(colors, n) != 0; });
+                ok = CountLine<AseColorVertex>(source, line, false,
+                                               [&](int32_t n) { return AllocateColorVertices(memory, colors, n) != 0; });
                 break;
             case Kw::kMeshNumCVFaces:
-                ok = CountLine<AseTriIndex>(source, line, true, [&](int32_t n) { return AllocateColorFaces(colors, n) != 0; });
+                ok = CountLine<AseTriIndex>(source, line, true,
+                                            [&](int32_t n) { return AllocateColorFaces(memory, colors, n) != 0; });
                 break;
             case Kw::kMeshVertexList: ok = ParseVertexList(source, line.Word(), object) != 0; break;
             case Kw::kMeshFaceList: ok = ParseFaceList(source, line.Word(), object) != 0; break;
@@ -198,8 +224,9 @@ int ParseMesh(AseSource& source, std::string_view name, AseGeomObject& object) {
             case Kw::kMeshMappingChannel: {
                 int32_t number = 0;
                 if (!ReadLineInt(line, number)) break;
-                AseMapChannel* channel = AppendMapChannel(object);
-                ok = channel != nullptr && ParseMapChannel(source, line.Word(), *channel, number) != 0;
+                AseMapChannel* channel = AppendMapChannel(memory, object);
+                if (channel == nullptr) return ReaderOutOfMemory(source, line.text);
+                ok = ParseMapChannel(source, line.Word(), *channel, number) != 0;
                 break;
             }
             case Kw::kMeshNormals: ok = SkipBlock(source, line.Word()) != 0; break;
@@ -210,9 +237,12 @@ int ParseMesh(AseSource& source, std::string_view name, AseGeomObject& object) {
     return step == BlockStep::kDone ? 1 : 0;
 }
 
-int ParseGeomObject(AseSource& source, std::string_view name) {
-    AseDocument& doc = TheDocument();
-    if (doc.geomObjects == nullptr || doc.nextGeomObject < 0 || doc.nextGeomObject >= doc.geomObjectCount) return 0;
+int ParseGeomObject(AseReader& source, std::string_view name) {
+    AseDocument& doc = (*source.doc);
+    if (doc.geomObjects == nullptr || doc.nextGeomObject < 0 || doc.nextGeomObject >= doc.geomObjectCount) {
+        return ReaderFail(source, nullptr, JobErrorKind::kInternal, nullptr,
+                          u"more object blocks than the first pass counted");
+    }
     AseGeomObject& object = doc.geomObjects[doc.nextGeomObject];
     AseLine line;
     BlockStep step;

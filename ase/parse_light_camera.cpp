@@ -6,7 +6,7 @@ namespace {
 
 // The first *NODE_TM of a light or camera becomes its rigid frame; later
 // ones (the target's) are read and dropped. 0 when the block stack fails.
-int ReadNodeMatrix(AseSource& source, const AseLine& line, AseNodeTransform& transform, int32_t& tmRead) {
+int ReadNodeMatrix(AseReader& source, const AseLine& line, AseNodeTransform& transform, int32_t& tmRead) {
     if (tmRead != 0) {
         Mat4 scratch = Mat4Identity();
         return ParseNodeTm(source, line.Word(), scratch);
@@ -47,7 +47,7 @@ Mat4 RebuildRigidTransform(const Mat4& m) {
     return result;
 }
 
-int ParseLightSettings(AseSource& source, std::string_view name, AseLight& light) {
+int ParseLightSettings(AseReader& source, std::string_view name, AseLight& light) {
     AseLine line;
     BlockStep step;
     while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
@@ -74,7 +74,7 @@ int ParseLightSettings(AseSource& source, std::string_view name, AseLight& light
     return step == BlockStep::kDone ? 1 : 0;
 }
 
-int ParseCameraSettings(AseSource& source, std::string_view name, AseCamera& camera) {
+int ParseCameraSettings(AseReader& source, std::string_view name, AseCamera& camera) {
     AseLine line;
     BlockStep step;
     while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
@@ -90,9 +90,12 @@ int ParseCameraSettings(AseSource& source, std::string_view name, AseCamera& cam
     return step == BlockStep::kDone ? 1 : 0;
 }
 
-int ParseLight(AseSource& source, std::string_view name) {
-    AseDocument& doc = TheDocument();
-    if (doc.lights == nullptr || doc.nextLight < 0 || doc.nextLight >= doc.lightCount) return 0;
+int ParseLight(AseReader& source, std::string_view name) {
+    AseDocument& doc = (*source.doc);
+    if (doc.lights == nullptr || doc.nextLight < 0 || doc.nextLight >= doc.lightCount) {
+        return ReaderFail(source, nullptr, JobErrorKind::kInternal, nullptr,
+                          u"more light blocks than the first pass counted");
+    }
     AseLight& light = doc.lights[doc.nextLight];
     AseLine line;
     BlockStep step;
@@ -121,9 +124,12 @@ int ParseLight(AseSource& source, std::string_view name) {
     return 1;
 }
 
-int ParseCamera(AseSource& source, std::string_view name) {
-    AseDocument& doc = TheDocument();
-    if (doc.cameras == nullptr || doc.nextCamera < 0 || doc.nextCamera >= doc.cameraCount) return 0;
+int ParseCamera(AseReader& source, std::string_view name) {
+    AseDocument& doc = (*source.doc);
+    if (doc.cameras == nullptr || doc.nextCamera < 0 || doc.nextCamera >= doc.cameraCount) {
+        return ReaderFail(source, nullptr, JobErrorKind::kInternal, nullptr,
+                          u"more camera blocks than the first pass counted");
+    }
     AseCamera& camera = doc.cameras[doc.nextCamera];
     AseLine line;
     BlockStep step;

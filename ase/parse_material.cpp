@@ -3,7 +3,7 @@
 
 #include "ase/reader_internal.h"
 #include "platform/platform.h"
-#include "plugin/plugin.h"
+#include "plugin/strings.h"
 
 namespace {
 
@@ -91,9 +91,11 @@ int FileNameOfPath(const char* path, char* dest, size_t destBytes) {
     return 1;
 }
 
-int ParseMap(AseSource& source, std::string_view name, AseMaterial* material, AseSubMaterial* sub, int32_t index,
+int ParseMap(AseReader& source, std::string_view name, AseMaterial* material, AseSubMaterial* sub, int32_t index,
              int kind) {
-    if (material == nullptr || name.empty()) return 0;
+    if (material == nullptr || name.empty()) {
+        return ReaderFail(source, nullptr, JobErrorKind::kInternal, nullptr, u"a map block without its material");
+    }
     AseLine line;
     BlockStep step;
     while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
@@ -109,8 +111,13 @@ int ParseMap(AseSource& source, std::string_view name, AseMaterial* material, As
     return step == BlockStep::kDone ? 1 : 0;
 }
 
-int ParseSubMaterial(AseSource& source, std::string_view name, AseMaterial& material, int32_t index) {
-    if (material.subMaterials == nullptr || index < 0 || index >= material.subMaterialCount) return 0;
+int ParseSubMaterial(AseReader& source, const AseLine& opening, AseMaterial& material, int32_t index) {
+    const std::string_view name = opening.Word();
+    if (material.subMaterials == nullptr || index < 0 || index >= material.subMaterialCount) {
+        return ReaderFail(source, opening.text, JobErrorKind::kIndex, nullptr,
+                          u"*SUBMATERIAL %d of material \"%S\" names no sub-material: it declares %d", index,
+                          material.name, material.subMaterialCount);
+    }
     AseSubMaterial& sub = material.subMaterials[index];
     AseLine line;
     BlockStep step;
@@ -126,9 +133,13 @@ int ParseSubMaterial(AseSource& source, std::string_view name, AseMaterial& mate
     return step == BlockStep::kDone ? 1 : 0;
 }
 
-int ParseMaterial(AseSource& source, std::string_view name, int32_t index) {
-    AseDocument& doc = TheDocument();
-    if (doc.materials == nullptr || index < 0 || index >= doc.materialCount) return 0;
+int ParseMaterial(AseReader& source, const AseLine& opening, int32_t index) {
+    const std::string_view name = opening.Word();
+    AseDocument& doc = (*source.doc);
+    if (doc.materials == nullptr || index < 0 || index >= doc.materialCount) {
+        return ReaderFail(source, opening.text, JobErrorKind::kIndex, nullptr,
+                          u"*MATERIAL %d names no material: *MATERIAL_COUNT declares %d", index, doc.materialCount);
+    }
     AseMaterial& material = doc.materials[index];
     AseLine line;
     BlockStep step;
@@ -138,14 +149,12 @@ int ParseMaterial(AseSource& source, std::string_view name, int32_t index) {
         switch (line.keyword) {
             case Kw::kNumSubMtls:
                 if (!ReadLineInt(line, number) || number <= 0) break;
-                if (!BelieveDeclaredCount(source, RemainingBytes(source), number, sizeof(AseSubMaterial)) ||
-                    !AllocateSubMaterials(material, number)) {
-                    return 0;
-                }
+                if (!BelieveCountLine(source, line, number, sizeof(AseSubMaterial))) return 0;
+                if (!AllocateSubMaterials(*source.allocator, material, number)) return ReaderOutOfMemory(source, line.text);
                 break;
             case Kw::kSubMaterial:
                 if (!ReadLineInt(line, number)) break;
-                if (!ParseSubMaterial(source, line.Word(), material, number)) return 0;
+                if (!ParseSubMaterial(source, line, material, number)) return 0;
                 break;
             case Kw::kMapDiffuse:
             case Kw::kMapOpacity:
@@ -162,15 +171,15 @@ int ParseMaterial(AseSource& source, std::string_view name, int32_t index) {
     return 1;
 }
 
-int ParseMaterialList(AseSource& source, std::string_view name) {
-    AseDocument& doc = TheDocument();
+int ParseMaterialList(AseReader& source, std::string_view name) {
+    AseDocument& doc = (*source.doc);
     if (doc.materials == nullptr) return 1;
     AseLine line;
     BlockStep step;
     while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
         if (line.keyword == Kw::kMaterial) {
             int32_t index = 0;
-            if (ReadLineInt(line, index) && !ParseMaterial(source, line.Word(), index)) return 0;
+            if (ReadLineInt(line, index) && !ParseMaterial(source, line, index)) return 0;
         } else if (line.keyword == Kw::kGeomObject) {
             return 1;
         }

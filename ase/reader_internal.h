@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "ase/document.h"
-#include "plugin/host_api.h"
+#include "plugin/job.h"
 
 // --- Source --------------------------------------------------------------------
 
@@ -17,33 +17,50 @@
 // meets a line end.
 inline constexpr uint32_t kSourcePadding = 64;  // at least 32 + 16
 
-// The whole file in memory. `data` holds `size` bytes followed by
-// kSourcePadding padding bytes; it comes from DocumentAllocate and is freed
-// by ReleaseAseSource. A fresh source is all zero.
-struct AseSource {
+class BlockStack;
+
+// The state of one read: the whole file in memory, the document it fills,
+// the stack of open blocks, the memory bound and the first failure. A job
+// binds it to its allocator, error record, document and stack (BindAseReader)
+// and owns all of them; the reader keeps nothing between reads.
+//
+// `data` holds `size` bytes followed by kSourcePadding padding bytes; it
+// comes from the allocator and is freed by ReleaseAseSource.
+struct AseReader {
     char* data;
     uint32_t position;
     uint32_t size;
-    // Bytes of the declared counts believed so far in this import (see
+    // Bytes of the declared counts believed so far in this read (see
     // BelieveDeclaredCount); the parse starts it at 0.
     uint64_t believedBytes;
+    // Bytes of the file after the last *MATERIAL_COUNT line of the first
+    // pass, for the bound of that count.
+    uint64_t materialCountRemaining;
+    JobAllocator* allocator;
+    JobError* error;
+    AseDocument* doc;
+    BlockStack* stack;
 };
 
+// Binds a zeroed reader to what a job owns; the document and the stack
+// take their memory from `allocator` too.
+void BindAseReader(AseReader& reader, JobAllocator& allocator, JobError& error, AseDocument& doc, BlockStack& stack);
+
 // Frees the source's data and zeroes the source.
-void ReleaseAseSource(AseSource& source);
+void ReleaseAseSource(AseReader& source);
 
 // Makes `source` own a padded copy of `bytes` (any previous data is freed),
 // with text marked by a byte-order mark converted to the ANSI code page.
 // Returns 1, or 0 when memory cannot be had (the source is then empty).
-int MakeAseSource(AseSource& source, const void* bytes, size_t size);
+int MakeAseSource(AseReader& source, const void* bytes, size_t size);
 
 // Allocates an uninitialised padded buffer of `size` bytes for `source`
 // (freeing what it held). Returns the buffer or null.
-char* AllocateSourceBuffer(AseSource& source, uint32_t size);
+char* AllocateSourceBuffer(AseReader& source, uint32_t size);
 
 // Completes a source whose `size` bytes were written into the buffer of
 // AllocateSourceBuffer: converts marked text in place and lays the padding.
-void FinishAseSource(AseSource& source);
+void FinishAseSource(AseReader& source);
 
 // --- Character classes (C locale, independent of the process locale) -------
 
@@ -205,7 +222,7 @@ struct AseLine {
 // text, length and brace flags (not the word). Returns false at the end of
 // the input. Yields exactly the non-empty lines of the line splitting rule;
 // the empty lines it omits carry no word.
-bool NextLine(AseSource& source, AseLine& line);
+bool NextLine(AseReader& source, AseLine& line);
 
 // Bit i of `lineEnds` is set when p[i] is CR or LF, of `stars` when it is
 // '*', for the 64 bytes at `p` (all readable).
@@ -226,7 +243,7 @@ void ReadQuotedString(char* dest, const AseLine& line);
 
 // Capacity of a line buffer that holds every line: max(longest line + its
 // terminator, 1024) + 1. Leaves `position` unchanged.
-int32_t MeasureLongestLine(const AseSource& source);
+int32_t MeasureLongestLine(const AseReader& source);
 
 // --- Numbers (as the C locale's sscanf reads them) -----------------------------
 
@@ -256,10 +273,11 @@ bool ReadWord(const char*& cursor, const char* end, uint32_t maxChars, std::stri
 // --- Block stack ---------------------------------------------------------------
 
 // The stack of open block names, stored back to back in one growing buffer
-// (memory in proportion to the names held). Its buffers come from
-// DocumentAllocate; Clear frees them.
+// (memory in proportion to the names held). Its buffers come from the
+// allocator it is bound to; Clear frees them.
 class BlockStack {
 public:
+    void Bind(JobAllocator& allocator) { allocator_ = &allocator; }
     // Pushes `name` cut to kMaxBlockNameChars. Returns false when memory
     // cannot be had (the stack is then unchanged).
     bool Push(std::string_view name);
@@ -274,6 +292,7 @@ public:
     size_t CapacityBytes() const { return nameCapacity_ + endCapacity_ * sizeof(uint32_t); }
 
 private:
+    JobAllocator* allocator_ = nullptr;
     char* names_ = nullptr;
     size_t nameUsed_ = 0;
     size_t nameCapacity_ = 0;
@@ -281,8 +300,6 @@ private:
     size_t depth_ = 0;
     size_t endCapacity_ = 0;
 };
-
-BlockStack& TheBlockStack();
 
 // --- Block loop ------------------------------------------------------------------
 
@@ -297,77 +314,103 @@ enum class BlockStep {
 // closes) until one holds a word; pushes its first word when it opens a
 // block, else pops when it closes one. Returns kDone when the pop closes
 // `own`.
-BlockStep NextBlockLine(AseSource& source, std::string_view own, AseLine& line);
+BlockStep NextBlockLine(AseReader& source, std::string_view own, AseLine& line);
 
 // Reads and discards the lines of the block named `own`. 1, or 0 when the
 // block stack could not grow.
-int SkipBlock(AseSource& source, std::string_view own);
+int SkipBlock(AseReader& source, std::string_view own);
 
 // --- Memory bound of declared counts -------------------------------------------
 
+// The memory of one import, the host's records included, stays within
+// kImportBytesPerFileByte times the file plus kDeclaredSlackBytes: the
+// source copy (one byte per byte) and the records the file's lines make,
+// which are charged to one budget of kDeclaredBytesPerFileByte per byte.
+//
 // A count that a line declares (materials, sub-materials, mesh arrays) is
-// believed only when the memory it asks for stays in proportion to the file:
-// count x element size at most kDeclaredBytesPerFileByte times the bytes
-// after the count line plus kDeclaredSlackBytes, and every count believed in
-// one import together at most the same multiple of the whole file plus the
-// slack (so many count lines cannot add up to more). A count beyond that is
-// treated as an allocation failure. The slack lets a small file declare a
-// few large records: a material takes about 2.4 KB. Appended keys are real
-// lines no smaller than their records and need no bound.
-inline constexpr uint64_t kDeclaredBytesPerFileByte = 8;
+// believed only when the records it asks for stay in that proportion:
+// count x record bytes at most kDeclaredBytesPerFileByte times the bytes
+// after the count line plus the slack, and every count believed in one
+// import together at most the same multiple of the whole file plus the
+// slack (so many count lines cannot add up to more). A count beyond that
+// fails the import with a message that names it. A vertex is charged with
+// the host vertex the builder makes of it; faces are charged here with
+// their document record only, since the host is given only the faces lines
+// filled, and those are charged when the read is done (kHostFaceBytes).
+// The slack lets a small file declare a few large records: a material
+// takes about 2.4 KB. Appended keys are real lines no smaller than their
+// records and need no bound.
+//
+// The multiple leaves room for the records that every object costs
+// whatever its size (document, host object, bone, face group, track:
+// kCountedGeomObjectBytes): a 200-byte object holding one triangle costs
+// about 15 bytes per byte of its text, and real exporters write several
+// hundred bytes per object, so every well-formed file fits, while a flood of
+// object, count or vertex lines fails at once.
+inline constexpr uint64_t kDeclaredBytesPerFileByte = 16;
+inline constexpr uint64_t kImportBytesPerFileByte = kDeclaredBytesPerFileByte + 1;
 inline constexpr uint64_t kDeclaredSlackBytes = 64 * 1024;
+
+// The host's records per vertex (the vertex, its one weight and the host's
+// bookkeeping of the weight list) and per face handed over (the face, its
+// corner lists and both UV channels).
+inline constexpr size_t kHostVertexBytes = sizeof(HostVertex) + sizeof(HostVertexWeight) + 4 * sizeof(void*);
+inline constexpr size_t kHostFaceBytes = sizeof(HostFace) + sizeof(HostFaceUv) + 3 * 2 * sizeof(int) +
+                                         kUvChannels * 3 * (sizeof(HostUv) + sizeof(int));
 
 // The objects, lights and cameras that the first pass counts are real lines
 // too, but a line of a dozen bytes ("*GEOMOBJECT" and its line end) would
-// make records of hundreds. Their counts are charged to the same budget
-// before anything is allocated, each object at these bytes: its document
-// record and the host records the scene builder makes of it (object, bone,
-// face group, animation track). Exporters write hundreds of bytes for every
-// object (its node transform alone takes about 400), so real files stay
-// far inside the budget while a flood of object lines fails at once.
+// make records of hundreds: their counts are charged to the same budget
+// before their records exist, each object at its document record and the
+// host records the scene builder makes of it.
 inline constexpr size_t kCountedGeomObjectBytes =
     sizeof(AseGeomObject) + sizeof(HostObject) + sizeof(HostBone) + sizeof(HostFaceGroup) + sizeof(HostTrack);
 inline constexpr size_t kCountedLightBytes = sizeof(AseLight);
 inline constexpr size_t kCountedCameraBytes = sizeof(AseCamera);
 
 // Bytes of the source after its current position.
-uint64_t RemainingBytes(const AseSource& source);
+uint64_t RemainingBytes(const AseReader& source);
 
 // True when `count` elements of `elementBytes` each may be allocated for a
 // count line that `remaining` bytes of the file follow; charges them to the
 // source's believedBytes. False for a negative count or one beyond the bound.
-bool BelieveDeclaredCount(AseSource& source, uint64_t remaining, int64_t count, size_t elementBytes);
+bool BelieveDeclaredCount(AseReader& source, uint64_t remaining, int64_t count, size_t elementBytes);
+
+// BelieveDeclaredCount for the count `count` that `line` declares, with the
+// bytes after the line; a count beyond the bound fails the read with a
+// message that names the keyword and the count.
+bool BelieveCountLine(AseReader& source, const AseLine& line, int64_t count, size_t elementBytes);
 
 // --- Parsers ---------------------------------------------------------------------
 // Each is entered after its opening line was read and pushed; `name` is that
 // line's first word. 1 on success, 0 on failure (which fails the import).
 
-int ParseScene(AseSource& source, std::string_view name);
-int ParseMaterialList(AseSource& source, std::string_view name);
-int ParseMaterial(AseSource& source, std::string_view name, int32_t index);
-int ParseSubMaterial(AseSource& source, std::string_view name, AseMaterial& material, int32_t index);
-int ParseMap(AseSource& source, std::string_view name, AseMaterial* material, AseSubMaterial* sub, int32_t index,
+int ParseScene(AseReader& source, std::string_view name);
+int ParseMaterialList(AseReader& source, std::string_view name);
+int ParseMaterial(AseReader& source, const AseLine& opening, int32_t index);
+int ParseSubMaterial(AseReader& source, const AseLine& opening, AseMaterial& material, int32_t index);
+int ParseMap(AseReader& source, std::string_view name, AseMaterial* material, AseSubMaterial* sub, int32_t index,
              int kind);
 int FileNameOfPath(const char* path, char* dest, size_t destBytes);
-int ParseGeomObject(AseSource& source, std::string_view name);
-int ParseNodeTm(AseSource& source, std::string_view name, Mat4& target);
-int ParseMesh(AseSource& source, std::string_view name, AseGeomObject& object);
-int ParseMapChannel(AseSource& source, std::string_view name, AseMapChannel& channel, int32_t number);
-int ParseTmAnimation(AseSource& source, std::string_view name, AseGeomObject& object);
-int ParsePosTrack(AseSource& source, std::string_view name, AseGeomObject& object);
-int ParseRotTrack(AseSource& source, std::string_view name, AseGeomObject& object);
-int ParseScaleTrack(AseSource& source, std::string_view name, AseGeomObject& object);
-int ParseLight(AseSource& source, std::string_view name);
-int ParseCamera(AseSource& source, std::string_view name);
-int ParseLightSettings(AseSource& source, std::string_view name, AseLight& light);
-int ParseCameraSettings(AseSource& source, std::string_view name, AseCamera& camera);
+int ParseGeomObject(AseReader& source, std::string_view name);
+int ParseNodeTm(AseReader& source, std::string_view name, Mat4& target);
+int ParseMesh(AseReader& source, std::string_view name, AseGeomObject& object);
+int ParseMapChannel(AseReader& source, std::string_view name, AseMapChannel& channel, int32_t number);
+int ParseTmAnimation(AseReader& source, std::string_view name, AseGeomObject& object);
+int ParsePosTrack(AseReader& source, std::string_view name, AseGeomObject& object);
+int ParseRotTrack(AseReader& source, std::string_view name, AseGeomObject& object);
+int ParseScaleTrack(AseReader& source, std::string_view name, AseGeomObject& object);
+int ParseLight(AseReader& source, std::string_view name);
+int ParseCamera(AseReader& source, std::string_view name);
+int ParseLightSettings(AseReader& source, std::string_view name, AseLight& light);
+int ParseCameraSettings(AseReader& source, std::string_view name, AseCamera& camera);
 Mat4 RebuildRigidTransform(const Mat4& m);
 
 // First pass over the whole source (whatever its position): counts
 // objects, lights and cameras and reads the material count; also records
 // maxLineLength. Leaves the position at the end. 0 only without source data.
-int CountObjects(AseSource& source);
-int ParseTopLevel(AseSource& source);
+int CountObjects(AseReader& source);
+int ParseTopLevel(AseReader& source);
 
 // Remaps every face's material id to a host material index: with hostBase(r)
 // the host materials made from the materials before r (one from a material
@@ -376,11 +419,25 @@ int ParseTopLevel(AseSource& source);
 // when r names no material, -1. Linear time. 1, or 0 when memory fails.
 int RemapMaterialIds(AseDocument& doc);
 
-// Parses a source into the process-wide document: both passes, parent
-// resolution, material ids and post-processing. 1, or 0 (the document then
-// holds what was read until a reset).
-int ParseAseDocument(AseSource& source, HostContext* context);
+// Reads the reader's source into its document: both passes and the
+// material ids. 1, or 0 with the failure in the reader's error record (the
+// document then holds what was read until a reset). Parent names, local
+// transforms and vertex colours are the import's to resolve.
+int ParseAseDocument(AseReader& source);
 
-// Loads the file named by the context and imports it; resets the document
-// whatever the result.
-int ImportAseFile(AseSource& source, HostContext* context);
+// --- Failures ------------------------------------------------------------------
+
+// The 1-based line of the source that holds the byte at `at` (a pointer
+// into the source's data): the line ends before it are counted once, at the
+// failure, so that the scanner never counts lines. A text of CR LF, lone CR
+// and lone LF ends counts each end once, as the line splitting does.
+int64_t LineNumberAt(const AseReader& source, const char* at);
+
+// Records the read's first failure at the line holding `at` (null: no line)
+// with `what` (may be null) and a detail formatted as FormatWide does.
+// Returns 0, so that a failing step can `return ReaderFail(...)`.
+int ReaderFail(AseReader& source, const char* at, JobErrorKind kind, const char16_t* what, const char16_t* format, ...);
+
+// The failure for memory that could not be had while reading the line at
+// `at`. Returns 0.
+int ReaderOutOfMemory(AseReader& source, const char* at);

@@ -4,6 +4,7 @@
 // scanner finds a line's end, its first NUL and its braces in one pass of
 // 16-byte vectors where SSE2 is available.
 #include <algorithm>
+#include <cstdarg>
 #include <climits>
 #include <cstring>
 
@@ -11,6 +12,8 @@
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
+
+#include "plugin/strings.h"
 #endif
 
 namespace {
@@ -144,7 +147,7 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-bool NextLine(AseSource& source, AseLine& line) {
+bool NextLine(AseReader& source, AseLine& line) {
     if (source.data == nullptr) return false;
     const char* data = source.data;
     uint32_t pos = source.position;
@@ -227,8 +230,8 @@ void ReadQuotedString(char* dest, const AseLine& line) {
     dest[n] = '\0';
 }
 
-int32_t MeasureLongestLine(const AseSource& source) {
-    AseSource walk = source;
+int32_t MeasureLongestLine(const AseReader& source) {
+    AseReader walk = source;
     walk.position = 0;
     AseLine line;
     size_t longest = 0;
@@ -248,14 +251,15 @@ namespace {
 // Grows `buffer` of `capacity` elements (used `used`) to hold `needed`,
 // doubling. False when memory cannot be had (buffer unchanged).
 template <typename T>
-bool Reserve(T*& buffer, size_t& capacity, size_t used, size_t needed, size_t least) {
+bool Reserve(JobAllocator* allocator, T*& buffer, size_t& capacity, size_t used, size_t needed, size_t least) {
     if (needed <= capacity) return true;
+    if (allocator == nullptr) return false;
     size_t grown = std::max(capacity * 2, least);
     while (grown < needed) grown *= 2;
-    T* fresh = static_cast<T*>(DocumentAllocate(grown * sizeof(T)));
+    T* fresh = allocator->AllocateArray<T>(grown);
     if (fresh == nullptr) return false;
     if (used > 0) std::memcpy(fresh, buffer, used * sizeof(T));
-    DocumentFree(buffer);
+    allocator->Free(buffer);
     buffer = fresh;
     capacity = grown;
     return true;
@@ -266,8 +270,8 @@ bool Reserve(T*& buffer, size_t& capacity, size_t used, size_t needed, size_t le
 bool BlockStack::Push(std::string_view name) {
     const size_t length = std::min<size_t>(name.size(), kMaxBlockNameChars);
     if (nameUsed_ + length > UINT32_MAX) return false;
-    if (!Reserve(names_, nameCapacity_, nameUsed_, nameUsed_ + length, 256)) return false;
-    if (!Reserve(ends_, endCapacity_, depth_, depth_ + 1, 16)) return false;
+    if (!Reserve(allocator_, names_, nameCapacity_, nameUsed_, nameUsed_ + length, 256)) return false;
+    if (!Reserve(allocator_, ends_, endCapacity_, depth_, depth_ + 1, 16)) return false;
     std::memcpy(names_ + nameUsed_, name.data(), length);
     nameUsed_ += length;
     ends_[depth_++] = static_cast<uint32_t>(nameUsed_);
@@ -296,26 +300,26 @@ bool BlockStack::PopMatches(std::string_view name) {
 }
 
 void BlockStack::Clear() {
-    DocumentFree(names_);
-    DocumentFree(ends_);
+    if (allocator_ != nullptr) {
+        allocator_->Free(names_);
+        allocator_->Free(ends_);
+    }
     names_ = nullptr;
     ends_ = nullptr;
     nameUsed_ = nameCapacity_ = depth_ = endCapacity_ = 0;
 }
 
-BlockStack& TheBlockStack() {
-    static BlockStack stack;
-    return stack;
-}
-
 // --- Block loop ---------------------------------------------------------------------
 
-BlockStep NextBlockLine(AseSource& source, std::string_view own, AseLine& line) {
-    BlockStack& stack = TheBlockStack();
+BlockStep NextBlockLine(AseReader& source, std::string_view own, AseLine& line) {
+    BlockStack& stack = *source.stack;
     while (NextLine(source, line)) {
         if (!ScanFirstWord(line)) continue;
         if (line.opens) {
-            if (!stack.Push(line.Word())) return BlockStep::kFail;
+            if (!stack.Push(line.Word())) {
+                ReaderOutOfMemory(source, line.text);
+                return BlockStep::kFail;
+            }
         } else if (line.closes) {
             if (stack.PopMatches(own) && !own.empty()) return BlockStep::kDone;
         }
@@ -324,15 +328,15 @@ BlockStep NextBlockLine(AseSource& source, std::string_view own, AseLine& line) 
     return BlockStep::kDone;
 }
 
-int SkipBlock(AseSource& source, std::string_view own) {
+int SkipBlock(AseReader& source, std::string_view own) {
     // The block loop without keywords: only lines with a brace matter, and
     // only an opening line needs its word (it has one: the brace).
-    BlockStack& stack = TheBlockStack();
+    BlockStack& stack = *source.stack;
     AseLine line;
     while (NextLine(source, line)) {
         if (line.opens) {
             FindFirstWord(line);
-            if (!stack.Push(line.Word())) return 0;
+            if (!stack.Push(line.Word())) return ReaderOutOfMemory(source, line.text);
         } else if (line.closes) {
             if (stack.PopMatches(own) && !own.empty()) return 1;
         }
@@ -340,11 +344,11 @@ int SkipBlock(AseSource& source, std::string_view own) {
     return 1;
 }
 
-uint64_t RemainingBytes(const AseSource& source) {
+uint64_t RemainingBytes(const AseReader& source) {
     return source.size > source.position ? source.size - source.position : 0;
 }
 
-bool BelieveDeclaredCount(AseSource& source, uint64_t remaining, int64_t count, size_t elementBytes) {
+bool BelieveDeclaredCount(AseReader& source, uint64_t remaining, int64_t count, size_t elementBytes) {
     if (count < 0) return false;
     // Both factors are below 2^32, so the product fits.
     const uint64_t bytes = static_cast<uint64_t>(count) * elementBytes;
@@ -353,4 +357,58 @@ bool BelieveDeclaredCount(AseSource& source, uint64_t remaining, int64_t count, 
     if (bytes > local || bytes > total || source.believedBytes > total - bytes) return false;
     source.believedBytes += bytes;
     return true;
+}
+
+bool BelieveCountLine(AseReader& source, const AseLine& line, int64_t count, size_t elementBytes) {
+    if (BelieveDeclaredCount(source, RemainingBytes(source), count, elementBytes)) return true;
+    char keyword[64];
+    const size_t length = std::min<size_t>(line.wordLength, sizeof keyword - 1);
+    std::memcpy(keyword, line.word, length);
+    keyword[length] = '\0';
+    ReaderFail(source, line.text, JobErrorKind::kLimit, nullptr,
+               u"%S %lld declares more than a file of this size can hold (the declared counts may take at most "
+               u"%d bytes per byte of the file)",
+               keyword, static_cast<long long>(count), static_cast<int>(kDeclaredBytesPerFileByte));
+    return false;
+}
+
+// --- Failures ---------------------------------------------------------------------
+
+void BindAseReader(AseReader& reader, JobAllocator& allocator, JobError& error, AseDocument& doc, BlockStack& stack) {
+    reader.allocator = &allocator;
+    reader.error = &error;
+    reader.doc = &doc;
+    reader.stack = &stack;
+    doc.allocator = &allocator;
+    stack.Bind(allocator);
+}
+
+int64_t LineNumberAt(const AseReader& source, const char* at) {
+    if (source.data == nullptr || at == nullptr || at < source.data) return 0;
+    const size_t end = std::min<size_t>(static_cast<size_t>(at - source.data), source.size);
+    int64_t line = 1;
+    const char* data = source.data;
+    for (size_t i = 0; i < end; ++i) {
+        if (data[i] == '\n') {
+            ++line;
+        } else if (data[i] == '\r') {
+            ++line;
+            if (i + 1 < end && data[i + 1] == '\n') ++i;
+        }
+    }
+    return line;
+}
+
+int ReaderFail(AseReader& source, const char* at, JobErrorKind kind, const char16_t* what, const char16_t* format, ...) {
+    if (source.error == nullptr || source.error->Failed()) return 0;
+    char16_t detail[kJobErrorDetailUnits];
+    va_list args;
+    va_start(args, format);
+    VFormatWide(detail, kJobErrorDetailUnits, format, args);
+    va_end(args);
+    return source.error->Fail(kind, LineNumberAt(source, at), what, u"%s", detail);
+}
+
+int ReaderOutOfMemory(AseReader& source, const char* at) {
+    return ReaderFail(source, at, JobErrorKind::kMemory, nullptr, u"out of memory while reading the file");
 }

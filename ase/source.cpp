@@ -138,23 +138,24 @@ uint32_t ConvertUtf8(char* data, uint32_t size) {
 
 }  // namespace
 
-void ReleaseAseSource(AseSource& source) {
-    DocumentFree(source.data);
+void ReleaseAseSource(AseReader& source) {
+    if (source.allocator != nullptr) source.allocator->Free(source.data);
     source.data = nullptr;
     source.position = 0;
     source.size = 0;
 }
 
-char* AllocateSourceBuffer(AseSource& source, uint32_t size) {
+char* AllocateSourceBuffer(AseReader& source, uint32_t size) {
     ReleaseAseSource(source);
-    char* data = static_cast<char*>(DocumentAllocate(static_cast<size_t>(size) + kSourcePadding));
+    if (source.allocator == nullptr) return nullptr;
+    char* data = static_cast<char*>(source.allocator->Allocate(static_cast<size_t>(size) + kSourcePadding));
     if (data == nullptr) return nullptr;
     source.data = data;
     source.size = size;
     return data;
 }
 
-void FinishAseSource(AseSource& source) {
+void FinishAseSource(AseReader& source) {
     char* data = source.data;
     if (data == nullptr) return;
     const unsigned char* bytes = reinterpret_cast<const unsigned char*>(data);
@@ -172,7 +173,7 @@ void FinishAseSource(AseSource& source) {
     std::memset(data + size + 1, 0, kSourcePadding - 1);
 }
 
-int MakeAseSource(AseSource& source, const void* bytes, size_t size) {
+int MakeAseSource(AseReader& source, const void* bytes, size_t size) {
     ReleaseAseSource(source);
     if (size > UINT32_MAX - kSourcePadding) return 0;
     char* data = AllocateSourceBuffer(source, static_cast<uint32_t>(size));

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "ase/document.h"
+#include "plugin/job.h"
 #include "host/scene.h"
 #include "plugin/plugin.h"
 
@@ -36,6 +36,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int result = FilterProc(FILTER_MSG_IMPORT, scene.context(), nullptr, nullptr);
     if (result != 0 && result != 1) std::abort();
     // Whatever happened, the import leaves nothing of its document behind.
-    if (DocumentLiveBlocksForTesting() != 0) std::abort();
+    if (JobLiveBlocksForTesting() != 0) std::abort();
     return 0;
 }

@@ -9,11 +9,13 @@
 #include <climits>
 #include <cstdint>
 #include <cstring>
+#include <initializer_list>
 
 #include "import/import.h"
 #include "import/import_detail.h"
 #include "platform/platform.h"
-#include "plugin/plugin.h"
+#include "plugin/job.h"
+#include "plugin/strings.h"
 
 void AssignFixedName(DualString* dest, const char* name, size_t capacity) {
     char terminated[kAseNameBytes + 1] = {};
@@ -28,6 +30,9 @@ namespace {
 // The fields that materials and sub-materials share.
 struct MaterialView {
     const char* name;
+    const float* ambient;  // r, g, b, a: the alpha is not the host's
+    const float* diffuse;
+    const float* specular;
     float shininess;
     float opacity;
     const char16_t* maps[kTextureChannels];  // diffuse, opacity, bump, specular
@@ -37,6 +42,9 @@ struct MaterialView {
 template <typename Material>
 MaterialView ViewOf(const Material& material) {
     return MaterialView{material.name,
+                        material.ambient,
+                        material.diffuse,
+                        material.specular,
                         material.shininess,
                         material.opacity,
                         {material.diffuseMap, material.opacityMap, material.bumpMap, material.specularMap},
@@ -46,11 +54,19 @@ MaterialView ViewOf(const Material& material) {
 // One host material with up to four image textures. 0 when the host refuses
 // the material; a refused texture only skips its map.
 int BuildMaterial(HostContext* context, const MaterialView& source, const char16_t* textureDirectory,
-                  DualString* name) {
+                  DualString* name, JobError& error) {
     AssignFixedName(name, source.name, kAseNameBytes);
     HostMaterial* material = context->ops->AddMaterial(context, name);
-    if (material == nullptr) return 0;
+    if (material == nullptr) {
+        return error.Fail(JobErrorKind::kHost, 0, nullptr, u"the host refused to add material \"%s\"", name->wide);
+    }
 
+    // The file's colours as they stand; the host keeps no alpha.
+    for (int c = 0; c < 3; ++c) {
+        material->ambient[c] = source.ambient[c];
+        material->diffuse[c] = source.diffuse[c];
+        material->specular[c] = source.specular[c];
+    }
     material->shininess = source.shininess;
     material->opacity = source.opacity;
     if (source.twoSided != 0)
@@ -72,7 +88,7 @@ int BuildMaterial(HostContext* context, const MaterialView& source, const char16
     return 1;
 }
 
-int BuildMaterials(HostContext* context, const AseDocument& doc, DualString* name) {
+int BuildMaterials(HostContext* context, const AseDocument& doc, DualString* name, JobError& error) {
     if (doc.materials == nullptr) return 1;
 
     DualString fileName;
@@ -86,11 +102,11 @@ int BuildMaterials(HostContext* context, const AseDocument& doc, DualString* nam
     for (int m = 0; m < doc.materialCount; ++m) {
         const AseMaterial& material = doc.materials[m];
         if (material.subMaterialCount <= 0 || material.subMaterials == nullptr) {
-            if (!BuildMaterial(context, ViewOf(material), textureDirectory, name)) return 0;
+            if (!BuildMaterial(context, ViewOf(material), textureDirectory, name, error)) return 0;
             continue;
         }
         for (int s = 0; s < material.subMaterialCount; ++s) {
-            if (!BuildMaterial(context, ViewOf(material.subMaterials[s]), textureDirectory, name)) return 0;
+            if (!BuildMaterial(context, ViewOf(material.subMaterials[s]), textureDirectory, name, error)) return 0;
         }
     }
     return 1;
@@ -100,17 +116,25 @@ int64_t VertexCountOf(const AseGeomObject& object) { return object.vertexCount >
 
 // Host vertex g for document vertex g over all objects in order, each bound
 // to the bone of its object with weight 1.
-int BuildVertices(HostContext* context, const AseDocument& doc) {
+int BuildVertices(HostContext* context, const AseDocument& doc, JobError& error) {
     if (doc.geomObjects == nullptr) return 1;
     int64_t total = 0;
     for (int i = 0; i < doc.geomObjectCount; ++i) total += VertexCountOf(doc.geomObjects[i]);
     if (total <= 0) return 1;
-    if (total > INT_MAX) return 0;
+    if (total > INT_MAX) {
+        return error.Fail(JobErrorKind::kLimit, 0, nullptr, u"the file holds %lld vertices, more than the host can take",
+                          static_cast<long long>(total));
+    }
 
-    if (context->ops->AllocateVertices(context, static_cast<int>(total)) == 0) return 0;
+    if (context->ops->AllocateVertices(context, static_cast<int>(total)) == 0) {
+        return error.Fail(JobErrorKind::kHost, 0, nullptr, u"the host refused to make %lld vertices",
+                          static_cast<long long>(total));
+    }
     // The host promised at least `total` records; a host that broke the
     // promise gets a failed import rather than writes beyond its array.
-    if (context->vertices == nullptr || context->vertexCount < total) return 0;
+    if (context->vertices == nullptr || context->vertexCount < total) {
+        return error.Fail(JobErrorKind::kHost, 0, nullptr, u"the host made fewer vertices than it was asked for");
+    }
 
     int g = 0;
     for (int i = 0; i < doc.geomObjectCount; ++i) {
@@ -120,7 +144,9 @@ int BuildVertices(HostContext* context, const AseDocument& doc) {
             if (object.vertices == nullptr) continue;
             // Re-read every time: a host may move its vertex array while it
             // sizes weights.
-            if (context->vertices == nullptr || g >= context->vertexCount) return 0;
+            if (context->vertices == nullptr || g >= context->vertexCount) {
+                return error.Fail(JobErrorKind::kHost, 0, nullptr, u"the host lost vertices while they were filled");
+            }
             HostVertex& target = context->vertices[g];
             const AseVertex& source = object.vertices[v];
             target.position[0] = source.position.x;
@@ -138,11 +164,13 @@ int BuildVertices(HostContext* context, const AseDocument& doc) {
     return 1;
 }
 
-int BuildObjects(HostContext* context, const AseDocument& doc, DualString* name) {
+int BuildObjects(HostContext* context, const AseDocument& doc, DualString* name, JobError& error) {
     if (doc.geomObjects == nullptr) return 1;
     for (int i = 0; i < doc.geomObjectCount; ++i) {
         AssignFixedName(name, doc.geomObjects[i].nodeName, kAseNameBytes);
-        if (context->ops->AddObject(context, name, -1) == nullptr) return 0;
+        if (context->ops->AddObject(context, name, -1) == nullptr) {
+            return error.Fail(JobErrorKind::kHost, 0, nullptr, u"the host refused to add object \"%s\"", name->wide);
+        }
     }
     return 1;
 }
@@ -172,8 +200,8 @@ void WriteCornerUvs(const AseMapChannel* source, int f, HostFaceUvChannel& targe
     }
 }
 
-// Fills host face f of the group from document face f of object i. 0 when
-// an index does not fit the host's arrays.
+// Fills a host face from document face f of object i. 0 when an index does
+// not fit the host's arrays.
 int BuildFace(HostContext* context, const AseGeomObject& object, int i, int f, int64_t base, HostFace& target) {
     const AseFace& face = object.faces[f];
     if (context->objects != nullptr && i >= context->objectCount) return 0;
@@ -200,22 +228,41 @@ int BuildFace(HostContext* context, const AseGeomObject& object, int i, int f, i
     return 1;
 }
 
-int BuildFaceGroups(HostContext* context, const AseDocument& doc) {
+int BuildFaceGroups(HostContext* context, const AseDocument& doc, JobError& error) {
     if (doc.geomObjects == nullptr) return 1;
     int64_t base = 0;
     for (int i = 0; i < doc.geomObjectCount; ++i) {
         const AseGeomObject& object = doc.geomObjects[i];
+        char16_t what[kJobErrorWhatUnits];
+        FormatWide(what, kJobErrorWhatUnits, u"object \"%S\":", object.nodeName);
         HostFaceGroup* group = context->ops->AddFaceGroup(context);
-        if (group == nullptr) return 0;
+        if (group == nullptr) return error.Fail(JobErrorKind::kHost, 0, what, u"the host refused its face group");
 
-        if (object.faceCount > 0 && object.faces != nullptr) {
-            if (group->ops == nullptr || group->ops->AllocateFaces == nullptr) return 0;
-            if (group->ops->AllocateFaces(group, object.faceCount) == 0) return 0;
-            if (group->faces == nullptr || group->faceCount < object.faceCount) return 0;
+        // Only the faces that lines filled reach the host.
+        const int filled = FilledFaceCount(object);
+        if (filled > 0) {
+            if (group->ops == nullptr || group->ops->AllocateFaces == nullptr || group->ops->AllocateFaces(group, filled) == 0) {
+                return error.Fail(JobErrorKind::kHost, 0, what, u"the host refused to make %d faces", filled);
+            }
+            if (group->faces == nullptr || group->faceCount < filled) {
+                return error.Fail(JobErrorKind::kHost, 0, what, u"the host made fewer faces than it was asked for");
+            }
+            int h = 0;
             for (int f = 0; f < object.faceCount; ++f) {
-                HostFace& target = group->faces[f];
-                if (target.cornerCount < 3) return 0;
-                if (!BuildFace(context, object, i, f, base, target)) return 0;
+                const AseFace& face = object.faces[f];
+                if (!IsFilledFace(face)) continue;
+                for (const int corner : {face.a, face.b, face.c}) {
+                    if (corner < 0 || corner >= object.vertexCount) {
+                        FormatWide(what, kJobErrorWhatUnits, u"face %d of \"%S\"", f, object.nodeName);
+                        return error.Fail(JobErrorKind::kIndex, 0, what, u"uses vertex %d, but \"%S\" has %d vertices",
+                                          corner, object.nodeName, object.vertexCount);
+                    }
+                }
+                HostFace& target = group->faces[h++];
+                if (target.cornerCount < 3 || !BuildFace(context, object, i, f, base, target)) {
+                    FormatWide(what, kJobErrorWhatUnits, u"face %d of \"%S\"", f, object.nodeName);
+                    return error.Fail(JobErrorKind::kHost, 0, what, u"does not fit the host's records");
+                }
             }
         }
         base += VertexCountOf(object);
@@ -233,17 +280,28 @@ bool HasContextOps(const HostContext* context) {
 
 }  // namespace
 
-int BuildHostScene(HostContext* context, AseDocument& doc) {
-    if (context == nullptr || !HasContextOps(context)) return 0;
+int FilledFaceCount(const AseGeomObject& object) {
+    if (object.faces == nullptr) return 0;
+    int filled = 0;
+    for (int f = 0; f < object.faceCount; ++f) filled += IsFilledFace(object.faces[f]) ? 1 : 0;
+    return filled;
+}
+
+int BuildHostScene(HostContext* context, AseDocument& doc, JobError& error) {
+    if (context == nullptr || !HasContextOps(context)) {
+        return error.Fail(JobErrorKind::kHost, 0, nullptr, u"the host lacks an operation the import needs");
+    }
 
     // One name record serves every call that takes a name.
     DualString name{};
-    if (!BuildMaterials(context, doc, &name)) return 0;
-    if (!BuildVertices(context, doc)) return 0;
-    if (!BuildObjects(context, doc, &name)) return 0;
-    if (!BuildFaceGroups(context, doc)) return 0;
+    if (!BuildMaterials(context, doc, &name, error)) return 0;
+    if (!BuildVertices(context, doc, error)) return 0;
+    if (!BuildObjects(context, doc, &name, error)) return 0;
+    if (!BuildFaceGroups(context, doc, error)) return 0;
     context->ops->FinishGeometry(context, 1);
-    if (!ImportSkeletonAndAnimation(context, doc)) return 0;
+    if (!ImportSkeletonAndAnimation(context, doc)) {
+        return error.Fail(JobErrorKind::kHost, 0, nullptr, u"the host refused a bone or an animation track");
+    }
     context->ops->FinishImport(context, 1);
     return 1;
 }

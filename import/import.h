@@ -4,6 +4,14 @@
 
 #include "ase/document.h"
 #include "plugin/host_api.h"
+#include "plugin/job.h"
+
+// Handler of FILTER_MSG_IMPORT: one import job reads the file the context
+// names, builds the host scene from it and frees everything it made,
+// whatever the result. Returns 1 on success; 0 with the failure in the
+// context's errorText ("No geometry found." for a file without geometry
+// objects, else one line that says where and what).
+int RunImport(HostContext* context);
 
 // Index of the first geometry object whose nodeName equals `name` byte for
 // byte, or -1.
@@ -22,11 +30,18 @@ int ComputeLocalTransforms(AseDocument& doc);
 // without a geometry-object array.
 int ResolveVertexColors(AseDocument& doc);
 
-// Creates the host content for the document: materials with textures,
-// vertices, objects, face groups and faces, bones and the animation.
-// Returns 1 when the scene was built, 0 on failure (the host keeps what was
-// already created).
-int BuildHostScene(HostContext* context, AseDocument& doc);
+// A face slot that no face line filled keeps the corners of its allocation
+// (-1); every filled face has corners inside its object (the reader checks).
+inline bool IsFilledFace(const AseFace& face) { return face.a >= 0; }
+
+// The faces of the object that lines filled: what the host is given.
+int FilledFaceCount(const AseGeomObject& object);
+
+// Creates the host content for the document: materials with their colours
+// and textures, vertices, objects, face groups and the filled faces, bones
+// and the animation. Returns 1 when the scene was built, 0 with the failure
+// in `error` (the host keeps what was already created).
+int BuildHostScene(HostContext* context, AseDocument& doc, JobError& error);
 
 // Bones, key order, relative rotations, the animation and the shortest-arc
 // pass. 1 on success, 0 on failure.

@@ -33,10 +33,16 @@ int FindGeomObjectByName(const AseDocument& doc, const char* name) {
 // link back to 0 closes the cycle, so object 2 becomes a root. Every object
 // is walked once, so the whole pass is linear.
 void ResolveParentIndices(AseDocument& doc) {
-    if (!HasObjects(doc)) return;
+    if (!HasObjects(doc) || doc.allocator == nullptr) return;
     const int count = doc.geomObjectCount;
 
-    std::unordered_map<std::string_view, int> byName;
+    // The tables come from the document's allocator: a failure throws
+    // std::bad_alloc, which ends the import job, and the job frees them.
+    JobAllocator& allocator = *doc.allocator;
+    std::unordered_map<std::string_view, int, std::hash<std::string_view>, std::equal_to<std::string_view>,
+                       JobStdAllocator<std::pair<const std::string_view, int>>>
+        byName(0, std::hash<std::string_view>(), std::equal_to<std::string_view>(),
+               JobStdAllocator<std::pair<const std::string_view, int>>(allocator));
     byName.reserve(static_cast<size_t>(count));
     // emplace keeps the first object of a duplicated name.
     for (int i = 0; i < count; ++i) byName.emplace(NameView(doc.geomObjects[i].nodeName), i);
@@ -51,8 +57,9 @@ void ResolveParentIndices(AseDocument& doc) {
     }
 
     enum : unsigned char { kUnseen, kOnWalk, kSettled };
-    std::vector<unsigned char> state(static_cast<size_t>(count), kUnseen);
-    std::vector<int> walk;
+    std::vector<unsigned char, JobStdAllocator<unsigned char>> state(static_cast<size_t>(count), kUnseen,
+                                                                   JobStdAllocator<unsigned char>(allocator));
+    std::vector<int, JobStdAllocator<int>> walk{JobStdAllocator<int>(allocator)};
     for (int start = 0; start < count; ++start) {
         if (state[start] != kUnseen) continue;
         walk.clear();

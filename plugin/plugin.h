@@ -13,7 +13,13 @@
 // filter call, overwritten by every accepted call, never cleared.
 extern HostContext* currentContext;
 
-// The filter callback handed to the host at registration.
+// The texts of a call that the barrier of FilterProc ended: memory ran out
+// (std::bad_alloc), or anything else was thrown.
+inline constexpr char16_t kOutOfMemoryText[] = u"Out of memory.";
+inline constexpr char16_t kInternalErrorText[] = u"Internal error in the ASE filter.";
+
+// The filter callback handed to the host at registration. Never lets an
+// exception out: whatever is caught becomes result 0 with a message.
 int FilterProc(uint32_t message, HostContext* context, void* arg, void* reserved);
 
 // Handler of PLUGIN_MSG_REGISTER: fills `info` and registers the filter.

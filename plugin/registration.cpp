@@ -23,13 +23,19 @@ uint32_t RegisterFilter(PluginInfo* info) {
 
 extern "C" uint32_t PluginVersion(void) { return kPluginInterfaceVersion; }
 
+// The host is C: nothing thrown may cross this call. The registration
+// record has no error text, so a caught exception only answers 0.
 extern "C" uint32_t PluginProc(uint32_t message, PluginInfo* info) {
-    switch (message) {
-        case PLUGIN_MSG_REGISTER:
-            return RegisterFilter(info);
-        case PLUGIN_MSG_VERSION:
-            return kPluginInterfaceVersion;
-        default:
-            return 1;
+    try {
+        switch (message) {
+            case PLUGIN_MSG_REGISTER:
+                return RegisterFilter(info);
+            case PLUGIN_MSG_VERSION:
+                return kPluginInterfaceVersion;
+            default:
+                return 1;
+        }
+    } catch (...) {
+        return 0;
     }
 }

@@ -166,7 +166,7 @@ TEST_F(ReaderDocument, MaterialEdgeCases) {
 }
 
 std::string FacesWithIds(int ref, const char* const (&ids)[6]) {
-    std::string faces = "*MATERIAL_REF " + std::to_string(ref) + "\n*MESH {\n*MESH_NUMFACES 6\n*MESH_FACE_LIST {\n";
+    std::string faces = "*MATERIAL_REF " + std::to_string(ref) + "\n*MESH {\n*MESH_NUMVERTEX 3\n*MESH_NUMFACES 6\n*MESH_FACE_LIST {\n";
     for (int f = 0; f < 6; ++f) {
         faces += "*MESH_FACE " + std::to_string(f) + ": A: 0 B: 1 C: 2 AB: 1 BC: 1 CA: 0" +
                  (*ids[f] != '\0' ? std::string(" *MESH_MTLID ") + ids[f] : std::string()) + "\n";

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "ase/reader.h"
+#include "import/import.h"
 #include "plugin/plugin.h"
 #include "test_support.h"
 
@@ -37,12 +37,11 @@ TEST_F(HostileInput, FaultFilesGiveTheirResultAndKeepIndicesInBounds) {
         {"negative_counts.ase",
          1,
          {ASE_EQ(materials, nullptr), ASE_OBJ_EQ(vertices, nullptr), ASE_OBJ_EQ(faces, nullptr)}},
-        // 4294967297 is read as 1, as "%d" stores it.
+        // 4294967297 is read as 1, as "%d" stores it; the face's corners
+        // (INT32_MIN as "%d" stores -2^31 and 2^31) name no vertex of "o".
         {"index_extremes.ase",
-         1,
-         {ASE_OBJ_EQ(vertices[0].position.x, 0), ASE_OBJ_EQ(vertices[1].position.x, 5),
-          ASE_OBJ_EQ(faces[0].a, INT32_MIN), ASE_OBJ_EQ(faces[0].b, INT32_MIN), ASE_OBJ_EQ(faces[0].c, 1215752191),
-          ASE_OBJ_EQ(faces[0].materialId, -1)}},
+         0,
+         {ASE_OBJ_EQ(vertices[0].position.x, 0), ASE_OBJ_EQ(vertices[1].position.x, 5), ASE_OBJ_EQ(faces[0].a, -1)}},
         {"material_index_int_min.ase", 0, {}},
         {"material_index_2pow31.ase", 0, {}},
         // NaN, infinities and overflow are stored as read; after "NaN(1)" the
@@ -53,6 +52,8 @@ TEST_F(HostileInput, FaultFilesGiveTheirResultAndKeepIndicesInBounds) {
           ASE_OBJ_EQ(vertices[0].position.x, NAN), ASE_OBJ_EQ(vertices[0].position.y, INFINITY),
           ASE_OBJ_EQ(vertices[0].position.z, -0.0), ASE_OBJ_EQ(vertices[1].position.y, 0), ASE_OBJ_EQ(rotKeyCount, 1)}},
         {"unterminated_quote.ase", 1, {ASE_OBJ_STR(nodeName, "open name"), ASE_OBJ_STR(parentName, "")}},
+        // A lone byte after the last whole UTF-16 unit becomes '?'.
+        {"../faults/utf16_lone_trailing_byte.ase", 1, {ASE_OBJ_STR(nodeName, "ab?")}},
         {"unbalanced_braces.ase",
          1,
          {ASE_EQ(geomObjectCount, 2), ASE_OBJ_EQ(vertexCount, 1), ASE_STR(geomObjects[1].nodeName, "never closed")}},
@@ -78,36 +79,52 @@ TEST_F(HostileInput, FaultFilesGiveTheirResultAndKeepIndicesInBounds) {
     }
 }
 
-// The bound is on bytes. 32-byte vertices after a count line that 32 bytes of
-// the file follow (its own line end and 31 more) may take 8 x 32 + 64 KiB,
-// that is 2056 vertices, and not one more. (The line before the object gives
-// the whole file room for the object's own record without changing the bytes
-// after the count.) Objects of 310 bytes may cost 8 x 310 bytes each plus the
-// 64 KiB of slack together: 910 of them, and not one more.
-TEST_F(HostileInput, DeclaredAndCountedRecordsAreBelievedUpToTheirByteBound) {
-    static_assert(sizeof(AseVertex) == 32 && kDeclaredBytesPerFileByte == 8 && kDeclaredSlackBytes == 65536);
-    static_assert(kCountedGeomObjectBytes == 2552);
+// The bound is on bytes. A vertex costs its document record and the host's
+// records; after a count line that 32 bytes of the file follow (its own line
+// end and 31 more) vertices may take 16 x 32 bytes plus the 64 KiB of slack
+// and not one more, and the failure names the keyword and the count.
+TEST_F(HostileInput, DeclaredCountsAreBelievedUpToTheirByteBoundAndNamedBeyondIt) {
+    const size_t vertexBytes = sizeof(AseVertex) + kHostVertexBytes;
+    const long most = static_cast<long>((kDeclaredBytesPerFileByte * 32 + kDeclaredSlackBytes) / vertexBytes);
     const std::string head = "*COMMENT " + std::string(390, 'x') + "\n*GEOMOBJECT {\n*MESH {\n*MESH_NUMVERTEX ";
     // Appended: mingw's g++ 12 sees a false overlap in "\n" + std::string(...).
     const std::string tail = std::string("\n").append(30, ' ').append("\n");
-    EXPECT_EQ(Parse(head + "2056" + tail), 1);
-    EXPECT_EQ(Doc().geomObjects[0].vertexCount, 2056);
-    EXPECT_EQ(Parse(head + "2057" + tail), 0);
-    const std::string object = "*GEOMOBJECT {\n*COMMENT " + std::string(284, 'x') + "\n}\n";
-    ASSERT_EQ(object.size(), 310u);
-    std::string objects;
-    for (int i = 0; i < 910; ++i) objects += object;
-    EXPECT_EQ(Parse(objects), 1);
-    EXPECT_EQ(Doc().geomObjectCount, 910);
-    EXPECT_EQ(Parse(objects + object), 0);
+    EXPECT_EQ(Parse(head + std::to_string(most) + tail), 1);
+    EXPECT_EQ(Doc().geomObjects[0].vertexCount, most);
+    EXPECT_EQ(Parse(head + std::to_string(most + 1) + tail), 0);
+    EXPECT_EQ(asetest::Error().kind, JobErrorKind::kLimit);
+    EXPECT_EQ(asetest::Error().line, 4);
+    const std::u16string text = asetest::ErrorText();
+    const std::string count = std::to_string(most + 1);
+    EXPECT_NE(text.find(u"line 4: *MESH_NUMVERTEX " + std::u16string(count.begin(), count.end())), std::u16string::npos);
+}
+
+// Many count lines add up: each alone fits the bytes after it, all together
+// exceed the file's budget, and the count line that tips it is named.
+TEST_F(HostileInput, DeclaredCountsAddUpAcrossCountLines) {
+    // 300 vertices with their host records fit the slack alone; eight such
+    // counts exceed the budget of the whole file.
+    std::string text;
+    int lines = 0;
+    for (int o = 0; o < 8; ++o) {
+        text += "*GEOMOBJECT {\n*MESH {\n*MESH_NUMVERTEX 300\n" + std::string(200, ' ') + "\n}\n}\n";
+        lines += 6;
+    }
+    ASSERT_LT(300 * (sizeof(AseVertex) + kHostVertexBytes), kDeclaredSlackBytes);
+    ASSERT_GT(8 * 300 * (sizeof(AseVertex) + kHostVertexBytes),
+              kDeclaredBytesPerFileByte * text.size() + kDeclaredSlackBytes);
+    EXPECT_EQ(Parse(text), 0);
+    EXPECT_EQ(asetest::Error().kind, JobErrorKind::kLimit);
+    EXPECT_GT(asetest::Error().line, 6);
+    EXPECT_EQ(Parse(text.substr(0, text.size() / 8)), 1);
 }
 
 // Peak bytes of the document (without the source copy) while parsing `text`.
 size_t DocumentBytesOfParse(const std::string& text, int& result) {
     asetest::ResetAll();
-    DocumentPeakBytesForTesting();
+    JobPeakBytesForTesting();
     result = Parse(text);
-    return DocumentPeakBytesForTesting() - (text.size() + kSourcePadding);
+    return JobPeakBytesForTesting() - (text.size() + kSourcePadding);
 }
 
 // Declared counts cost memory in proportion to the file, however many count
@@ -136,6 +153,7 @@ TEST_F(HostileInput, FloodsKeepTheDocumentWithinAMultipleOfTheFile) {
         int result = -1;
         const size_t bytes = DocumentBytesOfParse(c.text, result);
         EXPECT_EQ(result, 0);
+        EXPECT_EQ(asetest::Error().kind, JobErrorKind::kLimit);
         // The block stack holds a few names; floods of object lines get no records.
         const size_t bound =
             c.allowed == 0 ? 16 * 1024
@@ -163,29 +181,28 @@ TEST_F(HostileInput, HugeLinesAndDeepNesting) {
     EXPECT_EQ(Parse(open), 1);
 }
 
-// Each allocation failing in turn fails the parse, or drops the keys whose
-// storage failed and keeps every key before them in file order; nothing is
-// left behind either way.
-TEST_F(HostileInput, EveryAllocationFailingInTurnLeavesNothingBehind) {
+// Each allocation failing in turn fails the parse with a memory failure,
+// and nothing is left behind.
+TEST_F(HostileInput, EveryAllocationFailingInTurnFailsTheReadAndLeavesNothingBehind) {
     std::string keys = "*TM_ANIMATION {\n*CONTROL_POS_TRACK {\n";
     for (int i = 0; i < 40; ++i)
         keys += "*CONTROL_POS_SAMPLE " + std::to_string(i) + " " + std::to_string(i) + " 0 0\n";
     for (const bool onlyKeys : {false, true}) {
         const std::string text = onlyKeys ? asetest::Object(keys + "}\n}\n") : Data("every_array.ase");
-        SetDocumentAllocationFailureForTesting(0);
-        ASSERT_EQ(Parse(text), 1);
-        const long allocations = SetDocumentAllocationFailureForTesting(0);
+        AseReader& first = asetest::Source(text);
+        SetJobAllocationFailureForTesting(0);
+        ASSERT_EQ(ParseAseDocument(first), 1);
+        const long allocations = SetJobAllocationFailureForTesting(0);
+        ASSERT_GT(allocations, 3);
         for (long n = 1; n <= allocations; ++n) {
-            SetDocumentAllocationFailureForTesting(n);
-            const int result = Parse(text);
-            SetDocumentAllocationFailureForTesting(0);
-            if (result == 1 && onlyKeys) {
-                const AseGeomObject& o = Doc().geomObjects[0];
-                ASSERT_LT(o.posKeyCount, 40) << n;
-                for (int32_t k = 0; k < o.posKeyCount; ++k) ASSERT_EQ(o.posKeys[k].value.x, static_cast<float>(k)) << n;
-            }
+            AseReader& source = asetest::Source(text);
+            SetJobAllocationFailureForTesting(n);
+            const int result = ParseAseDocument(source);
+            SetJobAllocationFailureForTesting(0);
+            ASSERT_EQ(result, 0) << n;
+            ASSERT_EQ(asetest::Error().kind, JobErrorKind::kMemory) << n;
             asetest::ResetAll();
-            ASSERT_EQ(DocumentLiveBlocksForTesting(), 0) << onlyKeys << ' ' << n;
+            ASSERT_EQ(JobLiveBlocksForTesting(), 0) << onlyKeys << ' ' << n;
         }
     }
 }
@@ -199,29 +216,9 @@ TEST_F(HostileInput, EveryTruncationParsesWithoutHarm) {
             const int result = Parse(fixture.substr(0, cut));
             ASSERT_TRUE(result == 0 || result == 1) << name << ' ' << cut;
             asetest::ResetAll();
-            ASSERT_EQ(DocumentLiveBlocksForTesting(), 0) << name << ' ' << cut;
+            ASSERT_EQ(JobLiveBlocksForTesting(), 0) << name << ' ' << cut;
         }
     }
-}
-
-TEST_F(HostileInput, FileImportFailuresLeaveNothingBehind) {
-    HostContext context = {};
-    AssignDualStringNarrow(&context.fileName, ASE_TEST_DATA_DIR "/ase/hostile/does-not-exist.ase");
-    EXPECT_EQ(HandleImport(&context), 0);
-    asetest::ExpectNothingLeft();
-
-    // A file without geometry, read whole and with each allocation failing.
-    const std::string path = testing::TempDir() + "ase_no_geometry.ase";
-    std::ofstream(path, std::ios::binary) << "*SCENE {\n*MATERIAL_LIST {\n";
-    AssignDualStringNarrow(&context.fileName, path.c_str());
-    for (long n = 0; n < 8; ++n) {
-        SetDocumentAllocationFailureForTesting(n);
-        EXPECT_EQ(HandleImport(&context), 0);
-        SetDocumentAllocationFailureForTesting(0);
-        asetest::ExpectNothingLeft();
-    }
-    std::remove(path.c_str());
-    EXPECT_EQ(HandleImport(nullptr), 0);
 }
 
 }  // namespace

@@ -40,8 +40,7 @@ std::vector<ScannedLine> ReferenceLines(const std::string& bytes) {
 }
 
 std::vector<ScannedLine> FastLines(const std::string& bytes) {
-    AseSource source = {};
-    EXPECT_EQ(MakeAseSource(source, bytes.data(), bytes.size()), 1);
+    AseReader& source = asetest::Source(bytes);
     std::vector<ScannedLine> lines;
     AseLine line;
     while (NextLine(source, line)) {
@@ -146,11 +145,9 @@ TEST(Keywords, CountingPassAgreesWithLookingUpEveryLine) {
             cameras += keyword == Kw::kCameraObject;
             if (keyword == Kw::kMaterialCount && ReadLineInt(scanned, value)) materials = value;
         }
-        asetest::ResetAll();
-        AseSource source = {};
-        ASSERT_EQ(MakeAseSource(source, text.data(), text.size()), 1);
+        AseReader& source = asetest::Source(text);
         ASSERT_EQ(CountObjects(source), 1);
-        const AseDocument& d = TheDocument();
+        const AseDocument& d = asetest::Doc();
         EXPECT_EQ((std::array{d.countedGeomObjects, d.countedLights, d.countedCameras, d.declaredMaterialCount,
                               d.maxLineLength}),
                   (std::array{geom, lights, cameras, materials, MeasureLongestLine(source)}))
@@ -161,7 +158,9 @@ TEST(Keywords, CountingPassAgreesWithLookingUpEveryLine) {
 }
 
 TEST(BlockStack, PopsNamesInReverseCutAt255WithMemoryFollowingTheNames) {
+    JobAllocator allocator;
     BlockStack stack;
+    stack.Bind(allocator);
     char dest[kAseNameBytes] = {};
     EXPECT_FALSE(stack.Pop(dest) || *dest != '\0');
     ASSERT_TRUE(stack.Push("*MESH") && stack.Push(std::string(300, 'n')));

@@ -1,5 +1,6 @@
-// Helpers shared by the reader tests: parse a text into the process-wide
-// document, check fields of it from tables, and check that nothing is left.
+// Helpers shared by the reader tests: parse a text into the tests' own
+// reading (allocator, error record, document, stack), check fields of the
+// document from tables, and check that nothing is left.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -11,28 +12,72 @@
 #include <vector>
 
 #include "ase/reader_internal.h"
+#include "import/import.h"
 
 namespace asetest {
 
-// Empties the document and the block stack.
-inline void ResetAll() {
-    ResetDocument(TheDocument());
-    TheBlockStack().Clear();
+// What an import job owns for its reader, kept for the whole test run.
+struct Reading {
+    JobAllocator allocator;
+    JobError error;
+    AseDocument doc{};
+    BlockStack stack;
+    AseReader reader{};
+    Reading() {
+        BindAseReader(reader, allocator, error, doc, stack);
+        ResetDocument(doc);
+    }
+};
+
+inline Reading& TheReading() {
+    static Reading reading;
+    return reading;
 }
 
-// Parses `text` into the document from a fresh state. Returns the parse
-// result; the document keeps what was read until ResetAll.
-inline int Parse(std::string_view text) {
+// Empties the document, the block stack, the source and the error record.
+inline void ResetAll() {
+    Reading& r = TheReading();
+    r.stack.Clear();
+    ResetDocument(r.doc);
+    ReleaseAseSource(r.reader);
+    r.reader.believedBytes = 0;
+    r.error = JobError{};
+}
+
+// A fresh source of `text` in the tests' reader.
+inline AseReader& Source(std::string_view text) {
     ResetAll();
-    AseSource source = {};
-    if (!MakeAseSource(source, text.data(), text.size())) return -1;
-    HostContext context = {};
-    const int result = ParseAseDocument(source, &context);
+    AseReader& reader = TheReading().reader;
+    EXPECT_EQ(MakeAseSource(reader, text.data(), text.size()), 1);
+    return reader;
+}
+
+// Parses `text` into the document from a fresh state and resolves what the
+// import resolves after the reader (parents, local transforms, vertex
+// colours). Returns the parse result; the document keeps what was read
+// until ResetAll.
+inline int Parse(std::string_view text) {
+    AseReader& source = Source(text);
+    const int result = ParseAseDocument(source);
     ReleaseAseSource(source);
+    if (result == 1) {
+        AseDocument& doc = TheReading().doc;
+        ResolveParentIndices(doc);
+        ComputeLocalTransforms(doc);
+        ResolveVertexColors(doc);
+    }
     return result;
 }
 
-inline AseDocument& Doc() { return TheDocument(); }
+inline AseDocument& Doc() { return TheReading().doc; }
+inline const JobError& Error() { return TheReading().error; }
+
+// The error record as its one line of text.
+inline std::u16string ErrorText() {
+    char16_t text[512];
+    Error().Format(text, 512);
+    return text;
+}
 
 // A minimal object around a mesh body.
 inline std::string Object(const std::string& body, const std::string& name = "obj") {
@@ -68,16 +113,16 @@ bool Same(A actual, B expected) {
 #define ASE_OBJ_STR(field, value) ASE_STR(geomObjects[0].field, value)
 
 inline void ExpectAll(const std::vector<Check>& checks) {
-    for (const Check& c : checks) EXPECT_TRUE(c.holds(TheDocument())) << c.what;
+    for (const Check& c : checks) EXPECT_TRUE(c.holds(Doc())) << c.what;
 }
 
 // Checks that the document is empty and nothing is allocated.
 inline void ExpectNothingLeft() {
-    const AseDocument& d = TheDocument();
+    const AseDocument& d = Doc();
     EXPECT_TRUE(!d.geomObjects && !d.materials && !d.lights && !d.cameras);
     EXPECT_EQ(d.geomObjectCount + d.materialCount + d.lightCount + d.cameraCount, 0);
-    EXPECT_EQ(TheBlockStack().Depth(), 0u);
-    EXPECT_EQ(DocumentLiveBlocksForTesting(), 0);
+    EXPECT_EQ(TheReading().stack.Depth(), 0u);
+    EXPECT_EQ(JobLiveBlocksForTesting(), 0);
 }
 
 // Leaves the document empty after each test and checks that it is.

@@ -63,8 +63,8 @@ TEST(EndToEndImport, BrokenFilesFailWithTheirErrorText) {
     } cases[] = {
         {empty.string(), "No geometry found."},
         {DataPath("no_geometry.ase"), "No geometry found."},
-        {DataPath("bad_vertex_index.ase"), ""},    // face corner 3 of 3 vertices
-        {DataPath("bad_material_index.ase"), ""},  // *MATERIAL 2 of a count of 2
+        {DataPath("bad_vertex_index.ase"), "line 13: face 0 of \"Broken\" uses vertex 3, but \"Broken\" has 3 vertices"},
+        {DataPath("bad_material_index.ase"), "line 7: *MATERIAL 2 names no material: *MATERIAL_COUNT declares 2"},
     };
     for (const auto& c : cases) {
         HostScene scene;

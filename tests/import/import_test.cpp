@@ -36,10 +36,25 @@ void SetName(char* field, const std::string& name) { std::strncpy(field, name.c_
 // Copies `text` (shorter than the field) into a zero-filled wide field.
 void SetWide(char16_t* field, const std::u16string& text) { std::copy(text.begin(), text.end(), field); }
 
-// A document of its own (not the process-wide one), emptied on destruction.
+// The allocator of the tests' documents.
+JobAllocator& Alloc() {
+    static JobAllocator allocator;
+    return allocator;
+}
+
+// BuildHostScene with an error record of its own.
+int Build(HostContext* context, AseDocument& doc) {
+    JobError error;
+    return BuildHostScene(context, doc, error);
+}
+
+// A document of its own, emptied on destruction.
 struct TestDocument {
     AseDocument doc{};
-    TestDocument() { ResetDocument(doc); }
+    TestDocument() {
+        doc.allocator = &Alloc();
+        ResetDocument(doc);
+    }
     ~TestDocument() { ResetDocument(doc); }
     // `count` objects named "obj0", "obj1", ...
     AseGeomObject* objects(int count) {
@@ -51,8 +66,8 @@ struct TestDocument {
 
 // `vertices` vertices and one face (0, 1, 2) with material id 0.
 void OneTriangle(AseGeomObject& object, int vertices) {
-    ASSERT_EQ(AllocateVertices(object, vertices), 1);
-    ASSERT_EQ(AllocateFaces(object, 1), 1);
+    ASSERT_EQ(AllocateVertices(Alloc(), object, vertices), 1);
+    ASSERT_EQ(AllocateFaces(Alloc(), object, 1), 1);
     object.faces[0] = AseFace{0, 1, 2, 0};
 }
 
@@ -64,8 +79,8 @@ void ExpectNear(const float* actual, std::initializer_list<float> expected, floa
 
 // Appends a key {time, value} through `append` (AppendPosKey, AppendRotKey, AppendScaleKey).
 template <typename Key, typename Value>
-void AddKey(Key* (*append)(AseGeomObject&), AseGeomObject& object, float time, Value value) {
-    Key* key = append(object);
+void AddKey(Key* (*append)(JobAllocator&, AseGeomObject&), AseGeomObject& object, float time, Value value) {
+    Key* key = append(Alloc(), object);
     ASSERT_NE(key, nullptr);
     *key = Key{time, value};
 }
@@ -118,15 +133,15 @@ TEST(PostProcessing, IndicesOutOfRangeAreSkippedAndMismatchedColourCountsLeaveTh
     objects[0].parentIndex = 99;
     OneTriangle(objects[0], 2);  // corner 2 names vertex 2 of 2
     AseColorChannel& colors = objects[0].colorChannel;
-    ASSERT_EQ(AllocateColorVertices(colors, 2), 1);
+    ASSERT_EQ(AllocateColorVertices(Alloc(), colors, 2), 1);
     colors.cverts[0] = {1, 0, 0};
     colors.cverts[1] = {0, 0, 1};
-    ASSERT_EQ(AllocateColorFaces(colors, 1), 1);
+    ASSERT_EQ(AllocateColorFaces(Alloc(), colors, 1), 1);
     colors.cfaces[0] = {0, 9, 1};  // colour 9 of 2
     // The second object declares more colour faces than faces.
     OneTriangle(objects[1], 3);
-    ASSERT_EQ(AllocateColorVertices(objects[1].colorChannel, 1), 1);
-    ASSERT_EQ(AllocateColorFaces(objects[1].colorChannel, 2), 1);
+    ASSERT_EQ(AllocateColorVertices(Alloc(), objects[1].colorChannel, 1), 1);
+    ASSERT_EQ(AllocateColorFaces(Alloc(), objects[1].colorChannel, 2), 1);
     objects[1].colorChannel.cfaces[0] = {0, 0, 0};
 
     ASSERT_EQ(ComputeLocalTransforms(doc.doc), 1);
@@ -171,7 +186,7 @@ TEST(BuildHostScene, MaterialsMoveIntoTheFilesFolderAndRefusedOrOverlongMapsAreS
     scene.setFileName((folder / "house.ase").u16string().c_str());
     TestDocument doc;
     OneTriangle(doc.objects(1)[0], 3);
-    ASSERT_EQ(BuildHostScene(scene.context(), doc.doc), 1);
+    ASSERT_EQ(Build(scene.context(), doc.doc), 1);
     EXPECT_EQ(fs::current_path(), original);  // no materials, no change of folder
 
     ASSERT_EQ(AllocateMaterials(doc.doc, 1), 1);
@@ -182,7 +197,7 @@ TEST(BuildHostScene, MaterialsMoveIntoTheFilesFolderAndRefusedOrOverlongMapsAreS
     SetWide(material.specularMap, u"shine.tga");
     scene.failCall(HostOp::AddTexture, 2);  // the bump map
     // The second build goes into the same, no longer empty, scene.
-    ASSERT_EQ(BuildHostScene(scene.context(), doc.doc), 1);
+    ASSERT_EQ(Build(scene.context(), doc.doc), 1);
     EXPECT_TRUE(fs::equivalent(fs::current_path(), folder));
     fs::current_path(original);
     fs::remove_all(folder);
@@ -199,19 +214,19 @@ TEST(BuildHostScene, MaterialsMoveIntoTheFilesFolderAndRefusedOrOverlongMapsAreS
 TEST(BuildHostScene, TextureIndicesOutOfRangeOrMissingLeaveTheHostsCornerUvs) {
     TestDocument doc;
     AseGeomObject& object = doc.objects(1)[0];
-    ASSERT_EQ(AllocateVertices(object, 3), 1);
-    ASSERT_EQ(AllocateFaces(object, 2), 1);
+    ASSERT_EQ(AllocateVertices(Alloc(), object, 3), 1);
+    ASSERT_EQ(AllocateFaces(Alloc(), object, 2), 1);
     object.faces[0] = object.faces[1] = AseFace{0, 1, 2, -1};
-    for (AseMapChannel* channel : {&object.texChannel, AppendMapChannel(object)}) {
+    for (AseMapChannel* channel : {&object.texChannel, AppendMapChannel(Alloc(), object)}) {
         channel->channel = 2;
-        ASSERT_EQ(AllocateTexVertices(*channel, 1), 1);
+        ASSERT_EQ(AllocateTexVertices(Alloc(), *channel, 1), 1);
         channel->tverts[0] = {0.25f, 0.75f};
-        ASSERT_EQ(AllocateTexFaces(*channel, 1), 1);  // none for face 1
+        ASSERT_EQ(AllocateTexFaces(Alloc(), *channel, 1), 1);  // none for face 1
         channel->tfaces[0] = {0, -1, 5};
     }
 
     asehost::HostScene scene;
-    ASSERT_EQ(BuildHostScene(scene.context(), doc.doc), 1);
+    ASSERT_EQ(Build(scene.context(), doc.doc), 1);
     const HostFace* faces = scene.context()->faceGroups[0].faces;
     for (int c = 0; c < kUvChannels; ++c) {
         const HostUv* written = faces[0].uvData->channels[c].cornerUvs;
@@ -240,7 +255,7 @@ TEST(BuildHostScene, FaceIndicesOutsideTheHostArraysFailTheBuildAfterEarlierObje
         OneTriangle(objects[0], 4);
         OneTriangle(objects[1], 3);
         objects[1].faces[0] = AseFace{0, 1, c.c, c.materialId};
-        EXPECT_EQ(BuildHostScene(scene.context(), doc.doc), c.result);
+        EXPECT_EQ(Build(scene.context(), doc.doc), c.result);
         EXPECT_EQ(scene.callCount(HostOp::FinishGeometry), c.result);
         const HostFaceGroup* groups = scene.context()->faceGroups;
         EXPECT_EQ(groups[0].faces[0].vertexIndices[2], 2);
@@ -278,7 +293,7 @@ TEST(BuildHostScene, EveryRefusedCreationFailsTheBuildButRefusedWeightsAndTextur
         AddKey(AppendRotKey, objects[1], 0.5f, Quat{0, 0, 0, 1});
         AddKey(AppendScaleKey, objects[1], 0.5f, Vec3{1, 1, 1});
         scene.failCall(refusal.op, refusal.nth, true);
-        EXPECT_EQ(BuildHostScene(scene.context(), doc.doc), refusal.stage == 2 ? 1 : 0);
+        EXPECT_EQ(Build(scene.context(), doc.doc), refusal.stage == 2 ? 1 : 0);
         EXPECT_EQ(scene.callCount(HostOp::FinishGeometry), refusal.stage >= 1 ? 1 : 0);
         EXPECT_EQ(scene.callCount(HostOp::FinishImport), refusal.stage == 2 ? 1 : 0);
         if (refusal.op == HostOp::AllocateVertexWeights) {
@@ -286,7 +301,7 @@ TEST(BuildHostScene, EveryRefusedCreationFailsTheBuildButRefusedWeightsAndTextur
         }
     }
     TestDocument doc;
-    EXPECT_EQ(BuildHostScene(nullptr, doc.doc), 0);
+    EXPECT_EQ(Build(nullptr, doc.doc), 0);
     EXPECT_EQ(ImportSkeletonAndAnimation(nullptr, doc.doc), 0);
 }
 

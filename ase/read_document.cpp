@@ -1,23 +1,14 @@
-// Import driver: file load, the counting and parsing passes, the scene
-// block, parent and material-id resolution, and the hand-over to the scene
-// builder.
+// The reader's two passes: the counting pass, the parse of the scene,
+// material, object, light and camera blocks, and the material ids.
 #include <algorithm>
 #include <bit>
 #include <climits>
 #include <cstdio>
 #include <cstring>
 
-#include "ase/reader.h"
 #include "ase/reader_internal.h"
-#include "import/import.h"
-#include "platform/platform.h"
-#include "plugin/plugin.h"
 
 namespace {
-
-// Bytes of the file after the last *MATERIAL_COUNT line of the first pass,
-// for the bound of that count (BelieveDeclaredCount).
-uint64_t gMaterialCountRemaining = 0;
 
 // A cheap filter before the keyword lookup of the first pass: the length
 // and the two letters after '*' of *GEOMOBJECT, *LIGHTOBJECT, *CAMERAOBJECT
@@ -55,7 +46,7 @@ bool MayStartCountedWord(const char* data, const char* star) {
 
 // Counts the keyword of the line that starts at the source's position when
 // it is one the first pass counts; leaves the position after the line.
-void CountLine(AseSource& source, AseDocument& doc) {
+void CountLine(AseReader& source, AseDocument& doc) {
     AseLine line;
     if (!NextLine(source, line) || !FindFirstWord(line) || !MayBeCountedWord(line)) return;
     switch (LookupKeywordPadded(line.word, line.wordLength)) {
@@ -63,7 +54,7 @@ void CountLine(AseSource& source, AseDocument& doc) {
             int32_t count = 0;
             if (ReadLineInt(line, count)) {
                 doc.declaredMaterialCount = count;
-                gMaterialCountRemaining = RemainingBytes(source);
+                source.materialCountRemaining = RemainingBytes(source);
             }
             break;
         }
@@ -76,10 +67,10 @@ void CountLine(AseSource& source, AseDocument& doc) {
 
 }  // namespace
 
-int CountObjects(AseSource& source) {
+int CountObjects(AseReader& source) {
     if (source.data == nullptr) return 0;
-    AseDocument& doc = TheDocument();
-    gMaterialCountRemaining = 0;
+    AseDocument& doc = (*source.doc);
+    source.materialCountRemaining = 0;
     const char* data = source.data;
     const uint32_t size = source.size;
     // The file in blocks of 64 bytes, each marked by its line ends and stars
@@ -118,7 +109,7 @@ int CountObjects(AseSource& source) {
     return 1;
 }
 
-int ParseScene(AseSource& source, std::string_view name) {
+int ParseScene(AseReader& source, std::string_view name) {
     if (name.empty()) return 0;
     int32_t first = 0;
     int32_t last = 30;
@@ -142,7 +133,7 @@ int ParseScene(AseSource& source, std::string_view name) {
         }
     }
     if (step == BlockStep::kFail) return 0;
-    AseDocument& doc = TheDocument();
+    AseDocument& doc = (*source.doc);
     doc.firstFrame = static_cast<float>(first);
     doc.lastFrame = static_cast<float>(last);
     // The difference of two 32-bit values needs 64 bits.
@@ -155,9 +146,9 @@ int ParseScene(AseSource& source, std::string_view name) {
     return 1;
 }
 
-int ParseTopLevel(AseSource& source) {
+int ParseTopLevel(AseReader& source) {
     if (source.data == nullptr) return 0;
-    TheBlockStack().Clear();
+    source.stack->Clear();
     AseLine line;
     BlockStep step;
     while ((step = NextBlockLine(source, std::string_view(), line)) == BlockStep::kLine) {
@@ -181,7 +172,8 @@ int RemapMaterialIds(AseDocument& doc) {
     // material without sub-materials, else one per sub-material).
     int64_t* hostBase = nullptr;
     if (doc.materials != nullptr && doc.materialCount > 0) {
-        hostBase = static_cast<int64_t*>(DocumentAllocate(sizeof(int64_t) * static_cast<size_t>(doc.materialCount)));
+        if (doc.allocator == nullptr) return 0;
+        hostBase = doc.allocator->AllocateArray<int64_t>(static_cast<size_t>(doc.materialCount));
         if (hostBase == nullptr) return 0;
         int64_t sum = 0;
         for (int32_t r = 0; r < doc.materialCount; ++r) {
@@ -208,100 +200,51 @@ int RemapMaterialIds(AseDocument& doc) {
             id = host > INT32_MAX ? INT32_MAX : static_cast<int32_t>(host);
         }
     }
-    DocumentFree(hostBase);
+    if (hostBase != nullptr) doc.allocator->Free(hostBase);
     return 1;
 }
 
-int ParseAseDocument(AseSource& source, HostContext* context) {
-    if (context == nullptr || source.data == nullptr) return 0;
-    AseDocument& doc = TheDocument();
+int ParseAseDocument(AseReader& source) {
+    if (source.data == nullptr || source.doc == nullptr || source.stack == nullptr || source.allocator == nullptr) {
+        return ReaderFail(source, nullptr, JobErrorKind::kInternal, nullptr, u"the reader was not bound to a job");
+    }
+    AseDocument& doc = *source.doc;
     doc.nextGeomObject = doc.nextMaterial = doc.nextLight = doc.nextCamera = 0;
     source.position = 0;
     source.believedBytes = 0;
     if (!CountObjects(source)) return 0;
     if (doc.countedGeomObjects == 0) {
-        AssignDualString(&context->errorText, u"No geometry found.");
-        return 0;
+        return ReaderFail(source, nullptr, JobErrorKind::kContent, nullptr, u"No geometry found.");
     }
     // Counted lines run through the whole file, so their bound is the
     // file's (see kCountedGeomObjectBytes).
     if (!BelieveDeclaredCount(source, source.size, doc.countedGeomObjects, kCountedGeomObjectBytes) ||
         !BelieveDeclaredCount(source, source.size, doc.countedLights, kCountedLightBytes) ||
         !BelieveDeclaredCount(source, source.size, doc.countedCameras, kCountedCameraBytes)) {
-        return 0;
+        return ReaderFail(source, nullptr, JobErrorKind::kLimit, nullptr,
+                          u"the file holds %d objects, %d lights and %d cameras: more than a file of %lld bytes "
+                          u"can describe",
+                          doc.countedGeomObjects, doc.countedLights, doc.countedCameras,
+                          static_cast<long long>(source.size));
     }
-    if (doc.declaredMaterialCount > 0 &&
-        (!BelieveDeclaredCount(source, gMaterialCountRemaining, doc.declaredMaterialCount, sizeof(AseMaterial)) ||
-         !AllocateMaterials(doc, doc.declaredMaterialCount))) {
-        return 0;
+    if (doc.declaredMaterialCount > 0) {
+        if (!BelieveDeclaredCount(source, source.materialCountRemaining, doc.declaredMaterialCount,
+                                  sizeof(AseMaterial))) {
+            return ReaderFail(source, nullptr, JobErrorKind::kLimit, nullptr,
+                              u"*MATERIAL_COUNT %d declares more than a file of this size can hold",
+                              doc.declaredMaterialCount);
+        }
+        if (!AllocateMaterials(doc, doc.declaredMaterialCount)) return ReaderOutOfMemory(source, nullptr);
     }
-    if (!AllocateGeomObjects(doc, doc.countedGeomObjects)) return 0;
-    if (doc.countedLights > 0 && !AllocateLights(doc, doc.countedLights)) return 0;
-    if (doc.countedCameras > 0 && !AllocateCameras(doc, doc.countedCameras)) return 0;
+    if (!AllocateGeomObjects(doc, doc.countedGeomObjects)) return ReaderOutOfMemory(source, nullptr);
+    if (doc.countedLights > 0 && !AllocateLights(doc, doc.countedLights)) return ReaderOutOfMemory(source, nullptr);
+    if (doc.countedCameras > 0 && !AllocateCameras(doc, doc.countedCameras)) return ReaderOutOfMemory(source, nullptr);
 
     doc.nextGeomObject = doc.nextMaterial = doc.nextLight = doc.nextCamera = 0;
     source.position = 0;
-    if (!ParseTopLevel(source)) return 0;
-
-    ResolveParentIndices(doc);
-    if (!RemapMaterialIds(doc)) return 0;
-    ComputeLocalTransforms(doc);
-    ResolveVertexColors(doc);
+    if (!ParseTopLevel(source)) {
+        return ReaderFail(source, nullptr, JobErrorKind::kSyntax, nullptr, u"the file could not be read");
+    }
+    if (!RemapMaterialIds(doc)) return ReaderOutOfMemory(source, nullptr);
     return 1;
-}
-
-int ImportAseFile(AseSource& source, HostContext* context) {
-    AseDocument& doc = TheDocument();
-    ResetDocument(doc);
-    ReleaseAseSource(source);
-    if (context == nullptr) return 0;
-
-    DualString fileName;
-    const char16_t* path = GetFileName(context, &fileName);
-    std::FILE* file = platform::OpenFile(path, "rb");
-    if (file == nullptr) return 0;
-    long size = -1;
-    if (std::fseek(file, 0, SEEK_END) == 0) size = std::ftell(file);
-    // A file the 32-bit size cannot describe is refused rather than cut.
-    if (size < 0 || static_cast<unsigned long>(size) > UINT32_MAX - kSourcePadding) {
-        std::fclose(file);
-        return 0;
-    }
-    char* data = AllocateSourceBuffer(source, static_cast<uint32_t>(size));
-    if (data == nullptr) {
-        std::fclose(file);
-        return 0;
-    }
-    if (std::fseek(file, 0, SEEK_SET) != 0 ||
-        std::fread(data, 1, static_cast<size_t>(size), file) != static_cast<size_t>(size)) {
-        ResetDocument(doc);
-        ReleaseAseSource(source);
-        std::fclose(file);
-        return 0;
-    }
-    std::fclose(file);
-    size_t n = 0;
-    for (; path[n] != 0 && n + 1 < kAsePathUnits; ++n) doc.sourcePath[n] = path[n];
-    doc.sourcePath[n] = 0;
-    FinishAseSource(source);
-
-    const int parsed = ParseAseDocument(source, context);
-    ReleaseAseSource(source);
-    if (!parsed) {
-        ResetDocument(doc);
-        return 0;
-    }
-    const int built = BuildHostScene(context, doc);
-    ResetDocument(doc);
-    return built != 0 ? 1 : 0;
-}
-
-int HandleImport(HostContext* context) {
-    if (context == nullptr) return 0;
-    AseSource source = {};
-    const int result = ImportAseFile(source, context);
-    TheBlockStack().Clear();
-    ResetDocument(TheDocument());
-    ReleaseAseSource(source);
-    return result;
 }

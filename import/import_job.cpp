@@ -1,0 +1,115 @@
+// The import job: file load, the reader, the post-processing of its
+// document and the hand-over to the scene builder.
+#include "import/import_job.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+#include "import/import.h"
+#include "platform/platform.h"
+#include "plugin/strings.h"
+
+ImportJob::ImportJob() : doc_{}, reader_{} {
+    BindAseReader(reader_, allocator_, error_, doc_, stack_);
+    ResetDocument(doc_);
+}
+
+ImportJob::~ImportJob() {
+    // The allocator frees every block when it goes; emptying the records
+    // first keeps none of them pointing at freed memory meanwhile.
+    stack_.Clear();
+    ResetDocument(doc_);
+    ReleaseAseSource(reader_);
+}
+
+int ImportJob::Load(const char16_t* path) {
+    if (path == nullptr || path[0] == 0) {
+        return error_.Fail(JobErrorKind::kFile, 0, nullptr, u"no file name was given");
+    }
+    char16_t what[kJobErrorWhatUnits];
+    FormatWide(what, kJobErrorWhatUnits, u"\"%s\":", path);
+    errno = 0;
+    std::FILE* file = platform::OpenFile(path, "rb");
+    if (file == nullptr) {
+        const int cause = errno;
+        if (cause == ENOENT) return error_.Fail(JobErrorKind::kFile, 0, what, u"the file does not exist");
+        if (cause == EACCES || cause == EISDIR) {
+            return error_.Fail(JobErrorKind::kFile, 0, what, u"the file cannot be read (a folder, or no access)");
+        }
+        return error_.Fail(JobErrorKind::kFile, 0, what, u"the file could not be opened");
+    }
+    uint64_t size = 0;
+    if (!platform::FileSize(file, size)) {
+        std::fclose(file);
+        return error_.Fail(JobErrorKind::kFile, 0, what, u"it is not a file (a folder?)");
+    }
+    if (size > UINT32_MAX - kSourcePadding) {
+        std::fclose(file);
+        return error_.Fail(JobErrorKind::kLimit, 0, what, u"the file is %lld bytes; at most %lld can be read",
+                           static_cast<long long>(size), static_cast<long long>(UINT32_MAX - kSourcePadding));
+    }
+    char* data = AllocateSourceBuffer(reader_, static_cast<uint32_t>(size));
+    if (data == nullptr) {
+        std::fclose(file);
+        return error_.Fail(JobErrorKind::kMemory, 0, what, u"there is not enough memory to load its %lld bytes",
+                           static_cast<long long>(size));
+    }
+    const bool read = std::fread(data, 1, static_cast<size_t>(size), file) == static_cast<size_t>(size);
+    std::fclose(file);
+    if (!read) return error_.Fail(JobErrorKind::kFile, 0, what, u"the file could not be read to its end");
+    FinishAseSource(reader_);
+    size_t n = 0;
+    for (; path[n] != 0 && n + 1 < kAsePathUnits; ++n) doc_.sourcePath[n] = path[n];
+    doc_.sourcePath[n] = 0;
+    return 1;
+}
+
+int ImportJob::Read() {
+    if (!ParseAseDocument(reader_)) return 0;
+    stack_.Clear();
+    // The host is given only the faces that lines filled; their host
+    // records join the budget of the read.
+    int64_t filled = 0;
+    for (int32_t i = 0; i < doc_.geomObjectCount; ++i) filled += FilledFaceCount(doc_.geomObjects[i]);
+    if (!BelieveDeclaredCount(reader_, reader_.size, filled, kHostFaceBytes)) {
+        return error_.Fail(JobErrorKind::kLimit, 0, nullptr,
+                           u"the file's %lld faces need more memory than a file of this size may take",
+                           static_cast<long long>(filled));
+    }
+    ResolveParentIndices(doc_);
+    ComputeLocalTransforms(doc_);
+    ResolveVertexColors(doc_);
+    return 1;
+}
+
+int ImportJob::RunSteps(HostContext* context) {
+    DualString fileName;
+    if (!Load(GetFileName(context, &fileName))) return 0;
+    if (!Read()) return 0;
+    // The source is read; its memory goes before the host makes its records.
+    ReleaseAseSource(reader_);
+    return BuildHostScene(context, doc_, error_);
+}
+
+int ImportJob::Run(HostContext* context) {
+    int result = 0;
+    try {
+        result = RunSteps(context);
+    } catch (const std::bad_alloc&) {
+        error_.Fail(JobErrorKind::kMemory, 0, nullptr, u"Out of memory.");
+        result = 0;
+    }
+    // A step that failed without saying why still fails with a message.
+    if (result == 0 && !error_.Failed()) error_.Fail(JobErrorKind::kInternal, 0, nullptr, u"the import failed");
+    return result != 0 ? 1 : 0;
+}
+
+int RunImport(HostContext* context) {
+    if (context == nullptr) return 0;
+    ImportJob job;
+    const int result = job.Run(context);
+    if (result == 0) job.Error().WriteTo(context);
+    return result;
+}

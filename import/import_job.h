@@ -1,0 +1,37 @@
+// One import: everything it needs, owned in one place and freed at its end.
+#pragma once
+
+#include "ase/document.h"
+#include "ase/reader_internal.h"
+#include "plugin/host_api.h"
+#include "plugin/job.h"
+
+// The job of one FILTER_MSG_IMPORT call: its allocator (declared first, so
+// that it outlives and finally frees everything below), its error record,
+// the document, the block stack and the reader over the file's bytes. Not
+// copyable; lives on the stack of the call.
+class ImportJob {
+public:
+    ImportJob();
+    ImportJob(const ImportJob&) = delete;
+    ImportJob& operator=(const ImportJob&) = delete;
+    ~ImportJob();
+
+    // Loads the file the context names, reads it, resolves what the reader
+    // left to the import and builds the host scene. 1, or 0 with the cause
+    // in Error() (always recorded).
+    int Run(HostContext* context);
+
+    const JobError& Error() const { return error_; }
+
+private:
+    int Load(const char16_t* path);
+    int Read();
+    int RunSteps(HostContext* context);
+
+    JobAllocator allocator_;
+    JobError error_;
+    AseDocument doc_;
+    BlockStack stack_;
+    AseReader reader_;
+};

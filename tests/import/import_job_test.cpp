@@ -1,0 +1,269 @@
+// The import job through FilterProc on the reference host: the fault files,
+// error texts, the memory of the whole import, material colours, and two
+// sweeps over every fixture (each job allocation failing in turn, the file
+// cut at every byte or at ~500 offsets). Whatever happens the call answers
+// 0 or 1, a 0 comes with a message, and no job block stays allocated.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <regex>
+#include <string>
+#include <vector>
+
+#include "host/plugin_loader.h"
+#include "host/scene.h"
+#include "plugin/job.h"
+#include "plugin/plugin.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using asehost::HostScene;
+
+std::string ReadBytes(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void WriteBytes(const fs::path& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+fs::path Fault(const std::string& name) { return fs::path(ASE_TEST_DATA_DIR) / "ase" / "faults" / name; }
+
+fs::path TempFile(const std::string& name) { return fs::absolute(fs::path(testing::TempDir()) / name); }
+
+// FILTER_MSG_IMPORT of `path` into a fresh `scene`.
+int Import(HostScene& scene, const fs::path& path) {
+    scene.reset();
+    const std::u16string wide = fs::absolute(path).u16string();
+    scene.setFileName(wide.c_str());
+    return FilterProc(FILTER_MSG_IMPORT, scene.context(), nullptr, nullptr);
+}
+
+std::string ErrorOf(const HostScene& scene) { return asehost::ErrorTextOf(*scene.context()); }
+
+// Every index a host record holds names a record the host has.
+void ExpectConsistent(const HostScene& scene) {
+    const HostContext& c = *scene.context();
+    for (int g = 0; g < c.faceGroupCount; ++g) {
+        const HostFaceGroup& group = c.faceGroups[g];
+        for (int f = 0; f < group.faceCount; ++f) {
+            const HostFace& face = group.faces[f];
+            ASSERT_LT(face.objectIndex, c.objectCount);
+            ASSERT_LT(face.materialIndex, c.materialCount);
+            for (int k = 0; k < face.cornerCount && face.vertexIndices != nullptr; ++k) {
+                ASSERT_GE(face.vertexIndices[k], 0);
+                ASSERT_LT(face.vertexIndices[k], c.vertexCount);
+            }
+        }
+    }
+}
+
+TEST(ImportFaults, FaceSlotsNoLineFilledAreNotHandedToTheHost) {
+    HostScene scene;
+    ASSERT_EQ(Import(scene, Fault("unfilled_face_slot_first_object.ase")), 1) << ErrorOf(scene);
+    ASSERT_EQ(scene.context()->faceGroupCount, 1);
+    EXPECT_EQ(scene.context()->faceGroups[0].faceCount, 1);
+
+    ASSERT_EQ(Import(scene, Fault("unfilled_face_slot_later_object.ase")), 1) << ErrorOf(scene);
+    const HostContext& c = *scene.context();
+    ASSERT_EQ(c.faceGroupCount, 2);
+    ASSERT_EQ(c.faceGroups[1].faceCount, 1);
+    // The filled face, on the later object's own vertices (3, 4, 5).
+    const HostFace& face = c.faceGroups[1].faces[0];
+    EXPECT_EQ(face.objectIndex, 1);
+    EXPECT_EQ(face.vertexIndices[0], 5);
+    EXPECT_EQ(face.vertexIndices[1], 4);
+    EXPECT_EQ(face.vertexIndices[2], 3);
+    ExpectConsistent(scene);
+}
+
+TEST(ImportFaults, FailuresSayWhereAndWhat) {
+    HostScene scene;
+    const fs::path folder = TempFile("ase_import_folder");
+    fs::create_directories(folder);
+    // A file beyond what 32 bits describe is refused whole, never read as
+    // its first bytes (sparse, so it takes no room).
+    const fs::path huge = TempFile("ase_huge.ase");
+    WriteBytes(huge, ReadBytes(Fault("corner_in_next_object.ase")));
+    fs::resize_file(huge, (uintmax_t{1} << 32) + 2000);
+    const struct {
+        fs::path path;
+        std::string text;  // a regular expression for the whole error text
+    } cases[] = {
+        {Fault("corner_in_next_object.ase"), "line 13: face 0 of \"Box\" uses vertex 4, but \"Box\" has 3 vertices"},
+        {Fault("declared_vertices_flood.ase"),
+         "line 4: \\*MESH_NUMVERTEX 1000000 declares more than a file of this size can hold .*"},
+        {Fault("declared_faces_flood.ase"),
+         "line 5: \\*MESH_NUMFACES 2000000 declares more than a file of this size can hold .*"},
+        {TempFile("ase_no_such_file.ase"), "\".*ase_no_such_file.ase\": the file does not exist"},
+        {folder, "\".*ase_import_folder\": .*folder.*"},
+        {fs::path(ASE_TEST_DATA_DIR) / "e2e" / "no_geometry.ase", "No geometry found\\."},
+        {huge, "\".*ase_huge.ase\": the file is 4294969296 bytes; at most 4294967231 can be read"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path.string());
+        EXPECT_EQ(Import(scene, c.path), 0);
+        EXPECT_TRUE(std::regex_match(ErrorOf(scene), std::regex(c.text))) << ErrorOf(scene);
+        EXPECT_EQ(JobLiveBlocksForTesting(), 0);
+    }
+    fs::remove(huge);
+    // A host refusal names what the host refused.
+    scene.reset();
+    scene.failCall(asehost::HostOp::AddObject, 2);
+    const std::u16string wide = fs::absolute(Fault("unfilled_face_slot_later_object.ase")).u16string();
+    scene.setFileName(wide.c_str());
+    EXPECT_EQ(FilterProc(FILTER_MSG_IMPORT, scene.context(), nullptr, nullptr), 0);
+    EXPECT_EQ(ErrorOf(scene), "the host refused to add object \"Later\"");
+}
+
+// Objects are counted wherever a line's blanks (\v and \f among them) put
+// their keyword; a counting pass that missed one would meet an object it has
+// no record for and fail.
+TEST(ImportFaults, ObjectsAfterVerticalTabAndFormFeedAreCounted) {
+    HostScene scene;
+    ASSERT_EQ(Import(scene, Fault("counted_keyword_after_vt_ff.ase")), 1) << ErrorOf(scene);
+    EXPECT_EQ(scene.context()->objectCount, 3);
+}
+
+// A well-formed file of 1,000 single-triangle objects of under 300 bytes each
+// imports; the memory of the whole import stays within the stated multiple,
+// and declared counts beyond the lines the file holds cost the host nothing.
+TEST(ImportMemory, SmallObjectsImportAndDeclaredFloodsStayBounded) {
+    HostScene scene;
+    const fs::path objects = Fault("thousand_small_objects.ase");
+    JobPeakBytesForTesting();
+    ASSERT_EQ(Import(scene, objects), 1) << ErrorOf(scene);
+    const size_t objectsPeak = JobPeakBytesForTesting();
+    EXPECT_EQ(scene.context()->objectCount, 1000);
+    EXPECT_EQ(scene.context()->vertexCount, 3000);
+    EXPECT_LE(objectsPeak, 17 * fs::file_size(objects) + 65536);
+
+    // 4 MB declaring 2,000,000 faces with one face line: the count fits the
+    // bytes after it, and the host gets the one face.
+    const std::string padding = "*COMMENT " + std::string(4 * 1024 * 1024, 'x') + "\n";
+    const fs::path faces = TempFile("ase_declared_faces.ase");
+    WriteBytes(faces, ReadBytes(Fault("declared_faces_flood.ase")) + padding);
+    JobPeakBytesForTesting();
+    ASSERT_EQ(Import(scene, faces), 1) << ErrorOf(scene);
+    const size_t facesPeak = JobPeakBytesForTesting();
+    ASSERT_EQ(scene.context()->faceGroupCount, 1);
+    EXPECT_EQ(scene.context()->faceGroups[0].faceCount, 1);
+    EXPECT_LE(facesPeak, 17 * fs::file_size(faces) + 65536);
+
+    // 4 MB declaring 1,000,000 vertices: with the host's records more than
+    // the file can justify.
+    const fs::path vertices = TempFile("ase_declared_vertices.ase");
+    WriteBytes(vertices, ReadBytes(Fault("declared_vertices_flood.ase")) + padding);
+    JobPeakBytesForTesting();
+    EXPECT_EQ(Import(scene, vertices), 0);
+    const size_t verticesPeak = JobPeakBytesForTesting();
+    EXPECT_NE(ErrorOf(scene).find("*MESH_NUMVERTEX 1000000"), std::string::npos) << ErrorOf(scene);
+    EXPECT_LE(verticesPeak, 2 * fs::file_size(vertices));
+    std::printf("job peaks: %zu bytes for %ju (objects), %zu for %ju (faces), %zu for %ju (vertices)\n", objectsPeak,
+                static_cast<uintmax_t>(fs::file_size(objects)), facesPeak, static_cast<uintmax_t>(fs::file_size(faces)),
+                verticesPeak, static_cast<uintmax_t>(fs::file_size(vertices)));
+    fs::remove(faces);
+    fs::remove(vertices);
+}
+
+// The colours of materials and sub-materials as the file states them: the
+// material with sub-materials makes no host material of its own.
+TEST(ImportMaterials, HostMaterialsTakeTheFilesColours) {
+    const fs::path path = fs::path(ASE_TEST_DATA_DIR) / "e2e" / "materials.ase";
+    const std::string text = ReadBytes(path);
+    const std::regex colour("\\*MATERIAL_(AMBIENT|DIFFUSE|SPECULAR) ([-0-9.]+) ([-0-9.]+) ([-0-9.]+)");
+    std::vector<std::vector<float>> values;  // per block: ambient, diffuse, specular
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), colour); it != std::sregex_iterator(); ++it) {
+        if ((*it)[1] == "AMBIENT") values.emplace_back();
+        for (int k = 2; k <= 4; ++k) values.back().push_back(std::stof((*it)[k]));
+    }
+    ASSERT_EQ(values.size(), 4u);
+    HostScene scene;
+    ASSERT_EQ(Import(scene, path), 1) << ErrorOf(scene);
+    ASSERT_EQ(scene.context()->materialCount, 3);
+    for (int m = 0; m < 3; ++m) {
+        const HostMaterial& material = scene.context()->materials[m];
+        const std::vector<float>& v = values[m + 1];
+        for (int c = 0; c < 3; ++c) {
+            EXPECT_FLOAT_EQ(material.ambient[c], v[c]) << m;
+            EXPECT_FLOAT_EQ(material.diffuse[c], v[3 + c]) << m;
+            EXPECT_FLOAT_EQ(material.specular[c], v[6 + c]) << m;
+        }
+    }
+}
+
+// The fixtures of the sweeps: every import fixture and the small fault files.
+std::vector<fs::path> SweepFixtures() {
+    std::vector<fs::path> paths;
+    for (const char* folder : {"e2e", "ase", "ase/faults"}) {
+        for (const auto& entry : fs::directory_iterator(fs::path(ASE_TEST_DATA_DIR) / folder)) {
+            if (entry.is_regular_file() && entry.path().extension() == ".ase") paths.push_back(entry.path());
+        }
+    }
+    std::sort(paths.begin(), paths.end());
+    return paths;
+}
+
+TEST(ImportSweeps, EveryJobAllocationFailingInTurnFailsCleanly) {
+    HostScene scene;
+    long points = 0;
+    for (const fs::path& path : SweepFixtures()) {
+        if (fs::file_size(path) > 64 * 1024) continue;
+        SCOPED_TRACE(path.filename().string());
+        SetJobAllocationFailureForTesting(0);
+        const int whole = Import(scene, path);
+        const long allocations = SetJobAllocationFailureForTesting(0);
+        if (whole == 0) continue;  // files that fail anyway are cut below
+        for (long n = 1; n <= allocations; ++n, ++points) {
+            SetJobAllocationFailureForTesting(n);
+            int result = -1;
+            EXPECT_NO_THROW(result = Import(scene, path));
+            SetJobAllocationFailureForTesting(0);
+            ASSERT_EQ(result, 0) << n;
+            ASSERT_FALSE(ErrorOf(scene).empty()) << n;
+            ASSERT_EQ(JobLiveBlocksForTesting(), 0) << n;
+            ExpectConsistent(scene);
+        }
+    }
+    std::printf("allocation points failed: %ld\n", points);
+    EXPECT_GT(points, 100);
+}
+
+TEST(ImportSweeps, EveryCutOfEveryFixtureImportsOrFailsWithAMessage) {
+    HostScene scene;
+    const fs::path cutPath = TempFile("ase_cut.ase");
+    long cuts = 0;
+    for (const fs::path& path : SweepFixtures()) {
+        // The thousand repeated objects add nothing that their first do not.
+        if (fs::file_size(path) > 64 * 1024) continue;
+        SCOPED_TRACE(path.filename().string());
+        const std::string bytes = ReadBytes(path);
+        // Small files at every byte, large ones at about 500 offsets.
+        const size_t step = bytes.size() <= 1500 ? 1 : bytes.size() / 500;
+        for (size_t cut = 0; cut <= bytes.size(); cut += step, ++cuts) {
+            // A fresh file each time: rewriting a truncated one makes some
+            // file systems flush it on close.
+            fs::remove(cutPath);
+            WriteBytes(cutPath, bytes.substr(0, cut));
+            int result = -1;
+            EXPECT_NO_THROW(result = Import(scene, cutPath));
+            ASSERT_TRUE(result == 0 || result == 1) << cut;
+            if (result == 0) {
+                ASSERT_FALSE(ErrorOf(scene).empty()) << cut;
+            }
+            ASSERT_EQ(JobLiveBlocksForTesting(), 0) << cut;
+            ExpectConsistent(scene);
+        }
+    }
+    fs::remove(cutPath);
+    std::printf("cut offsets imported: %ld\n", cuts);
+}
+
+}  // namespace
