@@ -2,7 +2,7 @@
 # Builds and runs every test: the native suite in release and under
 # AddressSanitizer and UndefinedBehaviorSanitizer, the Windows build under wine
 # (the real options dialog on a virtual display) with a smoke test of
-# asehost.exe, and the import fuzzer for a few minutes.
+# asehost.exe, and both fuzzers for a few minutes.
 # FUZZ_SECONDS sets the fuzzing time (default 180).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -28,7 +28,7 @@ cmake --build --preset windows -j "$jobs"
 ctest --preset windows -j 1
 scripts/wine-smoke.sh build/windows/bin
 
-echo "== import fuzzer"
+echo "== fuzzers (import and export)"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$jobs"
 scripts/fuzz.sh "${FUZZ_SECONDS:-180}"
