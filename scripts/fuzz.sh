@@ -62,7 +62,9 @@ run() {
     local name="$1" time="$2"
     echo "== $name for ${time}s"
     # -max_len: 1 MiB, so that flood and budget paths are in reach.
-    "$bin/$name" -max_total_time="$time" -max_len=1048576 -rss_limit_mb=2048 -timeout=10 \
+    # -close_fd_mask: the plug-in's message boxes go to stderr on Linux;
+    # libFuzzer and the sanitizers keep a copy of it for their reports.
+    "$bin/$name" -max_total_time="$time" -max_len=1048576 -rss_limit_mb=2048 -timeout=10 -close_fd_mask=3 \
         -artifact_prefix="$artifacts/$name-" -print_final_stats=1 "$corpus/${name%_fuzzer}" \
         >"$artifacts/$name.log" 2>&1 || { tail -n 60 "$artifacts/$name.log"; return 1; }
     grep -E '^#[0-9]+.*(DONE|pulse)|^stat::' "$artifacts/$name.log" | tail -n 8
