@@ -18,7 +18,6 @@ mkdir -p "$corpus/import" "$corpus/export" "$artifacts"
 
 echo "== seeds"
 find tests/data examples -type f -iname '*.ase' -size -256k -exec cp -t "$corpus/import" {} +
-cp -t "$corpus/import" fuzz/seeds/*.ase 2>/dev/null || true
 python3 - "$corpus" <<'PY'
 import glob, os, sys
 corpus = sys.argv[1]
