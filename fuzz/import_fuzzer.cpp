@@ -5,7 +5,6 @@
 // run. An import makes the file's folder the current directory, so the
 // fuzzer puts its own back after each run: libFuzzer resolves the corpus
 // folder and writes crash artifacts relative to it.
-#include <unistd.h>
 
 #include <cstdint>
 #include <cstdio>
