@@ -2,11 +2,13 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <new>
 #include <stdexcept>
 
 #include "host/scene_impl.h"
 #include "host/text.h"
+#include "platform/platform.h"
 
 namespace asehost {
 
@@ -481,61 +483,90 @@ void WeightPool::Clear() {
 
 namespace {
 
-// Bytes of the per-face part of a face with `slots` slots per corner array.
-size_t FacePartBytes(size_t slots) {
-    return sizeof(HostFaceUv) + slots * (kUvChannels * sizeof(HostUv) + (2 + kUvChannels) * sizeof(int));
-}
-
 // A store of `count` faces whose corner counts `cornersOf(f)` gives.
 template <class CornersOf>
 FaceStore MakeStore(size_t count, CornersOf cornersOf) {
     static_assert(alignof(HostFaceUv) >= alignof(HostUv) && alignof(HostUv) >= alignof(int));
-    static_assert(sizeof(HostFace) % alignof(HostFaceUv) == 0 && sizeof(HostFaceUv) % alignof(HostFaceUv) == 0);
+    static_assert(sizeof(HostFace) % alignof(HostFaceUv) == 0 && sizeof(HostFaceUv) % alignof(HostUv) == 0);
+    static_assert(sizeof(HostUv) % alignof(int) == 0);
     FaceStore store;
     if (count == 0) return store;
-    // Corner counts are below 2^31 and slots a small multiple of them, so
-    // only the sum can overflow.
+    // Corner counts are below 2^31, so only the sums can overflow.
     const size_t most = PTRDIFF_MAX;
-    if (count > most / sizeof(HostFace)) throw std::bad_alloc();
-    size_t bytes = count * sizeof(HostFace);
+    if (count > most / (sizeof(HostFace) + sizeof(HostFaceUv))) throw std::bad_alloc();
+    size_t slots = 0;
     for (size_t f = 0; f < count; ++f) {
-        // Rounded up so that the next face's HostFaceUv stays aligned.
-        size_t part = FacePartBytes(static_cast<size_t>(FaceSlots(cornersOf(f))));
-        part = (part + alignof(HostFaceUv) - 1) / alignof(HostFaceUv) * alignof(HostFaceUv);
-        if (part > most - bytes) throw std::bad_alloc();
-        bytes += part;
+        const size_t s = static_cast<size_t>(FaceSlots(cornersOf(f)));
+        if (s > most - slots) throw std::bad_alloc();
+        slots += s;
     }
-    store.block.reset(new std::byte[bytes]);
-    std::byte* next = store.block.get();
-    store.faces = reinterpret_cast<HostFace*>(next);
+    const size_t slotBytes = kUvChannels * sizeof(HostUv) + (2 + kUvChannels) * sizeof(int);
+    const size_t recordBytes = count * (sizeof(HostFace) + sizeof(HostFaceUv));
+    if (slots > (most - recordBytes) / slotBytes) throw std::bad_alloc();
+    store.block = FaceBlock(recordBytes + slots * slotBytes);
+
+    std::byte* at = store.block.data();
+    store.faces = reinterpret_cast<HostFace*>(at);
     store.faceCount = count;
-    next += count * sizeof(HostFace);
+    HostFaceUv* uvData = reinterpret_cast<HostFaceUv*>(at + count * sizeof(HostFace));
+    HostUv* uvs[kUvChannels];
+    uvs[0] = reinterpret_cast<HostUv*>(uvData + count);
+    for (size_t c = 1; c < kUvChannels; ++c) uvs[c] = uvs[c - 1] + slots;
+    // The int arrays: vertexIndices, the uvIndices of each channel, and last
+    // exportCorners, which only an export writes: at the block's end, they
+    // lie in its small-page tail when the block is large.
+    int* ints = reinterpret_cast<int*>(uvs[kUvChannels - 1] + slots);
+    int* vertexIndices = ints;
+    int* uvIndices = ints + slots;
+    int* exportCorners = ints + (1 + kUvChannels) * slots;
+
+    // The block is zero-filled: every int array and the HostFaceUv records
+    // are already at their defaults but for the pointers set here.
+    for (size_t c = 0; c < kUvChannels; ++c) std::fill_n(uvs[c], slots, kDefaultUv);
+    size_t first = 0;
     for (size_t f = 0; f < count; ++f) {
         const int corners = cornersOf(f);
-        const size_t slots = static_cast<size_t>(FaceSlots(corners));
-        HostFaceUv* uvData = new (next) HostFaceUv{};
-        HostUv* uvs = reinterpret_cast<HostUv*>(next + sizeof(HostFaceUv));
-        for (size_t k = 0; k < slots * kUvChannels; ++k) new (uvs + k) HostUv(kDefaultUv);
-        int* ints = reinterpret_cast<int*>(uvs + slots * kUvChannels);
-        for (size_t k = 0; k < slots * (2 + kUvChannels); ++k) new (ints + k) int(0);
         HostFace* face = new (store.faces + f) HostFace{};
         face->materialIndex = -1;
         face->objectIndex = -1;
         face->cornerCount = corners;
-        face->vertexIndices = ints;
-        face->exportCorners = ints + slots;
-        face->uvData = uvData;
+        face->vertexIndices = vertexIndices + first;
+        face->exportCorners = exportCorners + first;
+        HostFaceUv* faceUv = new (uvData + f) HostFaceUv{};
         for (size_t c = 0; c < kUvChannels; ++c) {
-            uvData->channels[c].cornerUvs = uvs + slots * c;
-            uvData->channels[c].uvIndices = ints + slots * (2 + c);
+            faceUv->channels[c].cornerUvs = uvs[c] + first;
+            faceUv->channels[c].uvIndices = uvIndices + c * slots + first;
         }
-        size_t part = FacePartBytes(slots);
-        next += (part + alignof(HostFaceUv) - 1) / alignof(HostFaceUv) * alignof(HostFaceUv);
+        face->uvData = faceUv;
+        first += static_cast<size_t>(FaceSlots(corners));
     }
     return store;
 }
 
 }  // namespace
+
+FaceBlock::FaceBlock(size_t bytes) {
+    if (bytes == 0) return;
+    if (bytes >= kLargeFaceBlockBytes) {
+        data_ = static_cast<std::byte*>(platform::AllocateLargeBlock(bytes));
+        if (data_ == nullptr) throw std::bad_alloc();
+    } else {
+        data_ = static_cast<std::byte*>(std::calloc(bytes, 1));
+        if (data_ == nullptr) throw std::bad_alloc();
+    }
+    bytes_ = bytes;
+}
+
+void FaceBlock::Free() {
+    if (data_ == nullptr) return;
+    if (bytes_ >= kLargeFaceBlockBytes) {
+        platform::FreeLargeBlock(data_, bytes_);
+    } else {
+        std::free(data_);
+    }
+    data_ = nullptr;
+    bytes_ = 0;
+}
 
 FaceStore MakeFaceStore(const std::vector<int>& cornerCounts) {
     return MakeStore(cornerCounts.size(), [&](size_t f) { return cornerCounts[f]; });

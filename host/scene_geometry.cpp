@@ -146,7 +146,12 @@ void HostScene::Impl::RebuildUvStore() {
                 std::vector<HostUv>& store = storeUvs[static_cast<size_t>(c)];
                 KeyTable& table = entries[static_cast<size_t>(c)];
                 HostFaceUvChannel& channel = face.uvData->channels[c];
-                for (int k = face.cornerCount; k < slots; ++k) channel.uvIndices[k] = 0;
+                // Written only where they change: the store's arrays start
+                // zeroed, and a page nothing writes costs no memory (a
+                // channel without coordinates keeps index 0 throughout).
+                for (int k = face.cornerCount; k < slots; ++k) {
+                    if (channel.uvIndices[k] != 0) channel.uvIndices[k] = 0;
+                }
                 for (int k = 0; k < face.cornerCount; ++k) {
                     const HostUv& corner = channel.cornerUvs[k];
                     const int next = static_cast<int>(store.size());
@@ -155,7 +160,7 @@ void HostScene::Impl::RebuildUvStore() {
                         index = table.FindOrAdd((uint64_t(BitsOf(corner.u)) << 32) | BitsOf(corner.v), next);
                     }
                     if (index == next) store.push_back(HostUv{0, corner.u, corner.v, -1});
-                    channel.uvIndices[k] = index;
+                    if (channel.uvIndices[k] != index) channel.uvIndices[k] = index;
                 }
             }
         }

@@ -109,14 +109,54 @@ private:
     size_t capacity_ = 0;
 };
 
-// The faces of one face group with every per-face array in one block: the
-// HostFace array first, then one part per face holding its HostFaceUv, the
-// cornerUvs of both channels and the vertexIndices, exportCorners and both
-// uvIndices arrays. A face of c corners has s = max(3, c) slots in each
-// per-corner array. The records never move while the store lives; moving
-// the store keeps them where they are.
+// A zero-filled block of bytes that never moves: from the platform's
+// large-block call (whole pages, huge pages where the system gives them)
+// from kLargeFaceBlockBytes on, else from the heap. Move-only.
+class FaceBlock {
+public:
+    enum : size_t { kLargeFaceBlockBytes = size_t{2} << 20 };
+
+    FaceBlock() = default;
+    // Throws std::bad_alloc.
+    explicit FaceBlock(size_t bytes);
+    ~FaceBlock() { Free(); }
+    FaceBlock(FaceBlock&& other) noexcept : data_(other.data_), bytes_(other.bytes_) {
+        other.data_ = nullptr;
+        other.bytes_ = 0;
+    }
+    FaceBlock& operator=(FaceBlock&& other) noexcept {
+        if (this != &other) {
+            Free();
+            data_ = other.data_;
+            bytes_ = other.bytes_;
+            other.data_ = nullptr;
+            other.bytes_ = 0;
+        }
+        return *this;
+    }
+    FaceBlock(const FaceBlock&) = delete;
+    FaceBlock& operator=(const FaceBlock&) = delete;
+
+    std::byte* data() const { return data_; }
+
+private:
+    void Free();
+
+    std::byte* data_ = nullptr;
+    size_t bytes_ = 0;
+};
+
+// The faces of one face group with every per-face array in one block, laid
+// out by kind: the HostFace records, the HostFaceUv records, the cornerUvs
+// of channel 0 and of channel 1, then the int arrays vertexIndices, the
+// uvIndices of both channels and exportCorners, each kind one run over all
+// faces. A face of c corners has s = max(3, c) slots in each per-corner
+// array. The block comes zero-filled and arrays whose default is zero are
+// not written when the store is made, so pages that nothing writes (the
+// exportCorners of an import) cost no memory. The records never move while
+// the store lives; moving the store keeps them where they are.
 struct FaceStore {
-    std::unique_ptr<std::byte[]> block;
+    FaceBlock block;
     HostFace* faces = nullptr;  // null when empty
     size_t faceCount = 0;
 

@@ -394,14 +394,25 @@ bool ExecutablePath(char16_t* buffer, size_t capacityUnits) {
 
 namespace {
 constexpr size_t kHugePageBytes = size_t{2} << 20;
+
+// The mapped length of a large block: `bytes` in whole small pages.
+size_t LargeBlockLength(size_t bytes) {
+    static const size_t page = [] {
+        const long size = ::sysconf(_SC_PAGESIZE);
+        return size > 0 ? static_cast<size_t>(size) : size_t{4096};
+    }();
+    return (bytes + page - 1) / page * page;
+}
 }  // namespace
 
 void* AllocateLargeBlock(size_t bytes) {
     if (bytes == 0 || bytes > SIZE_MAX - 2 * kHugePageBytes) return nullptr;
     // Map one huge page more than asked and trim both ends, so that the
     // block starts on a 2 MiB boundary and the kernel can back it with huge
-    // pages from its first byte.
-    const size_t length = (bytes + kHugePageBytes - 1) / kHugePageBytes * kHugePageBytes;
+    // pages from its first byte. The length is whole small pages only: a
+    // tail shorter than a huge page gets small pages, so that a block never
+    // holds up to 2 MiB more memory than it asked for.
+    const size_t length = LargeBlockLength(bytes);
     const size_t mapped = length + kHugePageBytes;
     void* raw = ::mmap(nullptr, mapped, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
     if (raw == MAP_FAILED) return nullptr;
@@ -419,8 +430,7 @@ void* AllocateLargeBlock(size_t bytes) {
 
 void FreeLargeBlock(void* block, size_t bytes) {
     if (block == nullptr) return;
-    const size_t length = (bytes + kHugePageBytes - 1) / kHugePageBytes * kHugePageBytes;
-    ::munmap(block, length);
+    ::munmap(block, LargeBlockLength(bytes));
 }
 
 void CurrentTimeText(char16_t out[kTimeTextUnits]) {

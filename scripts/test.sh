@@ -3,7 +3,7 @@
 # AddressSanitizer and UndefinedBehaviorSanitizer, the Windows build under wine
 # (the real options dialog on a virtual display) with a smoke test of
 # asehost.exe, the packages (the .deb installed and run when root, the zip's
-# contents), and the import fuzzer for a few minutes.
+# contents), and both fuzzers for a few minutes.
 # FUZZ_SECONDS sets the fuzzing time (default 180).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -35,7 +35,7 @@ scripts/wine-smoke.sh build/windows/bin
 echo "== Windows zip"
 scripts/package-checks.sh zip build/windows
 
-echo "== import fuzzer"
+echo "== fuzzers (import and export)"
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$jobs"
 scripts/fuzz.sh "${FUZZ_SECONDS:-180}"
