@@ -599,7 +599,15 @@ int main(int argc, char** argv) {
     // JSON writer) ends with a message, never an abort. The texts are
     // written without allocating.
     try {
-        return Run(argc, argv);
+        const int code = Run(argc, argv);
+        // A full disk or a closed pipe behind standard output is a failure
+        // too, not a silent half of the output.
+        std::cout.flush();
+        if (!std::cout && code == kExitOk) {
+            std::fputs("asehost: cannot write to standard output\n", stderr);
+            return kExitHostError;
+        }
+        return code;
     } catch (const std::bad_alloc&) {
         std::fputs("asehost: out of memory\n", stderr);
     } catch (const std::exception& error) {

@@ -146,6 +146,16 @@ class Outputs(CliTestCase):
             self.assertEqual(f.read().replace(b"\r\n", b"\n"), printed)
         self.assertFalse(os.path.exists(self.folder.file("-")))
 
+    def test_output_that_cannot_be_written(self):
+        if WINDOWS or not os.path.exists("/dev/full"):
+            self.skipTest("no full device here")
+        self.expect(1, "import", "cube.ase", "--json", "-o", "/dev/full", err=r'cannot write "/dev/full"')
+        for arguments in (["import", "cube.ase", "--json"], ["info"], ["help"]):
+            with open("/dev/full", "wb") as full:
+                done = subprocess.run([ARGS.asehost] + arguments, cwd=self.folder.path, stdout=full, stderr=subprocess.PIPE)
+            self.assertEqual(done.returncode, 1, arguments)
+            self.assertIn(b"cannot write to standard output", done.stderr)
+
     def test_convert_and_export_refuse_what_would_lose_data(self):
         with open(self.folder.file("cube.ase"), "rb") as f:
             original = f.read()
