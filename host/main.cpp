@@ -161,8 +161,18 @@ std::string UnreadableReason(const std::u16string& path) {
     return std::string();
 }
 
+// The host hands the plug-in a file name of at most 259 units; false, with
+// a message, for a longer one.
+bool FitsHostFileName(const std::string& argument, const std::u16string& path) {
+    if (path.size() < static_cast<size_t>(kDualStringUnits)) return true;
+    std::cerr << "asehost: \"" << argument << "\" is " << path.size() << " characters long as a full path; the host's file names hold "
+              << (kDualStringUnits - 1) << "\n";
+    return false;
+}
+
 // Reports an input that cannot be read; false then.
 bool CheckInput(const std::string& argument, const std::u16string& path) {
+    if (!FitsHostFileName(argument, path)) return false;
     const std::string reason = UnreadableReason(path);
     if (reason.empty()) return true;
     std::cerr << "asehost: cannot open \"" << argument << "\": " << reason << "\n";
@@ -296,9 +306,10 @@ bool CheckOutput(const std::string& input, const std::string& output, bool force
         std::cerr << "asehost: the plug-in writes files only; name an output file instead of \"-\"\n";
         return false;
     }
-    if (force) return true;
     const std::u16string in = PathArgument(input);
     const std::u16string out = PathArgument(output);
+    if (!FitsHostFileName(output, out)) return false;
+    if (force) return true;
     if (in == out || platform::IsSameFile(in.c_str(), out.c_str())) {
         std::cerr << "asehost: the output \"" << output << "\" is the input \"" << input << "\"; --force writes over it\n";
         return false;

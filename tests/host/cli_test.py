@@ -107,6 +107,9 @@ class ExitCodes(CliTestCase):
             output = ["out.ase"] if command != ["import"] else []
             self.expect(1, *command, "missing.ase", *output, err=r'cannot open "missing\.ase": No such file or directory')
             self.expect(1, *command, "folder.ase", *output, err=r'cannot open "folder\.ase": it is a folder')
+        long_name = "n" * 250 + ".ase"
+        self.expect(1, "import", long_name, err=r"characters long as a full path; the host's file names hold 259")
+        self.expect(1, "convert", "cube.ase", long_name, err=r"the host's file names hold 259")
         with open(self.folder.file("bad.json"), "w") as f:
             f.write('{"vertices": [')
         self.expect(1, "export", "bad.json", "out.ase", err=r"bad\.json: ")
