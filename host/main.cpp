@@ -3,22 +3,63 @@
 // registration reported.
 //
 // Exit codes: 0 success; 1 the host could not do its part (arguments, the
-// plug-in module, a file or a JSON scene); 2 the options dialog was
+// plug-in module, a file or a JSON scene, memory); 2 the options dialog was
 // cancelled; 3 the plug-in reported failure (import, export preparation or
 // writing) or its options dialog could not be opened.
-#include <charconv>
 #include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <new>
+
+namespace {
+
+// Out of memory where no handler of ours can catch it (the static objects
+// of the argument library, built before main, allocate) still ends with a
+// message and exit code 1, never an abort. Installed by the first static
+// object of this file, before the headers below bring theirs.
+[[noreturn]] void OnTerminate() {
+    const char* text = "asehost: stopped by an unexpected error\n";
+    if (const std::exception_ptr error = std::current_exception()) {
+        try {
+            std::rethrow_exception(error);
+        } catch (const std::bad_alloc&) {
+            text = "asehost: out of memory\n";
+        } catch (...) {
+        }
+    }
+    std::fputs(text, stderr);
+    std::_Exit(1);
+}
+
+const std::terminate_handler gPreviousTerminate = std::set_terminate(OnTerminate);
+
+}  // namespace
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <iostream>
+#include <new>
 #include <set>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include <CLI/CLI.hpp>
 
+#include "host/axes.h"
 #include "host/plugin_loader.h"
 #include "host/scene.h"
 #include "host/text.h"
+#include "platform/command_line.h"
 #include "platform/platform.h"
+
+#ifndef ASEHOST_VERSION
+#error "ASEHOST_VERSION is set by the build"
+#endif
 
 namespace {
 
@@ -69,7 +110,7 @@ std::string Visible(const std::string& text) {
 // A path from the command line made absolute against the current directory
 // as it is now: an import changes the current directory.
 std::u16string PathArgument(const std::string& argument) {
-    const std::u16string wide = ArgumentToWide(argument.c_str());
+    const std::u16string wide = ArgumentToWide(argument);
     std::vector<char16_t> buffer(4096);
     if (!platform::AbsolutePath(wide.c_str(), buffer.data(), buffer.size())) return wide;
     return std::u16string(buffer.data());
@@ -100,27 +141,65 @@ bool OpenPlugin(PluginLoader& loader, const std::string& pluginArgument) {
     return true;
 }
 
-void PrintSummary(HostScene& scene) {
+// Why an input named on the command line cannot be read, or empty when it
+// can: the system's reason for a name it cannot open, and a word of our own
+// for a folder or a device.
+std::string UnreadableReason(const std::u16string& path) {
+    switch (platform::KindOfPath(path.c_str())) {
+        case platform::PathKind::kFolder:
+            return "it is a folder";
+        case platform::PathKind::kOther:
+            return "it is not a regular file";
+        case platform::PathKind::kNone:
+        case platform::PathKind::kFile:
+            break;
+    }
+    errno = 0;
+    std::FILE* file = platform::OpenFile(path.c_str(), "rb");
+    if (!file) return errno != 0 ? std::strerror(errno) : "cannot be opened";
+    std::fclose(file);
+    return std::string();
+}
+
+// The host hands the plug-in a file name of at most 259 units; false, with
+// a message, for a longer one.
+bool FitsHostFileName(const std::string& argument, const std::u16string& path) {
+    if (path.size() < static_cast<size_t>(kDualStringUnits)) return true;
+    std::cerr << "asehost: \"" << argument << "\" is " << path.size() << " characters long as a full path; the host's file names hold "
+              << (kDualStringUnits - 1) << "\n";
+    return false;
+}
+
+// Reports an input that cannot be read; false then.
+bool CheckInput(const std::string& argument, const std::u16string& path) {
+    if (!FitsHostFileName(argument, path)) return false;
+    const std::string reason = UnreadableReason(path);
+    if (reason.empty()) return true;
+    std::cerr << "asehost: cannot open \"" << argument << "\": " << reason << "\n";
+    return false;
+}
+
+void PrintSummary(std::ostream& out, HostScene& scene) {
     const HostContext& c = *scene.context();
     static const char* const kChannels[kTextureChannels] = {"color", "opacity", "bump", "specular"};
-    std::cout << "materials: " << c.materialCount << "\n";
+    out << "materials: " << c.materialCount << "\n";
     for (int m = 0; m < c.materialCount; ++m) {
         const HostMaterial& material = c.materials[m];
-        std::cout << "  [" << m << "] \"" << Utf8(material.name) << "\" shininess " << Num(material.shininess) << " opacity "
+        out << "  [" << m << "] \"" << Utf8(material.name) << "\" shininess " << Num(material.shininess) << " opacity "
                   << Num(material.opacity) << ((material.flags & kMaterialTwoSided) ? " two-sided" : "") << "\n";
         for (int t = 0; t < kTextureChannels; ++t) {
             const HostTexture* texture = material.textures[t];
             if (!texture) continue;
-            std::cout << "      " << kChannels[t] << ": ";
+            out << "      " << kChannels[t] << ": ";
             if (texture->kind == kTextureMultiply) {
                 const HostLayeredTexture& layered = *reinterpret_cast<const HostLayeredTexture*>(texture);
-                std::cout << "multiply, layer flags " << int(layered.layerFlags);
+                out << "multiply, layer flags " << int(layered.layerFlags);
                 if (layered.layers) {
-                    for (int k = 0; k < 2; ++k) std::cout << " \"" << Utf16ToUtf8(layered.layers[k].path) << "\"";
+                    for (int k = 0; k < 2; ++k) out << " \"" << Utf16ToUtf8(layered.layers[k].path) << "\"";
                 }
-                std::cout << "\n";
+                out << "\n";
             } else {
-                std::cout << "image \"" << Utf8(texture->path) << "\"" << ((texture->flags & kTexturePathSet) ? "" : " (path not set)") << "\n";
+                out << "image \"" << Utf8(texture->path) << "\"" << ((texture->flags & kTexturePathSet) ? "" : " (path not set)") << "\n";
             }
         }
     }
@@ -145,33 +224,33 @@ void PrintSummary(HostScene& scene) {
             }
         }
     }
-    std::cout << "vertices: " << c.vertexCount << "\n";
-    std::cout << "objects: " << c.objectCount << "\n";
+    out << "vertices: " << c.vertexCount << "\n";
+    out << "objects: " << c.objectCount << "\n";
     for (int o = 0; o < c.objectCount; ++o) {
         const HostObject& object = c.objects[o];
-        std::cout << "  [" << o << "] \"" << Utf8(object.name) << "\" vertices " << vertexCounts[static_cast<size_t>(o)] << " faces "
+        out << "  [" << o << "] \"" << Utf8(object.name) << "\" vertices " << vertexCounts[static_cast<size_t>(o)] << " faces "
                   << object.faceCount << " materials";
-        for (int r = 0; r < object.materialRefCount; ++r) std::cout << " " << object.materialRefs[r].materialIndex;
-        std::cout << "\n";
+        for (int r = 0; r < object.materialRefCount; ++r) out << " " << object.materialRefs[r].materialIndex;
+        out << "\n";
     }
     int faceTotal = 0;
     for (int g = 0; g < c.faceGroupCount; ++g) faceTotal += c.faceGroups[g].faceCount;
-    std::cout << "face groups: " << c.faceGroupCount << ", faces " << faceTotal << ", UVs " << c.uvStore->channels[0].count << " + "
+    out << "face groups: " << c.faceGroupCount << ", faces " << faceTotal << ", UVs " << c.uvStore->channels[0].count << " + "
               << c.uvStore->channels[1].count << "\n";
-    std::cout << "bones: " << scene.boneCount() << "\n";
+    out << "bones: " << scene.boneCount() << "\n";
     for (int b = 0; b < scene.boneCount(); ++b) {
         const HostBone& bone = scene.bones()[b];
-        std::cout << "  [" << b << "] \"" << Utf8(bone.name) << "\" parent " << bone.parentIndex << " translation " << Vec(bone.translation, 3)
+        out << "  [" << b << "] \"" << Utf8(bone.name) << "\" parent " << bone.parentIndex << " translation " << Vec(bone.translation, 3)
                   << " scale " << Vec(bone.scale, 3) << " rotation " << Vec(bone.rotation, 4) << "\n";
     }
-    std::cout << "animations: " << c.animationCount << "\n";
+    out << "animations: " << c.animationCount << "\n";
     for (int a = 0; a < c.animationCount; ++a) {
         const HostAnimation& animation = c.animations[a];
-        std::cout << "  [" << a << "] \"" << Utf8(animation.name) << "\" frames " << Num(animation.frameCount) << " at " << Num(animation.frameRate)
+        out << "  [" << a << "] \"" << Utf8(animation.name) << "\" frames " << Num(animation.frameCount) << " at " << Num(animation.frameRate)
                   << " per second, tracks " << animation.trackCount << "\n";
         for (int t = 0; t < animation.trackCount; ++t) {
             const HostTrack& track = animation.tracks[t];
-            std::cout << "      track " << t << ": position " << track.positionKeyCount << ", rotation " << track.rotationKeyCount << ", scale "
+            out << "      track " << t << ": position " << track.positionKeyCount << ", rotation " << track.rotationKeyCount << ", scale "
                       << track.scaleKeyCount << " keys\n";
         }
     }
@@ -183,7 +262,67 @@ void ReportFailure(const HostScene& scene, const char* fallback) {
     std::cerr << "asehost: " << (text.empty() ? std::string(fallback) : text) << "\n";
 }
 
-int RunExport(const PluginLoader& loader, HostScene& scene, const std::u16string& path, const DialogChoices& choices) {
+// Writes `text` to standard output ("-") or to the file `argument`.
+// Writes to the file named by `argument` (- is standard output) through
+// `write`, which may leave a reason in `error`. False, with a message, when
+// anything of it failed.
+template <typename Write>
+bool WriteOutput(const std::string& argument, Write write, std::string& error) {
+    const bool toStdout = argument == "-";
+    std::FILE* file = stdout;
+    if (toStdout) {
+        std::cout.flush();
+    } else {
+        errno = 0;
+        file = platform::OpenFile(PathArgument(argument).c_str(), "wb");
+        if (!file) {
+            std::cerr << "asehost: cannot write \"" << argument << "\": " << (errno != 0 ? std::strerror(errno) : "cannot be opened") << "\n";
+            return false;
+        }
+    }
+    bool ok = write(file);
+    ok = (toStdout ? std::fflush(file) == 0 && !std::ferror(file) : std::fclose(file) == 0) && ok;
+    if (!ok) {
+        std::cerr << "asehost: cannot write " << (toStdout ? std::string("to standard output") : "\"" + argument + "\"")
+                  << (error.empty() ? "" : ": " + error) << "\n";
+    }
+    return ok;
+}
+
+bool WriteOutput(const std::string& argument, const std::string& text) {
+    std::string error;
+    return WriteOutput(argument, [&](std::FILE* out) { return std::fwrite(text.data(), 1, text.size(), out) == text.size(); },
+                       error);
+}
+
+// What the plug-in's export is asked to write over, checked before anything
+// is read: not standard output, not the input itself, and an .ase file
+// unless the user insists.
+bool CheckOutput(const std::string& input, const std::string& output, bool force) {
+    if (output == "-") {
+        std::cerr << "asehost: the plug-in writes files only; name an output file instead of \"-\"\n";
+        return false;
+    }
+    const std::u16string in = PathArgument(input);
+    const std::u16string out = PathArgument(output);
+    if (!FitsHostFileName(output, out)) return false;
+    if (force) return true;
+    if (in == out || platform::IsSameFile(in.c_str(), out.c_str())) {
+        std::cerr << "asehost: the output \"" << output << "\" is the input \"" << input << "\"; --force writes over it\n";
+        return false;
+    }
+    std::u16string extension = out.size() >= 4 ? out.substr(out.size() - 4) : std::u16string();
+    for (char16_t& c : extension) {
+        if (c >= u'A' && c <= u'Z') c = static_cast<char16_t>(c - u'A' + u'a');
+    }
+    if (extension != u".ase") {
+        std::cerr << "asehost: the output \"" << output << "\" does not end in .ase, but the plug-in writes ASE text; --force writes it anyway\n";
+        return false;
+    }
+    return true;
+}
+
+int RunExport(const PluginLoader& loader, HostScene& scene, const std::u16string& path, const DialogChoices& choices, bool quiet) {
     scene.setOperationLogEnabled(false);
     const ExportOutcome outcome = ExportScene(loader, scene, path.c_str(), choices);
     if (scene.droppedFaceCount() > 0) {
@@ -191,6 +330,9 @@ int RunExport(const PluginLoader& loader, HostScene& scene, const std::u16string
     }
     switch (outcome) {
         case ExportOutcome::Written:
+            if (!quiet) {
+                for (const std::string& line : UnwrittenContent(scene)) std::cerr << "asehost: not written: " << line << "\n";
+            }
             return kExitOk;
         case ExportOutcome::Cancelled:
             std::cerr << "asehost: export cancelled\n";
@@ -208,24 +350,68 @@ int RunExport(const PluginLoader& loader, HostScene& scene, const std::u16string
     return kExitPluginFailed;
 }
 
+// The angle the options dialog makes of a typed text: its leading decimal
+// number (0 without one, as _wtof reads it) narrowed to a float and held to
+// 0..180; an empty text gives 35. `plain` tells whether that is the number
+// the text spells.
+float DialogAngle(const std::string& text, bool& plain) {
+    plain = false;
+    if (text.empty()) return 35.0f;
+    size_t i = 0;
+    while (i < text.size() && (text[i] == ' ' || (text[i] >= '\t' && text[i] <= '\r'))) ++i;
+    const size_t start = i;
+    if (i < text.size() && (text[i] == '+' || text[i] == '-')) ++i;
+    const size_t digits = i;
+    while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+    bool any = i > digits;
+    if (i < text.size() && text[i] == '.') {
+        const size_t fraction = ++i;
+        while (i < text.size() && text[i] >= '0' && text[i] <= '9') ++i;
+        any = any || i > fraction;
+    }
+    if (!any) return 0.0f;
+    if (i < text.size() && (text[i] == 'e' || text[i] == 'E')) {
+        size_t j = i + 1;
+        if (j < text.size() && (text[j] == '+' || text[j] == '-')) ++j;
+        const size_t exponent = j;
+        while (j < text.size() && text[j] >= '0' && text[j] <= '9') ++j;
+        if (j > exponent) i = j;
+    }
+    double value = 0.0;
+    const char* first = text.data() + start + (text[start] == '+' ? 1 : 0);
+    const auto result = std::from_chars(first, text.data() + i, value);
+    if (result.ec == std::errc::result_out_of_range) value = text[start] == '-' ? -HUGE_VAL : HUGE_VAL;
+    const float narrowed = static_cast<float>(value);
+    const float angle = narrowed < 0.0f ? 0.0f : (narrowed > 180.0f ? 180.0f : narrowed);
+    plain = i == text.size() && angle == narrowed && result.ec == std::errc();
+    return angle;
+}
+
 // The dialog's controls as command-line options.
 struct DialogOptions {
     std::string checks[10];
     std::string smoothing;
     std::string angle;
-    bool angleGiven = false;
     bool cancel = false;
+    bool quiet = false;
+    bool force = false;
 
     void Add(CLI::App& command) {
         for (int k = 0; k < 10; ++k) {
             command.add_option(std::string("--") + kCheckBoxes[k].flag, checks[k], "Tick (on) or clear (off) the check box")
-                ->check(CLI::IsMember({"on", "off"}));
+                ->check(CLI::IsMember({"on", "off"}))
+                ->default_str(kCheckBoxes[k].dialogDefault ? "on" : "off");
         }
-        command.add_option("--smoothing", smoothing, "Smoothing list selection")->check(CLI::IsMember({"all", "group", "angle"}));
-        command.add_option("--angle", angle, "Text typed into the angle edit");
+        command.add_option("--smoothing", smoothing, "Smoothing list selection")->check(CLI::IsMember({"all", "group", "angle"}))->default_str("all");
+        command.add_option("--angle", angle, "Text typed into the angle edit, used with --smoothing angle (0 to 180 degrees)")->default_str("35.000");
         command.add_flag("--cancel", cancel, "Press Cancel instead of OK");
+        command.add_flag("--quiet", quiet, "Do not list what the written file leaves out");
+        command.add_flag("--force", force, "Write over the input or to a name that does not end in .ase");
+        command.footer("Defaults shown are the options dialog's state when the plug-in is loaded.\n");
     }
 
+    // The choices for the dialog; warns about an angle the dialog will read
+    // otherwise than it is written, or not use.
     DialogChoices Choices(const CLI::App& command) const {
         DialogChoices choices;
         for (int k = 0; k < 10; ++k) {
@@ -236,28 +422,49 @@ struct DialogOptions {
         if (smoothing == "angle") choices.smoothing = 2;
         if (command.count("--angle") > 0) {
             choices.typeAngle = true;
-            choices.angleText = ArgumentToWide(angle.c_str());
+            choices.angleText = ArgumentToWide(angle);
+            bool plain = false;
+            const float value = DialogAngle(angle, plain);
+            if (!plain) {
+                char text[32];
+                std::snprintf(text, sizeof text, "%.3f", static_cast<double>(value));
+                std::cerr << "asehost: warning: the dialog reads the angle \"" << angle << "\" as " << text << "\n";
+            }
+            if (smoothing != "angle") std::cerr << "asehost: warning: --angle is used only with --smoothing angle\n";
         }
         choices.cancel = cancel;
         return choices;
     }
 };
 
-}  // namespace
+const char* const kCommands[] = {"info", "import", "export", "convert", "help"};
 
-int main(int argc, char** argv) {
-    CLI::App app{"asehost: the reference host of the ASE filter plug-in"};
-    app.require_subcommand(1);
+int Run(int argc, char** argv) {
+    std::vector<std::string> arguments;
+    if (!platform::CommandLineArguments(argc, argv, arguments)) {
+        std::cerr << "asehost: cannot read the command line\n";
+        return kExitHostError;
+    }
 
-    std::string infoPlugin;
+    CLI::App app{"asehost " ASEHOST_VERSION ": the reference host of the ASE filter plug-in"};
+    app.name("asehost");
+    // Windows paths start with '/' too: only '-' starts an option.
+    app.allow_windows_style_options(false);
+    app.require_subcommand(0, 1);
+    app.set_version_flag("--version", "asehost " ASEHOST_VERSION);
+    app.footer("Exit codes: 0 done; 1 the host could not do its part; 2 the export dialog was cancelled; 3 the plug-in reported a failure.\n");
+
+    std::string infoModule, infoPlugin;
     CLI::App* info = app.add_subcommand("info", "Show what the plug-in's registration reported");
-    info->add_option("PLUGIN_MODULE", infoPlugin, "Plug-in module (default: next to asehost)");
+    CLI::Option* infoModuleOption = info->add_option("PLUGIN_MODULE", infoModule, "Plug-in module (default: next to asehost)");
+    info->add_option("--plugin", infoPlugin, "Plug-in module")->excludes(infoModuleOption);
 
-    std::string importFile, importPlugin;
+    std::string importFile, importPlugin, importOutput = "-";
     bool importJson = false;
     CLI::App* import = app.add_subcommand("import", "Import an ASE file and print the scene");
     import->add_option("FILE", importFile, "ASE file")->required();
     import->add_flag("--json", importJson, "Print the whole scene as JSON");
+    import->add_option("-o,--output", importOutput, "Where to print (- is standard output)")->capture_default_str();
     import->add_option("--plugin", importPlugin, "Plug-in module");
 
     std::string exportScene, exportOutput, exportPlugin;
@@ -269,25 +476,54 @@ int main(int argc, char** argv) {
     exportOptions.Add(*exportCommand);
 
     std::string convertInput, convertOutput, convertPlugin;
+    bool pluginAxes = false;
     DialogOptions convertOptions;
     CLI::App* convert = app.add_subcommand("convert", "Import an ASE file and export it again");
     convert->add_option("IN", convertInput, "ASE file to read")->required();
     convert->add_option("OUT", convertOutput, "ASE file to write")->required();
     convert->add_option("--plugin", convertPlugin, "Plug-in module");
+    convert->add_flag("--plugin-axes", pluginAxes, "Write what the plug-in gives, (x, -z, y) of the file's (x, y, z), instead of the file's own orientation");
     convertOptions.Add(*convert);
 
+    std::string helpTopic;
+    CLI::App* help = app.add_subcommand("help", "Show this help, or a command's");
+    help->add_option("COMMAND", helpTopic, "Command to explain")->check(CLI::IsMember({"info", "import", "export", "convert", "help"}));
+
+    if (arguments.size() < 2) {
+        std::cerr << app.help() << "asehost: no command given\n";
+        return kExitHostError;
+    }
+    const std::string& first = arguments[1];
+    if (!first.empty() && first[0] != '-' && std::find(std::begin(kCommands), std::end(kCommands), first) == std::end(kCommands)) {
+        std::cerr << "asehost: unknown command \"" << first << "\"; the commands are info, import, export, convert and help (asehost help)\n";
+        return kExitHostError;
+    }
+
     try {
-        app.parse(argc, argv);
+        std::vector<std::string> reversed(arguments.rbegin(), arguments.rend() - 1);
+        app.parse(reversed);
     } catch (const CLI::ParseError& error) {
         const int code = app.exit(error);
         return code == 0 ? kExitOk : kExitHostError;
+    }
+
+    if (*help) {
+        // app.help() would explain the selected command, "help" itself.
+        const CLI::App* topic = helpTopic.empty() ? &app : app.get_subcommand(helpTopic);
+        std::cout << app.get_formatter()->make_help(topic, topic == &app ? std::string("asehost") : "asehost " + topic->get_name(), CLI::AppFormatMode::Normal);
+        return kExitOk;
+    }
+    if (app.get_subcommands().empty()) {
+        std::cerr << app.help() << "asehost: no command given\n";
+        return kExitHostError;
     }
 
     PluginLoader loader;
     HostScene scene;
 
     if (*info) {
-        const std::u16string path = infoPlugin.empty() ? DefaultPluginPath() : PathArgument(infoPlugin);
+        const std::string& named = infoPlugin.empty() ? infoModule : infoPlugin;
+        const std::u16string path = named.empty() ? DefaultPluginPath() : PathArgument(named);
         std::string error;
         const bool opened = loader.open(path.c_str(), error);
         if (!opened && loader.registerCallCount() == 0) {
@@ -313,46 +549,78 @@ int main(int argc, char** argv) {
     }
 
     if (*import) {
+        const std::u16string path = PathArgument(importFile);
+        if (!CheckInput(importFile, path)) return kExitHostError;
         if (!OpenPlugin(loader, importPlugin)) return kExitHostError;
         scene.setOperationLogEnabled(false);
-        const std::u16string path = PathArgument(importFile);
         if (ImportFile(loader, scene, path.c_str()) != 1) {
             ReportFailure(scene, "import failed");
             return kExitPluginFailed;
         }
         if (importJson) {
-            std::cout.flush();
             std::string error;
-            if (!scene.writeJson(stdout, error)) {
-                std::cerr << "asehost: cannot write the scene: " << error << "\n";
-                return kExitHostError;
-            }
-        } else {
-            PrintSummary(scene);
+            return WriteOutput(importOutput, [&](std::FILE* out) { return scene.writeJson(out, error); }, error)
+                       ? kExitOk
+                       : kExitHostError;
         }
-        return kExitOk;
+        std::ostringstream summary;
+        PrintSummary(summary, scene);
+        return WriteOutput(importOutput, summary.str()) ? kExitOk : kExitHostError;
     }
 
     if (*exportCommand) {
+        if (!CheckOutput(exportScene, exportOutput, exportOptions.force)) return kExitHostError;
+        if (!CheckInput(exportScene, PathArgument(exportScene))) return kExitHostError;
         std::string error;
         if (!scene.loadJsonFile(PathArgument(exportScene).c_str(), error)) {
             std::cerr << "asehost: " << exportScene << ": " << error << "\n";
             return kExitHostError;
         }
         if (!OpenPlugin(loader, exportPlugin)) return kExitHostError;
-        return RunExport(loader, scene, PathArgument(exportOutput), exportOptions.Choices(*exportCommand));
+        const DialogChoices choices = exportOptions.Choices(*exportCommand);
+        return RunExport(loader, scene, PathArgument(exportOutput), choices, exportOptions.quiet);
     }
 
     if (*convert) {
+        const std::u16string path = PathArgument(convertInput);
+        if (!CheckInput(convertInput, path)) return kExitHostError;
+        if (!CheckOutput(convertInput, convertOutput, convertOptions.force)) return kExitHostError;
+        const DialogChoices choices = convertOptions.Choices(*convert);
         if (!OpenPlugin(loader, convertPlugin)) return kExitHostError;
         scene.setOperationLogEnabled(false);
-        const std::u16string path = PathArgument(convertInput);
         const std::u16string output = PathArgument(convertOutput);
         if (ImportFile(loader, scene, path.c_str()) != 1) {
             ReportFailure(scene, "import failed");
             return kExitPluginFailed;
         }
-        return RunExport(loader, scene, output, convertOptions.Choices(*convert));
+        if (!pluginAxes) TurnForExport(scene);
+        return RunExport(loader, scene, output, choices, convertOptions.quiet);
+    }
+    return kExitHostError;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    // Out of memory anywhere in the host (start-up, the file reader, the
+    // JSON writer) ends with a message, never an abort. The texts are
+    // written without allocating.
+    try {
+        const int code = Run(argc, argv);
+        // A full disk or a closed pipe behind standard output is a failure
+        // too, not a silent half of the output.
+        std::cout.flush();
+        if (!std::cout && code == kExitOk) {
+            std::fputs("asehost: cannot write to standard output\n", stderr);
+            return kExitHostError;
+        }
+        return code;
+    } catch (const std::bad_alloc&) {
+        std::fputs("asehost: out of memory\n", stderr);
+    } catch (const std::exception& error) {
+        std::fputs("asehost: ", stderr);
+        std::fputs(error.what(), stderr);
+        std::fputs("\n", stderr);
     }
     return kExitHostError;
 }

@@ -17,16 +17,16 @@ const char16_t kHostVersion[] = u"1.0";
 const char16_t kHostWebsite[] = u"https://asehost.example.org";
 
 const CheckBoxInfo kCheckBoxes[10] = {
-    {1004, "export-materials"},
-    {1002, "export-texture-coordinates"},
-    {1003, "export-vertex-normals"},
-    {1005, "export-vertex-colors"},
-    {1007, "export-multiple-uvsets"},
-    {1008, "export-as-single-object"},
-    {1010, "use-face-normals"},
-    {1009, "split-vertices-per-uv"},
-    {1006, "use-multi-sub-object-materials"},
-    {1001, "use-full-texture-filepath"},
+    {1004, "export-materials", true},
+    {1002, "export-texture-coordinates", true},
+    {1003, "export-vertex-normals", true},
+    {1005, "export-vertex-colors", true},
+    {1007, "export-multiple-uvsets", false},
+    {1008, "export-as-single-object", false},
+    {1010, "use-face-normals", false},
+    {1009, "split-vertices-per-uv", true},
+    {1006, "use-multi-sub-object-materials", false},
+    {1001, "use-full-texture-filepath", false},
 };
 
 // The registration record with the host's operation table in front of it, so

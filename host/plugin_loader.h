@@ -93,10 +93,11 @@ struct DialogChoices {
 };
 
 // The dialog's check boxes in the order of DialogChoices::checks, with the
-// command-line flag naming each.
+// command-line flag naming each and the state the dialog first opens with.
 struct CheckBoxInfo {
     int controlId;
     const char* flag;
+    bool dialogDefault;
 };
 extern const CheckBoxInfo kCheckBoxes[10];
 enum : int { kSmoothingListId = 1011, kAngleEditId = 1013 };

@@ -4,7 +4,9 @@
 #include <algorithm>
 #include <vector>
 
+#include "platform/command_line.h"
 #include "platform/platform.h"
+#include "platform/utf8.h"
 
 namespace asehost {
 
@@ -45,86 +47,31 @@ std::u16string WideOf(const DualString& text) {
 }
 
 bool Utf8ToUtf16(std::string_view text, std::u16string& out) {
-    out.clear();
-    out.reserve(text.size());
-    size_t i = 0;
-    while (i < text.size()) {
-        const unsigned char lead = static_cast<unsigned char>(text[i]);
-        char32_t code = 0;
-        int extra = 0;
-        if (lead < 0x80) {
-            code = lead;
-        } else if ((lead & 0xE0) == 0xC0) {
-            code = lead & 0x1F;
-            extra = 1;
-        } else if ((lead & 0xF0) == 0xE0) {
-            code = lead & 0x0F;
-            extra = 2;
-        } else if ((lead & 0xF8) == 0xF0) {
-            code = lead & 0x07;
-            extra = 3;
-        } else {
-            return false;
-        }
-        if (text.size() - i <= static_cast<size_t>(extra)) return false;
-        for (int k = 1; k <= extra; ++k) {
-            const unsigned char next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80) return false;
-            code = (code << 6) | (next & 0x3F);
-        }
-        // Overlong forms, surrogates and values beyond U+10FFFF are malformed.
-        static const char32_t kMinimum[4] = {0, 0x80, 0x800, 0x10000};
-        if (code < kMinimum[extra] || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
-        if (code >= 0x10000) {
-            code -= 0x10000;
-            out.push_back(static_cast<char16_t>(0xD800 + (code >> 10)));
-            out.push_back(static_cast<char16_t>(0xDC00 + (code & 0x3FF)));
-        } else {
-            out.push_back(static_cast<char16_t>(code));
-        }
-        i += extra + 1;
+    using platform::Utf8Faults;
+    const size_t units = platform::Utf8ToUtf16(text.data(), text.size(), nullptr, 0, Utf8Faults::kRefuse);
+    if (units == platform::kConversionFailed) {
+        out.clear();
+        return false;
     }
+    out.assign(units + 1, u'\0');
+    platform::Utf8ToUtf16(text.data(), text.size(), out.data(), out.size(), Utf8Faults::kRefuse);
+    out.resize(units);
     return true;
 }
 
 std::string Utf16ToUtf8(std::u16string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        char32_t code = text[i];
-        if (code >= 0xD800 && code <= 0xDBFF && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] <= 0xDFFF) {
-            code = 0x10000 + ((code - 0xD800) << 10) + (text[i + 1] - 0xDC00);
-            ++i;
-        } else if (code >= 0xD800 && code <= 0xDFFF) {
-            code = 0xFFFD;
-        }
-        if (code < 0x80) {
-            out.push_back(static_cast<char>(code));
-        } else if (code < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (code >> 6)));
-            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-        } else if (code < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (code >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (code >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((code >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((code >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (code & 0x3F)));
-        }
-    }
+    using platform::Utf8Faults;
+    const size_t bytes = platform::Utf16ToUtf8(text.data(), text.size(), nullptr, 0, Utf8Faults::kReplace);
+    std::string out(bytes + 1, '\0');
+    platform::Utf16ToUtf8(text.data(), text.size(), out.data(), out.size(), Utf8Faults::kReplace);
+    out.resize(bytes);
     return out;
 }
 
-std::u16string ArgumentToWide(const char* argument) {
+std::u16string ArgumentToWide(const std::string& argument) {
     std::u16string wide;
-    if (!argument) return wide;
-    if (Utf8ToUtf16(argument, wide)) return wide;
-    const std::string_view text(argument);
-    std::vector<char16_t> buffer(text.size() + 1);
-    if (platform::AnsiToWide(argument, buffer.data(), static_cast<int>(buffer.size())) == 0) return std::u16string();
-    return std::u16string(buffer.data());
+    platform::ArgumentToWide(argument, wide);
+    return wide;
 }
 
 }  // namespace asehost

@@ -21,14 +21,14 @@ void CopyDualStringFrom(DualString& dest, const DualString* source);
 // The wide part of `text` as a string (up to its terminator or 260 units).
 std::u16string WideOf(const DualString& text);
 
-// UTF-8 to UTF-16. False on malformed input (`out` then holds what came
-// before the fault).
+// UTF-8 to UTF-16 (the codec of platform/utf8.h). False, and `out` empty,
+// on malformed input.
 bool Utf8ToUtf16(std::string_view text, std::u16string& out);
 // UTF-16 to UTF-8; unpaired surrogates become U+FFFD.
 std::string Utf16ToUtf8(std::u16string_view text);
 
-// A command-line argument as UTF-16: UTF-8 when it is valid UTF-8, otherwise
-// read in the ANSI code page.
-std::u16string ArgumentToWide(const char* argument);
+// A command-line argument (from platform::CommandLineArguments) as UTF-16,
+// losslessly: a file name the user typed names that file and no other.
+std::u16string ArgumentToWide(const std::string& argument);
 
 }  // namespace asehost

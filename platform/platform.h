@@ -4,8 +4,15 @@
 // Microsoft C runtime goes through these functions. The Windows side makes
 // the real calls; the POSIX side stands in for them: the ANSI code page is
 // Windows-1252 (a lossless byte <-> UTF-16 table used by both conversion
-// families), UTF-16 paths become UTF-8 for the OS, and the error box writes
-// "Error: <text>" to stderr.
+// families), UTF-16 paths become UTF-8 for the OS (bytes of a name that is
+// not UTF-8 travel as U+DC80..U+DCFF, see platform/utf8.h), and the error box
+// writes "Error: <text>" to stderr.
+//
+// The file and path calls the plug-in makes (OpenFile, FileSize, KindOfPath,
+// OpenTemporaryBeside, ReplaceFileWith, RemoveFile, SplitPath,
+// SetCurrentDirectory) convert names in fixed buffers on the stack and never
+// allocate: on POSIX a name longer than PATH_MAX bytes fails with
+// ENAMETOOLONG, as the system itself would fail it.
 //
 // Wide text is UTF-16 (char16_t) on both sides.
 #pragma once
@@ -48,7 +55,17 @@ size_t WideLength(const char16_t* text);
 
 // Opens a file by UTF-16 path with a C runtime mode ("rb", "wt", ...), as
 // _wfopen. Text mode writes CR LF for every LF on Windows and LF on POSIX.
+// On failure errno tells why.
 std::FILE* OpenFile(const char16_t* path, const char* mode);
+
+// What a path names: nothing (or nothing that can be reached), a regular
+// file, a folder or something else (a device, a pipe).
+enum class PathKind { kNone, kFile, kFolder, kOther };
+PathKind KindOfPath(const char16_t* path);
+
+// True when both paths exist and name the same file, however they are
+// spelt (".", "..", links, another case on Windows).
+bool IsSameFile(const char16_t* a, const char16_t* b);
 
 // The size of an open file in bytes, 64 bits on every platform; the
 // stream's position is left at the start. Returns false when the size

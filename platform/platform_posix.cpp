@@ -12,10 +12,10 @@
 #include <cerrno>
 #include <cstring>
 #include <string>
-#include <vector>
 
 #include "platform/platform.h"
 #include "platform/platform_common.h"
+#include "platform/utf8.h"
 
 namespace platform {
 
@@ -52,94 +52,39 @@ bool UnitToByte(char16_t unit, char& byte) {
     return false;
 }
 
-// --- UTF-8 <-> UTF-16 ---------------------------------------------------------
+// --- File names -------------------------------------------------------------
 
-// UTF-8 of a NUL-terminated UTF-16 text. Returns false on a lone surrogate
-// unless `replaceInvalid`, which puts U+FFFD in its place.
-bool ToUtf8(const char16_t* text, std::string& out, bool replaceInvalid) {
-    out.clear();
-    for (size_t i = 0; text[i] != 0; ++i) {
-        char32_t cp = text[i];
-        if (cp >= 0xD800 && cp <= 0xDFFF) {
-            const char16_t next = text[i + 1];
-            if (cp <= 0xDBFF && next >= 0xDC00 && next <= 0xDFFF) {
-                cp = 0x10000 + ((cp - 0xD800) << 10) + (next - 0xDC00);
-                ++i;
-            } else if (replaceInvalid) {
-                cp = 0xFFFD;
-            } else {
-                return false;
-            }
+// Room for a file name handed to the OS, terminator included: the system's
+// own limit, so that a longer name fails here as the system would fail it.
+constexpr size_t kNativePathBytes = PATH_MAX;
+
+// A UTF-16 file name as the bytes the OS takes, in a buffer of its own on
+// the stack: lone U+DC80..U+DCFF become the bytes they carry. When it cannot
+// be made, `ok` is false and errno tells why.
+struct NativePath {
+    char bytes[kNativePathBytes];
+    bool ok = false;
+
+    explicit NativePath(const char16_t* path) {
+        bytes[0] = 0;
+        if (path == nullptr) {
+            errno = EINVAL;
+            return;
         }
-        if (cp < 0x80) {
-            out += static_cast<char>(cp);
-        } else if (cp < 0x800) {
-            out += static_cast<char>(0xC0 | (cp >> 6));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else if (cp < 0x10000) {
-            out += static_cast<char>(0xE0 | (cp >> 12));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
-        } else {
-            out += static_cast<char>(0xF0 | (cp >> 18));
-            out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-            out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-            out += static_cast<char>(0x80 | (cp & 0x3F));
+        const size_t length = WideLength(path);
+        ok = Utf16ToUtf8(path, length, bytes, sizeof bytes, Utf8Faults::kCarryBytes) != kConversionFailed;
+        if (!ok) {
+            const bool fits = Utf16ToUtf8(path, length, nullptr, 0, Utf8Faults::kCarryBytes) != kConversionFailed;
+            errno = fits ? ENAMETOOLONG : EILSEQ;
         }
     }
-    return true;
-}
+};
 
-// UTF-16 of a UTF-8 text. Returns false on a malformed, overlong or
-// surrogate-encoding sequence.
-bool FromUtf8(const std::string& text, std::u16string& out) {
-    out.clear();
-    const auto* s = reinterpret_cast<const unsigned char*>(text.data());
-    const size_t n = text.size();
-    for (size_t i = 0; i < n;) {
-        const unsigned char lead = s[i];
-        char32_t cp = 0;
-        size_t extra = 0;
-        char32_t minimum = 0;
-        if (lead < 0x80) {
-            cp = lead;
-        } else if ((lead & 0xE0) == 0xC0) {
-            cp = lead & 0x1F;
-            extra = 1;
-            minimum = 0x80;
-        } else if ((lead & 0xF0) == 0xE0) {
-            cp = lead & 0x0F;
-            extra = 2;
-            minimum = 0x800;
-        } else if ((lead & 0xF8) == 0xF0) {
-            cp = lead & 0x07;
-            extra = 3;
-            minimum = 0x10000;
-        } else {
-            return false;
-        }
-        if (n - i - 1 < extra) return false;
-        for (size_t k = 1; k <= extra; ++k) {
-            if ((s[i + k] & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (s[i + k] & 0x3F);
-        }
-        if (cp < minimum || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return false;
-        if (cp >= 0x10000) {
-            out += static_cast<char16_t>(0xD800 + ((cp - 0x10000) >> 10));
-            out += static_cast<char16_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(cp);
-        }
-        i += extra + 1;
-    }
-    return true;
-}
-
-// Copies `text` and its terminator into `buffer`; false when it does not fit.
-bool CopyOut(const std::u16string& text, char16_t* buffer, size_t capacityUnits) {
-    if (buffer == nullptr || text.size() >= capacityUnits) return false;
-    std::memcpy(buffer, text.c_str(), (text.size() + 1) * sizeof(char16_t));
-    return true;
+// Bytes from the OS (a file name) as UTF-16 in `buffer`; false when they do
+// not fit.
+bool FromNative(const char* bytes, size_t length, char16_t* buffer, size_t capacityUnits) {
+    return buffer != nullptr &&
+           Utf8ToUtf16(bytes, length, buffer, capacityUnits, Utf8Faults::kCarryBytes) != kConversionFailed;
 }
 
 // --- Paths --------------------------------------------------------------------
@@ -253,17 +198,21 @@ std::FILE* OpenFile(const char16_t* path, const char* mode) {
         errno = EINVAL;
         return nullptr;
     }
-    std::string utf8;
-    if (!ToUtf8(path, utf8, false)) {
-        errno = EINVAL;
-        return nullptr;
-    }
     // POSIX has no text mode: text and binary streams are the same.
-    std::string posixMode;
+    char posixMode[8];
+    size_t n = 0;
     for (const char* m = mode; *m != 0; ++m) {
-        if (*m != 't') posixMode += *m;
+        if (*m == 't') continue;
+        if (n + 1 >= sizeof posixMode) {
+            errno = EINVAL;
+            return nullptr;
+        }
+        posixMode[n++] = *m;
     }
-    return std::fopen(utf8.c_str(), posixMode.c_str());
+    posixMode[n] = 0;
+    const NativePath native(path);
+    if (!native.ok) return nullptr;
+    return std::fopen(native.bytes, posixMode);
 }
 
 bool FileSize(std::FILE* file, uint64_t& size) {
@@ -275,19 +224,38 @@ bool FileSize(std::FILE* file, uint64_t& size) {
     return true;
 }
 
+PathKind KindOfPath(const char16_t* path) {
+    const NativePath native(path);
+    struct stat info;
+    if (!native.ok || ::stat(native.bytes, &info) != 0) return PathKind::kNone;
+    if (S_ISREG(info.st_mode)) return PathKind::kFile;
+    return S_ISDIR(info.st_mode) ? PathKind::kFolder : PathKind::kOther;
+}
+
+bool IsSameFile(const char16_t* a, const char16_t* b) {
+    const NativePath first(a);
+    const NativePath second(b);
+    struct stat one, two;
+    return first.ok && second.ok && ::stat(first.bytes, &one) == 0 && ::stat(second.bytes, &two) == 0 && one.st_dev == two.st_dev &&
+           one.st_ino == two.st_ino;
+}
+
 std::FILE* OpenTemporaryBeside(const char16_t* target, const char* mode, char16_t temporaryPath[kTemporaryPathUnits]) {
     if (target == nullptr || mode == nullptr || temporaryPath == nullptr) return nullptr;
-    std::string utf8;
-    if (!ToUtf8(target, utf8, false) || utf8.empty()) return nullptr;
+    const NativePath native(target);
+    if (!native.ok || native.bytes[0] == 0) return nullptr;
     // The folder of the target, then a hidden name of its own there.
-    const size_t slash = utf8.rfind('/');
-    std::string pattern = slash == std::string::npos ? std::string() : utf8.substr(0, slash + 1);
-    pattern += ".asefilter-XXXXXX";
-    const int fd = ::mkstemp(pattern.data());
+    static const char kName[] = ".asefilter-XXXXXX";
+    const char* slash = std::strrchr(native.bytes, '/');
+    const size_t folder = slash == nullptr ? 0 : static_cast<size_t>(slash - native.bytes) + 1;
+    char pattern[kNativePathBytes];
+    if (folder + sizeof kName > sizeof pattern) return nullptr;
+    std::memcpy(pattern, native.bytes, folder);
+    std::memcpy(pattern + folder, kName, sizeof kName);
+    const int fd = ::mkstemp(pattern);
     if (fd < 0) return nullptr;
-    std::u16string wide;
     std::FILE* file = nullptr;
-    if (FromUtf8(pattern, wide) && wide.size() < kTemporaryPathUnits) {
+    if (FromNative(pattern, std::strlen(pattern), temporaryPath, kTemporaryPathUnits)) {
         // A new file of mkstemp has mode 0600; a replaced target keeps what
         // a plainly created file would get.
         const mode_t mask = ::umask(0);
@@ -297,32 +265,26 @@ std::FILE* OpenTemporaryBeside(const char16_t* target, const char* mode, char16_
     }
     if (file == nullptr) {
         ::close(fd);
-        ::unlink(pattern.c_str());
-        return nullptr;
+        ::unlink(pattern);
+        temporaryPath[0] = 0;
     }
-    for (size_t i = 0; i < wide.size(); ++i) temporaryPath[i] = wide[i];
-    temporaryPath[wide.size()] = 0;
     return file;
 }
 
 bool ReplaceFileWith(const char16_t* from, const char16_t* to) {
-    std::string source;
-    std::string target;
-    if (from == nullptr || to == nullptr || !ToUtf8(from, source, false) || !ToUtf8(to, target, false)) return false;
-    return ::rename(source.c_str(), target.c_str()) == 0;
+    if (from == nullptr || to == nullptr) return false;
+    const NativePath source(from);
+    const NativePath target(to);
+    return source.ok && target.ok && ::rename(source.bytes, target.bytes) == 0;
 }
 
 bool IsDeviceOrPipe(const char16_t* path) {
-    std::string utf8;
-    struct stat status;
-    if (path == nullptr || !ToUtf8(path, utf8, false) || ::stat(utf8.c_str(), &status) != 0) return false;
-    return !S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode);
+    return KindOfPath(path) == PathKind::kOther;
 }
 
 bool RemoveFile(const char16_t* path) {
-    std::string utf8;
-    if (path == nullptr || !ToUtf8(path, utf8, false)) return false;
-    return ::unlink(utf8.c_str()) == 0;
+    const NativePath native(path);
+    return native.ok && ::unlink(native.bytes) == 0;
 }
 
 void SplitPath(const char16_t* path, char16_t* drive, char16_t* dir, char16_t* name, char16_t* ext) {
@@ -334,55 +296,42 @@ void SplitPathNarrow(const char* path, char* drive, char* dir, char* name, char*
 }
 
 bool SetCurrentDirectory(const char16_t* path) {
-    std::string utf8;
-    if (path == nullptr || !ToUtf8(path, utf8, false)) return false;
-    return ::chdir(utf8.c_str()) == 0;
+    const NativePath native(path);
+    return native.ok && ::chdir(native.bytes) == 0;
 }
-
-namespace {
-
-// The current directory as UTF-16; false when it cannot be had or is not
-// valid UTF-8.
-bool CurrentDirectory(std::u16string& out) {
-    std::vector<char> buffer(PATH_MAX);
-    while (::getcwd(buffer.data(), buffer.size()) == nullptr) {
-        if (errno != ERANGE) return false;
-        buffer.resize(buffer.size() * 2);
-    }
-    return FromUtf8(buffer.data(), out);
-}
-
-}  // namespace
 
 bool GetCurrentDirectory(char16_t* buffer, size_t capacityUnits) {
-    std::u16string cwd;
-    return CurrentDirectory(cwd) && CopyOut(cwd, buffer, capacityUnits);
+    char cwd[kNativePathBytes];
+    if (::getcwd(cwd, sizeof cwd) == nullptr) return false;
+    return FromNative(cwd, std::strlen(cwd), buffer, capacityUnits);
 }
 
 bool AbsolutePath(const char16_t* path, char16_t* buffer, size_t capacityUnits) {
-    if (path == nullptr) return false;
+    if (path == nullptr || buffer == nullptr) return false;
+    const size_t length = WideLength(path);
     const bool posixAbsolute = path[0] == u'/';
     const bool driveAbsolute = IsLetter(path[0]) && path[1] == u':' && IsSeparator(path[2]);
-    if (posixAbsolute || driveAbsolute) return CopyOut(path, buffer, capacityUnits);
-    std::u16string full;
-    if (!CurrentDirectory(full)) return false;
-    if (full.empty() || full.back() != u'/') full += u'/';
-    full += path;
-    return CopyOut(full, buffer, capacityUnits);
+    size_t used = 0;
+    if (!posixAbsolute && !driveAbsolute) {
+        if (!GetCurrentDirectory(buffer, capacityUnits)) return false;
+        used = WideLength(buffer);
+        if (used == 0 || buffer[used - 1] != u'/') {
+            if (used + 1 >= capacityUnits) return false;
+            buffer[used++] = u'/';
+        }
+    }
+    if (used + length >= capacityUnits) return false;
+    std::memcpy(buffer + used, path, length * sizeof(char16_t));
+    buffer[used + length] = 0;
+    return true;
 }
 
 bool ExecutablePath(char16_t* buffer, size_t capacityUnits) {
-    std::vector<char> target(PATH_MAX);
-    for (;;) {
-        const ssize_t n = ::readlink("/proc/self/exe", target.data(), target.size());
-        if (n < 0) return false;
-        if (static_cast<size_t>(n) < target.size()) {
-            std::u16string path;
-            return FromUtf8(std::string(target.data(), static_cast<size_t>(n)), path) &&
-                   CopyOut(path, buffer, capacityUnits);
-        }
-        target.resize(target.size() * 2);  // possibly cut: try again with more room
-    }
+    char target[kNativePathBytes];
+    const ssize_t n = ::readlink("/proc/self/exe", target, sizeof target);
+    // A result that fills the buffer may be cut.
+    if (n < 0 || static_cast<size_t>(n) >= sizeof target) return false;
+    return FromNative(target, static_cast<size_t>(n), buffer, capacityUnits);
 }
 
 // --- Time ---------------------------------------------------------------------
@@ -451,20 +400,21 @@ void CurrentTimeText(char16_t out[kTimeTextUnits]) {
 void ShowErrorBox(const char16_t* text) {
     if (text == nullptr) text = u"";
     detail::RecordErrorBox(text);
-    std::string utf8;
-    ToUtf8(text, utf8, true);
-    std::fprintf(stderr, "Error: %s\n", utf8.c_str());
+    // Error texts are at most a few hundred units; a longer one is cut.
+    char utf8[4096];
+    Utf16ToUtf8(text, WideLength(text), utf8, sizeof utf8, Utf8Faults::kReplace);
+    std::fprintf(stderr, "Error: %s\n", utf8);
 }
 
 void DisableThreadNotifications(void* /*module*/) {}
 
 void* LoadModule(const char16_t* path) {
-    std::string utf8;
-    if (path == nullptr || !ToUtf8(path, utf8, false)) {
-        tModuleError = "invalid module path";
+    const NativePath native(path);
+    if (!native.ok) {
+        tModuleError = std::string("invalid module path: ") + std::strerror(errno);
         return nullptr;
     }
-    void* module = ::dlopen(utf8.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* module = ::dlopen(native.bytes, RTLD_NOW | RTLD_LOCAL);
     if (module == nullptr) {
         const char* why = ::dlerror();
         tModuleError = why != nullptr ? why : "cannot load module";

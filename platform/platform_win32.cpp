@@ -87,11 +87,25 @@ size_t WideToMultiByteCrt(char* dst, const char16_t* src, size_t maxBytes) {
     if (src == nullptr) return static_cast<size_t>(-1);
     if (dst != nullptr) return wcstombs(dst, W(src), maxBytes);
     // Some runtimes measure without checking that every unit converts; a
-    // real conversion into scratch space answers both questions.
-    const size_t measured = wcstombs(nullptr, W(src), 0);
-    if (measured == static_cast<size_t>(-1)) return measured;
-    std::vector<char> scratch(measured + 1);
-    return wcstombs(scratch.data(), W(src), scratch.size());
+    // real conversion answers both questions. It runs piece by piece through
+    // scratch space on the stack (never between the units of a pair), so
+    // that measuring allocates nothing.
+    constexpr size_t kPieceUnits = 256;
+    wchar_t piece[kPieceUnits + 1];
+    char scratch[kPieceUnits * 8];
+    size_t total = 0;
+    for (size_t i = 0; src[i] != 0;) {
+        size_t n = 0;
+        while (n < kPieceUnits && src[i + n] != 0) ++n;
+        if (n == kPieceUnits && src[i + n] != 0 && src[i + n - 1] >= 0xD800 && src[i + n - 1] <= 0xDBFF) --n;
+        std::memcpy(piece, src + i, n * sizeof(wchar_t));
+        piece[n] = 0;
+        const size_t bytes = wcstombs(scratch, piece, sizeof scratch);
+        if (bytes == static_cast<size_t>(-1)) return bytes;
+        total += bytes;
+        i += n;
+    }
+    return total;
 }
 
 // --- Files and paths ----------------------------------------------------------
@@ -101,22 +115,69 @@ std::FILE* OpenFile(const char16_t* path, const char* mode) {
         errno = EINVAL;
         return nullptr;
     }
-    std::wstring wideMode;
-    for (const char* m = mode; *m != 0; ++m) wideMode += static_cast<wchar_t>(static_cast<unsigned char>(*m));
-    return _wfopen(W(path), wideMode.c_str());
+    wchar_t wideMode[8];
+    size_t n = 0;
+    for (const char* m = mode; *m != 0; ++m) {
+        if (n + 1 >= sizeof wideMode / sizeof wideMode[0]) {
+            errno = EINVAL;
+            return nullptr;
+        }
+        wideMode[n++] = static_cast<wchar_t>(static_cast<unsigned char>(*m));
+    }
+    wideMode[n] = 0;
+    return _wfopen(W(path), wideMode);
+}
+
+PathKind KindOfPath(const char16_t* path) {
+    if (path == nullptr) return PathKind::kNone;
+    const DWORD attributes = GetFileAttributesW(W(path));
+    if (attributes == INVALID_FILE_ATTRIBUTES) return PathKind::kNone;
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return PathKind::kFolder;
+    return (attributes & FILE_ATTRIBUTE_DEVICE) ? PathKind::kOther : PathKind::kFile;
+}
+
+namespace {
+
+// Room of the scratch parts SplitPath splits into, on the stack: longer
+// paths give empty parts, as _wsplitpath_s gives them for parts that do not
+// fit.
+constexpr size_t kSplitRoom = 2048;
+
+}  // namespace
+
+namespace {
+
+// The volume and file number of what `path` names; false when it cannot be
+// opened.
+bool FileIdentity(const char16_t* path, BY_HANDLE_FILE_INFORMATION& info) {
+    if (path == nullptr) return false;
+    const HANDLE file = CreateFileW(W(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                                    FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const bool ok = GetFileInformationByHandle(file, &info) != 0;
+    CloseHandle(file);
+    return ok;
+}
+
+}  // namespace
+
+bool IsSameFile(const char16_t* a, const char16_t* b) {
+    BY_HANDLE_FILE_INFORMATION one{}, two{};
+    return FileIdentity(a, one) && FileIdentity(b, two) && one.dwVolumeSerialNumber == two.dwVolumeSerialNumber &&
+           one.nFileIndexHigh == two.nFileIndexHigh && one.nFileIndexLow == two.nFileIndexLow;
 }
 
 void SplitPath(const char16_t* path, char16_t* drive, char16_t* dir, char16_t* name, char16_t* ext) {
     if (path == nullptr) path = u"";
     // _wsplitpath_s rejects (and empties every part) when one part is too
     // long for its buffer; split into buffers as long as the path, then cut.
+    wchar_t d[kSplitRoom], p[kSplitRoom], n[kSplitRoom], e[kSplitRoom];
     const size_t room = WideLength(path) + 1;
-    std::vector<wchar_t> d(room > size_t{kMaxDrive} ? room : size_t{kMaxDrive}), p(room), n(room), e(room);
-    if (_wsplitpath_s(W(path), d.data(), d.size(), p.data(), room, n.data(), room, e.data(), room) != 0) {
+    if (room > kSplitRoom || _wsplitpath_s(W(path), d, kSplitRoom, p, kSplitRoom, n, kSplitRoom, e, kSplitRoom) != 0) {
         d[0] = p[0] = n[0] = e[0] = 0;
     }
-    const auto cut = [](const std::vector<wchar_t>& part, char16_t* out, size_t capacity) {
-        const auto* text = reinterpret_cast<const char16_t*>(part.data());
+    const auto cut = [](const wchar_t* part, char16_t* out, size_t capacity) {
+        const auto* text = reinterpret_cast<const char16_t*>(part);
         detail::CopyCut(text, WideLength(text), out, capacity);
     };
     cut(d, drive, kMaxDrive);
@@ -127,13 +188,13 @@ void SplitPath(const char16_t* path, char16_t* drive, char16_t* dir, char16_t* n
 
 void SplitPathNarrow(const char* path, char* drive, char* dir, char* name, char* ext) {
     if (path == nullptr) path = "";
+    char d[kSplitRoom], p[kSplitRoom], n[kSplitRoom], e[kSplitRoom];
     const size_t room = std::strlen(path) + 1;
-    std::vector<char> d(room > size_t{kMaxDrive} ? room : size_t{kMaxDrive}), p(room), n(room), e(room);
-    if (_splitpath_s(path, d.data(), d.size(), p.data(), room, n.data(), room, e.data(), room) != 0) {
+    if (room > kSplitRoom || _splitpath_s(path, d, kSplitRoom, p, kSplitRoom, n, kSplitRoom, e, kSplitRoom) != 0) {
         d[0] = p[0] = n[0] = e[0] = 0;
     }
-    const auto cut = [](const std::vector<char>& part, char* out, size_t capacity) {
-        detail::CopyCut(part.data(), std::strlen(part.data()), out, capacity);
+    const auto cut = [](const char* part, char* out, size_t capacity) {
+        detail::CopyCut(part, std::strlen(part), out, capacity);
     };
     cut(d, drive, kMaxDrive);
     cut(p, dir, kMaxDir);
@@ -156,7 +217,7 @@ std::FILE* OpenTemporaryBeside(const char16_t* target, const char* mode, char16_
     const size_t length = WideLength(target);
     size_t folder = length;
     while (folder > 0 && target[folder - 1] != u'\\' && target[folder - 1] != u'/' && target[folder - 1] != u':') --folder;
-    std::wstring wideMode = L"wxb";
+    const wchar_t* wideMode = L"wxb";
     for (const char* m = mode; *m != 0; ++m) {
         if (*m == 't') wideMode = L"wxt";
     }
@@ -170,7 +231,7 @@ std::FILE* OpenTemporaryBeside(const char16_t* target, const char* mode, char16_
         if (folder + nameLength + 1 > kTemporaryPathUnits) return nullptr;
         std::memcpy(temporaryPath, target, folder * sizeof(char16_t));
         std::memcpy(temporaryPath + folder, name, (nameLength + 1) * sizeof(wchar_t));
-        std::FILE* file = _wfopen(W(temporaryPath), wideMode.c_str());
+        std::FILE* file = _wfopen(W(temporaryPath), wideMode);
         if (file != nullptr) return file;
         if (errno != EEXIST) return nullptr;
     }
