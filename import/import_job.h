@@ -24,6 +24,8 @@ public:
 
     const JobError& Error() const { return error_; }
     const AseDocument& Document() const { return doc_; }
+    // Lets a validator watch the read of the next Run (null: none).
+    void ObserveReader(AseReaderObserver* observer) { reader_.observer = observer; }
 
 private:
     int Load(const char16_t* path);
