@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <initializer_list>
@@ -14,6 +15,29 @@
 #include "platform/platform.h"
 #include "plugin/job.h"
 #include "plugin/plugin.h"
+
+// Every operator new of this test program counts, and one chosen call can
+// be made to throw, wherever it happens: in the plug-in, the platform layer
+// or the reference host.
+namespace {
+long gNewCalls = 0;
+long gNewFailAt = 0;  // 0: none
+// Called through a pointer, so that the compiler does not pair the frees
+// below with the operator new it sees and warn of a mismatch.
+void (*volatile gFree)(void*) = std::free;
+}  // namespace
+
+void* operator new(std::size_t bytes) {
+    if (gNewFailAt != 0 && ++gNewCalls == gNewFailAt) throw std::bad_alloc();
+    void* block = std::malloc(bytes != 0 ? bytes : 1);
+    if (block == nullptr) throw std::bad_alloc();
+    return block;
+}
+void* operator new[](std::size_t bytes) { return operator new(bytes); }
+void operator delete(void* block) noexcept { gFree(block); }
+void operator delete[](void* block) noexcept { gFree(block); }
+void operator delete(void* block, std::size_t) noexcept { gFree(block); }
+void operator delete[](void* block, std::size_t) noexcept { gFree(block); }
 
 namespace {
 
@@ -181,6 +205,40 @@ TEST(FilterProc, AnExceptionFromBelowBecomesAFailedCallWithAMessage) {
         EXPECT_EQ(JobLiveBlocksForTesting(), 0);
     }
     std::filesystem::remove(path);
+}
+
+// Each operator new of an import of a small hierarchy failing in turn: the
+// call never throws; it answers 0 with a message ("Out of memory.", or the
+// host's refusal when the host turned its own failure into one), or 1 when
+// the failure was one the code can do without; no job block stays behind.
+TEST(FilterProc, EveryOperatorNewFailingInTurnEndsTheImportCleanly) {
+    const std::u16string path =
+        std::filesystem::absolute(std::filesystem::path(ASE_TEST_DATA_DIR) / "e2e" / "hierarchy.ase").u16string();
+    asehost::HostScene scene;
+    long calls = 0;
+    int outOfMemory = 0;
+    for (long n = 0; n == 0 || n <= calls; ++n) {
+        scene.reset();
+        scene.setFileName(path.c_str());
+        gNewCalls = 0;
+        gNewFailAt = n == 0 ? -1 : n;  // -1 counts without failing
+        int result = -1;
+        EXPECT_NO_THROW(result = FilterProc(FILTER_MSG_IMPORT, scene.context(), nullptr, nullptr)) << n;
+        gNewFailAt = 0;
+        if (n == 0) {
+            ASSERT_EQ(result, 1);
+            calls = gNewCalls;
+            continue;
+        }
+        ASSERT_TRUE(result == 0 || result == 1) << n;
+        if (result == 0) {
+            EXPECT_NE(scene.context()->errorText.wide[0], u'\0') << n;
+            outOfMemory += std::u16string(scene.context()->errorText.wide) == kOutOfMemoryText;
+        }
+        ASSERT_EQ(JobLiveBlocksForTesting(), 0) << n;
+    }
+    std::printf("operator new calls failed in turn: %ld, %d of them out of memory\n", calls, outOfMemory);
+    EXPECT_GT(calls, 10);
 }
 
 }  // namespace
