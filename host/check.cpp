@@ -204,15 +204,17 @@ public:
         }
         int32_t index = 0;
         ReadLineInt(line, index);
-        std::string declared = "no";
+        std::string reason = "no count line declares its list";
         for (const CountInfo& info : kCounts) {
             if (info.itemKeyword != line.keyword) continue;
             const Counted* counted = OwnerCount(static_cast<int>(&info - kCounts));
-            if (counted != nullptr && counted->declared >= 0) declared = std::to_string(counted->declared);
+            if (counted != nullptr && counted->declared > 0) {
+                reason = "it lies outside the " + std::to_string(counted->declared) + " " + info.noun + " that " +
+                      std::string(KeywordText(info.countKeyword)) + " declares";
+            }
         }
         Tally("dropped:" + word, number, CheckSeverity::kWarning, "dropped-line",
-              word + " " + std::to_string(index) + " lies outside the " + declared +
-                  " items its count line declares: the line is dropped");
+              word + " " + std::to_string(index) + " is dropped: " + reason);
     }
 
     // After the import: the end of the file and the document-level checks.
@@ -272,8 +274,15 @@ private:
         if (added) Add(line, severity, kind, std::move(message));
     }
 
-    Frame* Top() { return frames_.empty() ? nullptr : &frames_.back(); }
-    Kw TopKeyword() const { return frames_.empty() ? Kw::kUnknown : frames_.back().keyword; }
+    // The innermost block a parser reads: blocks of unknown keywords are
+    // pushed and popped but their lines go to the parser of the block
+    // around them.
+    Kw TopKeyword() const {
+        for (size_t i = frames_.size(); i-- > 0;) {
+            if (frames_[i].keyword != Kw::kUnknown) return frames_[i].keyword;
+        }
+        return Kw::kUnknown;
+    }
 
     // The count of `kind` in the innermost block that owns such counts.
     Counted* OwnerCount(int kind) {
@@ -317,9 +326,10 @@ private:
             const CountInfo& info = kCounts[kind];
             if (line.keyword == info.countKeyword && OwnsCount(top, kind)) {
                 int32_t value = 0;
-                if (ReadLineInt(line, value)) {
-                    frames_.back().counted[kind].declared = value;
-                    frames_.back().counted[kind].declaredLine = number;
+                Counted* counted = OwnerCount(kind);
+                if (counted != nullptr && ReadLineInt(line, value)) {
+                    counted->declared = value;
+                    counted->declaredLine = number;
                 }
             } else if (line.keyword == info.itemKeyword && top == info.listKeyword) {
                 if (Counted* counted = OwnerCount(kind)) {
