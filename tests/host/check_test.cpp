@@ -129,6 +129,32 @@ TEST(Check, SamplesAndFixturesGiveNoFalseErrors) {
     EXPECT_GE(clean, 20);
 }
 
+// Every cut of a fixture with materials, channels and colours: the check
+// never fails by itself, and a cut that leaves the import working reports
+// the blocks it left open.
+TEST(Check, EveryCutOfAFixtureIsCheckedCleanly) {
+    std::ifstream in(fs::path(ASE_TEST_DATA_DIR) / "e2e" / "channels.ase", std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    ASSERT_GT(bytes.size(), 1000u);
+    const fs::path cut = fs::temp_directory_path() / "asehost_check_cut.ase";
+    int openCuts = 0;
+    for (size_t size = 0; size <= bytes.size(); size += 7) {
+        std::ofstream(cut, std::ios::binary | std::ios::trunc).write(bytes.data(), static_cast<std::streamsize>(size));
+        const CheckReport report = CheckAseFile(cut.u16string(), "cut.ase");
+        ASSERT_TRUE(report.opened) << size;
+        ASSERT_LE(report.errors, 1) << size;
+        const bool open = std::any_of(report.findings.begin(), report.findings.end(),
+                                      [](const auto& f) { return f.kind == "open-block"; });
+        if (report.errors == 0 && size < bytes.size() - 2) {
+            openCuts += open ? 1 : 0;
+        } else if (size == bytes.size()) {
+            EXPECT_FALSE(open);
+        }
+    }
+    fs::remove(cut);
+    EXPECT_GT(openCuts, 100);
+}
+
 TEST(Check, TextAndJsonFormsCarryTheFindings) {
     const fs::path path = fs::path(ASE_TEST_DATA_DIR) / "check" / "count_mismatch.ase";
     const CheckReport report = CheckAseFile(path.u16string(), "count_mismatch.ase");
