@@ -91,7 +91,9 @@ int ParseVertexList(AseReader& source, std::string_view name, AseGeomObject& obj
         int32_t i = 0;
         float xyz[3];
         if (line.keyword != Kw::kMeshVertex || !Readable(source, line, ReadLineIntFloats(line, i, xyz, 3))) continue;
-        if (ItemInRange(source, line, object.vertices, object.vertexCount, i)) object.vertices[i].position = {xyz[0], xyz[1], xyz[2]};
+        if (ItemInRange(source, line, object.vertices, object.vertexCount, i)) {
+            object.vertices[i].position = {xyz[0], xyz[1], xyz[2]};
+        }
     }
     return step == BlockStep::kDone ? 1 : 0;
 }
@@ -151,7 +153,9 @@ int ParseColorVertexList(AseReader& source, std::string_view name, AseColorChann
         int32_t i = 0;
         float rgb[3];
         if (line.keyword != Kw::kMeshVertCol || !Readable(source, line, ReadLineIntFloats(line, i, rgb, 3))) continue;
-        if (ItemInRange(source, line, channel.cverts, channel.cvertCount, i)) channel.cverts[i] = {rgb[0], rgb[1], rgb[2]};
+        if (ItemInRange(source, line, channel.cverts, channel.cvertCount, i)) {
+            channel.cverts[i] = {rgb[0], rgb[1], rgb[2]};
+        }
     }
     return step == BlockStep::kDone ? 1 : 0;
 }

@@ -21,7 +21,6 @@
 #include "ase/reader_internal.h"
 #include "host/scene.h"
 #include "host/text.h"
-#include "import/import.h"
 #include "import/import_detail.h"
 #include "import/import_job.h"
 #include "platform/platform.h"
@@ -518,35 +517,39 @@ private:
         }
     }
 
+    // Names and parents, in linear expected time: parents name the first
+    // object of their name, as the import resolves them.
     void CheckDocument(const AseDocument& doc) {
         std::unordered_map<std::string_view, int32_t> firstOfName;
         for (int32_t i = 0; i < doc.geomObjectCount; ++i) {
+            const std::string_view name = doc.geomObjects[i].nodeName;
+            if (name.empty()) continue;
+            auto [it, added] = firstOfName.try_emplace(name, i);
+            if (added) continue;
+            Add(LinesOf(i).nameLine, CheckSeverity::kWarning, "duplicate-name",
+                std::string("\"") + std::string(name) + "\" is also the name of the object at line " +
+                    std::to_string(LinesOf(it->second).nameLine) + ": a parent of that name is the first");
+        }
+        for (int32_t i = 0; i < doc.geomObjectCount; ++i) {
             const AseGeomObject& object = doc.geomObjects[i];
-            const ObjectLines lines = static_cast<size_t>(i) < objects_.size() ? objects_[i] : ObjectLines{};
             const std::string name = object.nodeName;
-            if (!name.empty()) {
-                auto [it, added] = firstOfName.try_emplace(object.nodeName, i);
-                if (!added) {
-                    const int64_t first = static_cast<size_t>(it->second) < objects_.size()
-                                              ? objects_[static_cast<size_t>(it->second)].nameLine
-                                              : 0;
-                    Add(lines.nameLine, CheckSeverity::kWarning, "duplicate-name",
-                        "\"" + name + "\" is also the name of the object at line " + std::to_string(first) +
-                            ": a parent of that name is the first");
-                }
-            }
             const std::string parent = object.parentName;
             if (parent.empty()) continue;
-            if (FindGeomObjectByName(doc, object.parentName) < 0) {
-                Add(lines.parentLine, CheckSeverity::kWarning, "missing-parent",
+            if (firstOfName.count(parent) == 0) {
+                Add(LinesOf(i).parentLine, CheckSeverity::kWarning, "missing-parent",
                     "parent \"" + parent + "\" of \"" + name + "\" names no object: \"" + name +
                         "\" is imported as a root");
             } else if (object.parentIndex < 0) {
-                Add(lines.parentLine, CheckSeverity::kWarning, "parent-cycle",
+                Add(LinesOf(i).parentLine, CheckSeverity::kWarning, "parent-cycle",
                     "parent \"" + parent + "\" of \"" + name + "\" would make \"" + name +
                         "\" its own ancestor: it is imported as a root");
             }
         }
+    }
+
+    ObjectLines LinesOf(int32_t object) const {
+        return object >= 0 && static_cast<size_t>(object) < objects_.size() ? objects_[static_cast<size_t>(object)]
+                                                                             : ObjectLines{};
     }
 
     std::u16string textureDirectory_;
