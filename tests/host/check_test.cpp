@@ -89,17 +89,27 @@ TEST(Check, EveryFaultFileGivesExactlyItsFindings) {
     for (const auto& [name, expected] : table) ADD_FAILURE() << name << " is in expected.txt but not in the folder";
 }
 
-// The import alone, with no observer: whether it succeeds.
-bool Imports(const fs::path& path) {
+// An observer that only counts what it is told.
+struct CountingObserver final : AseReaderObserver {
+    void OnLine(const AseReader&, const AseLine&, bool) override { ++lines; }
+    void OnSkipped(const AseReader&, const AseLine&, AseSkip) override { ++skipped; }
+    int lines = 0;
+    int skipped = 0;
+};
+
+// The import of `path` with `observer` (may be null): the scene as JSON, or
+// empty when the import fails.
+std::string Import(const fs::path& path, AseReaderObserver* observer) {
     asehost::HostScene scene;
     scene.setOperationLogEnabled(false);
     const std::u16string absolute = fs::absolute(path).u16string();
     scene.setFileName(absolute.c_str());
     const fs::path cwd = fs::current_path();
     ImportJob job;
+    job.ObserveReader(observer);
     const bool ok = job.Run(scene.context()) == 1;
     fs::current_path(cwd);
-    return ok;
+    return ok ? scene.saveJson() : std::string();
 }
 
 // Files that import give no error; files the import refuses give exactly
@@ -117,7 +127,11 @@ TEST(Check, SamplesAndFixturesGiveNoFalseErrors) {
         SCOPED_TRACE(path.string());
         const CheckReport report = Check(path);
         ASSERT_TRUE(report.opened);
-        if (Imports(path)) {
+        const std::string plain = Import(path, nullptr);
+        CountingObserver observer;
+        EXPECT_EQ(Import(path, &observer), plain) << "an observer changed the import";
+        if (!plain.empty()) {
+            EXPECT_GT(observer.lines, 10);
             ++clean;
             EXPECT_EQ(report.errors, 0) << asehost::FormatCheckText(report);
             EXPECT_TRUE(asehost::CheckExitCode(report) == 0 || asehost::CheckExitCode(report) == 4);
