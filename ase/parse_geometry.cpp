@@ -53,7 +53,10 @@ template <typename Element, typename Allocate>
 bool CountLine(AseReader& source, const AseLine& line, bool missingIsZero, Allocate allocate,
                size_t hostBytes = 0) {
     int32_t count = 0;
-    if (!ReadLineInt(line, count) && !missingIsZero) return true;
+    if (!ReadLineInt(line, count) && !missingIsZero) {
+        ReportSkipped(source, line, AseSkip::kMalformed);
+        return true;
+    }
     if (count <= 0) return true;
     if (!BelieveCountLine(source, line, count, sizeof(Element) + hostBytes)) return false;
     if (!allocate(count)) return ReaderOutOfMemory(source, line.text) != 0;
@@ -65,6 +68,21 @@ bool InRange(const T* items, int32_t count, int32_t index) {
     return items != nullptr && index >= 0 && index < count;
 }
 
+// `read`, the result of reading a list line; tells the observer of a line
+// whose form could not be read.
+bool Readable(const AseReader& source, const AseLine& line, bool read) {
+    if (!read) ReportSkipped(source, line, AseSkip::kMalformed);
+    return read;
+}
+
+// InRange for a list line; tells the observer of a line it drops.
+template <typename T>
+bool ItemInRange(const AseReader& source, const AseLine& line, const T* items, int32_t count, int32_t index) {
+    if (InRange(items, count, index)) return true;
+    ReportSkipped(source, line, AseSkip::kOutOfRange);
+    return false;
+}
+
 // The list blocks: one item keyword each, items stored by index.
 int ParseVertexList(AseReader& source, std::string_view name, AseGeomObject& object) {
     AseLine line;
@@ -72,8 +90,10 @@ int ParseVertexList(AseReader& source, std::string_view name, AseGeomObject& obj
     while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
         int32_t i = 0;
         float xyz[3];
-        if (line.keyword != Kw::kMeshVertex || !ReadLineIntFloats(line, i, xyz, 3)) continue;
-        if (InRange(object.vertices, object.vertexCount, i)) object.vertices[i].position = {xyz[0], xyz[1], xyz[2]};
+        if (line.keyword != Kw::kMeshVertex || !Readable(source, line, ReadLineIntFloats(line, i, xyz, 3))) continue;
+        if (ItemInRange(source, line, object.vertices, object.vertexCount, i)) {
+            object.vertices[i].position = {xyz[0], xyz[1], xyz[2]};
+        }
     }
     return step == BlockStep::kDone ? 1 : 0;
 }
@@ -84,8 +104,8 @@ int ParseFaceList(AseReader& source, std::string_view name, AseGeomObject& objec
     while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
         int32_t i = 0;
         AseFace face;
-        if (line.keyword != Kw::kMeshFace || !ReadFace(line, i, face)) continue;
-        if (!InRange(object.faces, object.faceCount, i)) continue;
+        if (line.keyword != Kw::kMeshFace || !Readable(source, line, ReadFace(line, i, face))) continue;
+        if (!ItemInRange(source, line, object.faces, object.faceCount, i)) continue;
         // A corner names a vertex of its own object (see the index rules in
         // document.h); any other fails the read here, where the line is known.
         for (const int32_t corner : {face.a, face.b, face.c}) {
@@ -109,8 +129,8 @@ int ParseTexVertexList(AseReader& source, std::string_view name, AseMapChannel& 
         int32_t i = 0;
         float uv[2];
         // The third value is optional and dropped, so reading two suffices.
-        if (line.keyword != Kw::kMeshTVert || !ReadLineIntFloats(line, i, uv, 2)) continue;
-        if (InRange(channel.tverts, channel.tvertCount, i)) channel.tverts[i] = {uv[0], uv[1]};
+        if (line.keyword != Kw::kMeshTVert || !Readable(source, line, ReadLineIntFloats(line, i, uv, 2))) continue;
+        if (ItemInRange(source, line, channel.tverts, channel.tvertCount, i)) channel.tverts[i] = {uv[0], uv[1]};
     }
     return step == BlockStep::kDone ? 1 : 0;
 }
@@ -120,8 +140,8 @@ int ParseTriList(AseReader& source, std::string_view name, Kw item, AseTriIndex*
     BlockStep step;
     while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
         int32_t v[4];
-        if (line.keyword != item || !ReadFourInts(line, v)) continue;
-        if (InRange(items, count, v[0])) items[v[0]] = {v[1], v[2], v[3]};
+        if (line.keyword != item || !Readable(source, line, ReadFourInts(line, v))) continue;
+        if (ItemInRange(source, line, items, count, v[0])) items[v[0]] = {v[1], v[2], v[3]};
     }
     return step == BlockStep::kDone ? 1 : 0;
 }
@@ -132,8 +152,10 @@ int ParseColorVertexList(AseReader& source, std::string_view name, AseColorChann
     while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
         int32_t i = 0;
         float rgb[3];
-        if (line.keyword != Kw::kMeshVertCol || !ReadLineIntFloats(line, i, rgb, 3)) continue;
-        if (InRange(channel.cverts, channel.cvertCount, i)) channel.cverts[i] = {rgb[0], rgb[1], rgb[2]};
+        if (line.keyword != Kw::kMeshVertCol || !Readable(source, line, ReadLineIntFloats(line, i, rgb, 3))) continue;
+        if (ItemInRange(source, line, channel.cverts, channel.cvertCount, i)) {
+            channel.cverts[i] = {rgb[0], rgb[1], rgb[2]};
+        }
     }
     return step == BlockStep::kDone ? 1 : 0;
 }

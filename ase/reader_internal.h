@@ -18,6 +18,26 @@
 inline constexpr uint32_t kSourcePadding = 64;  // at least 32 + 16
 
 class BlockStack;
+struct AseLine;
+struct AseReader;
+
+// Why a line the block loop handed out changed nothing.
+enum class AseSkip : uint8_t {
+    kMalformed,   // its numbers or its form could not be read
+    kOutOfRange,  // its index lies outside the count its list declared
+};
+
+// Watches a read for a validator: told of every line with a word that the
+// block loop reads (`skipped`: inside a block the reader skips unread) and
+// of every list or count line it drops. Imports leave it null.
+class AseReaderObserver {
+public:
+    virtual void OnLine(const AseReader& source, const AseLine& line, bool skipped) = 0;
+    virtual void OnSkipped(const AseReader& source, const AseLine& line, AseSkip why) = 0;
+
+protected:
+    ~AseReaderObserver() = default;
+};
 
 // The state of one read: the whole file in memory, the document it fills,
 // the stack of open blocks, the memory bound and the first failure. A job
@@ -40,6 +60,7 @@ struct AseReader {
     JobError* error;
     AseDocument* doc;
     BlockStack* stack;
+    AseReaderObserver* observer;  // null but for a validator's read
 };
 
 // Binds a zeroed reader to what a job owns; the document and the stack
@@ -227,6 +248,11 @@ bool NextLine(AseReader& source, AseLine& line);
 // Bit i of `lineEnds` is set when p[i] is CR or LF, of `stars` when it is
 // '*', for the 64 bytes at `p` (all readable).
 void MarkLineEndsAndStars(const char* p, uint64_t& lineEnds, uint64_t& stars);
+
+// Tells the reader's observer, if any, that `line` was dropped.
+inline void ReportSkipped(const AseReader& source, const AseLine& line, AseSkip why) {
+    if (source.observer != nullptr) source.observer->OnSkipped(source, line, why);
+}
 
 // Finds the first word of the line (keyword left kUnknown). Returns false
 // when the line holds no word. The line lies in a buffer with at least 16

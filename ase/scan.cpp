@@ -315,6 +315,7 @@ BlockStep NextBlockLine(AseReader& source, std::string_view own, AseLine& line) 
     BlockStack& stack = *source.stack;
     while (NextLine(source, line)) {
         if (!ScanFirstWord(line)) continue;
+        if (source.observer != nullptr) source.observer->OnLine(source, line, false);
         if (line.opens) {
             if (!stack.Push(line.Word())) {
                 ReaderOutOfMemory(source, line.text);
@@ -334,6 +335,7 @@ int SkipBlock(AseReader& source, std::string_view own) {
     BlockStack& stack = *source.stack;
     AseLine line;
     while (NextLine(source, line)) {
+        if (source.observer != nullptr && ScanFirstWord(line)) source.observer->OnLine(source, line, true);
         if (line.opens) {
             FindFirstWord(line);
             if (!stack.Push(line.Word())) return ReaderOutOfMemory(source, line.text);

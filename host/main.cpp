@@ -51,6 +51,7 @@ const std::terminate_handler gPreviousTerminate = std::set_terminate(OnTerminate
 #include <CLI/CLI.hpp>
 
 #include "host/axes.h"
+#include "host/check.h"
 #include "host/plugin_loader.h"
 #include "host/scene.h"
 #include "host/text.h"
@@ -437,7 +438,7 @@ struct DialogOptions {
     }
 };
 
-const char* const kCommands[] = {"info", "import", "export", "convert", "help"};
+const char* const kCommands[] = {"info", "import", "export", "convert", "check", "help"};
 
 int Run(int argc, char** argv) {
     std::vector<std::string> arguments;
@@ -485,9 +486,16 @@ int Run(int argc, char** argv) {
     convert->add_flag("--plugin-axes", pluginAxes, "Write what the plug-in gives, (x, -z, y) of the file's (x, y, z), instead of the file's own orientation");
     convertOptions.Add(*convert);
 
+    std::string checkFile;
+    bool checkJson = false;
+    CLI::App* check = app.add_subcommand(
+        "check", "Check an ASE file with the plug-in's reader: exit 0 clean, 4 warnings, 3 the import would fail");
+    check->add_option("FILE", checkFile, "ASE file")->required();
+    check->add_flag("--json", checkJson, "Print the findings as JSON");
+
     std::string helpTopic;
     CLI::App* help = app.add_subcommand("help", "Show this help, or a command's");
-    help->add_option("COMMAND", helpTopic, "Command to explain")->check(CLI::IsMember({"info", "import", "export", "convert", "help"}));
+    help->add_option("COMMAND", helpTopic, "Command to explain")->check(CLI::IsMember({"info", "import", "export", "convert", "check", "help"}));
 
     if (arguments.size() < 2) {
         std::cerr << app.help() << "asehost: no command given\n";
@@ -495,7 +503,7 @@ int Run(int argc, char** argv) {
     }
     const std::string& first = arguments[1];
     if (!first.empty() && first[0] != '-' && std::find(std::begin(kCommands), std::end(kCommands), first) == std::end(kCommands)) {
-        std::cerr << "asehost: unknown command \"" << first << "\"; the commands are info, import, export, convert and help (asehost help)\n";
+        std::cerr << "asehost: unknown command \"" << first << "\"; the commands are info, import, export, convert, check and help (asehost help)\n";
         return kExitHostError;
     }
 
@@ -507,6 +515,17 @@ int Run(int argc, char** argv) {
         return code == 0 ? kExitOk : kExitHostError;
     }
 
+    if (*check) {
+        const std::u16string path = PathArgument(checkFile);
+        if (!CheckInput(checkFile, path)) return kExitHostError;
+        const CheckReport report = CheckAseFile(path, checkFile);
+        if (!report.opened) {
+            std::cerr << "asehost: " << checkFile << ": " << report.openError << "\n";
+            return kExitHostError;
+        }
+        if (!WriteOutput("-", checkJson ? FormatCheckJson(report) : FormatCheckText(report))) return kExitHostError;
+        return CheckExitCode(report);
+    }
     if (*help) {
         // app.help() would explain the selected command, "help" itself.
         const CLI::App* topic = helpTopic.empty() ? &app : app.get_subcommand(helpTopic);

@@ -23,6 +23,10 @@ public:
     int Run(HostContext* context);
 
     const JobError& Error() const { return error_; }
+    // The document of the last Run, for a validator's checks after it.
+    const AseDocument& Document() const { return doc_; }
+    // Lets a validator watch the read of the next Run (null: none).
+    void ObserveReader(AseReaderObserver* observer) { reader_.observer = observer; }
 
 private:
     int Load(const char16_t* path);

@@ -1,0 +1,49 @@
+// asehost check: a validator that reads an ASE file with the plug-in's own
+// reader and import (linked in, not loaded) and says, line by line, what the
+// import would skip, clamp, refuse or not hand to the host.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace asehost {
+
+enum class CheckSeverity { kError, kWarning, kNote };
+
+// "error", "warning" or "note".
+const char* CheckSeverityName(CheckSeverity severity);
+
+struct CheckFinding {
+    int64_t line;  // 1-based; 0 when the finding concerns no one line
+    CheckSeverity severity;
+    std::string kind;  // a stable name such as "count-mismatch"
+    std::string message;
+};
+
+struct CheckReport {
+    std::string file;  // as the user named it, UTF-8
+    bool opened = false;  // false: the file could not be opened or read
+    std::string openError;
+    std::vector<CheckFinding> findings;  // by line
+    int errors = 0;
+    int warnings = 0;
+    int notes = 0;
+};
+
+// Checks the file at `path` (UTF-16; made absolute here). `displayName` is
+// what the report calls it. The import it runs changes the current folder
+// and restores it.
+CheckReport CheckAseFile(const std::u16string& path, const std::string& displayName);
+
+// One line per finding ("FILE:LINE: warning: ...") and a summary line.
+std::string FormatCheckText(const CheckReport& report);
+// {"file", "findings": [{"line", "severity", "kind", "message"}], "errors",
+// "warnings", "notes"}, with a line end.
+std::string FormatCheckJson(const CheckReport& report);
+
+// 0 clean (notes only), 4 warnings but no error, 3 errors (the import would
+// fail), 1 a file that could not be opened.
+int CheckExitCode(const CheckReport& report);
+
+}  // namespace asehost
