@@ -70,6 +70,29 @@ void ExpectSameSceneBack(const HostContext& sent, const HostContext& back, bool 
     EXPECT_EQ(back.objectCount, ordinal);
 }
 
+// Every material that comes back carries the colours of the material of its
+// name that was sent (written with six decimals); at least one comes back
+// when any was sent.
+void ExpectSameMaterialColoursBack(const HostContext& sent, const HostContext& back) {
+    int matched = 0;
+    for (int m = 0; m < back.materialCount; ++m) {
+        const HostMaterial& got = back.materials[m];
+        for (int s = 0; s < sent.materialCount; ++s) {
+            const HostMaterial& want = sent.materials[s];
+            if (NameOf(want.name) != NameOf(got.name)) continue;
+            SCOPED_TRACE("material \"" + NameOf(got.name) + "\"");
+            ExpectNear(got.ambient, {want.ambient[0], want.ambient[1], want.ambient[2]}, "ambient");
+            ExpectNear(got.diffuse, {want.diffuse[0], want.diffuse[1], want.diffuse[2]}, "diffuse");
+            ExpectNear(got.specular, {want.specular[0], want.specular[1], want.specular[2]}, "specular");
+            ++matched;
+            break;
+        }
+    }
+    if (sent.materialCount > 0) {
+        EXPECT_GT(matched, 0);
+    }
+}
+
 std::string WithoutTimeLine(const std::string& text) {
     const size_t at = text.find("*COMMENT \"Time: ");
     if (at == std::string::npos) return text;
@@ -106,6 +129,7 @@ void RoundTrip(const std::string& source, Layout layout, bool repeat) {
     HostScene back;
     ASSERT_EQ(e2e::Import(back, out), 1) << asehost::ErrorTextOf(*back.context());
     ExpectSameSceneBack(*sent.context(), *back.context(), layout.multipleUvSets);
+    ExpectSameMaterialColoursBack(*sent.context(), *back.context());
     if (!repeat) return;
     ASSERT_EQ(asehost::ExportScene(e2e::Plugin(), sent, outPath.c_str(), ok), asehost::ExportOutcome::Written);
     EXPECT_EQ(WithoutTimeLine(e2e::ReadFile(out)), WithoutTimeLine(written));
