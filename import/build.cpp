@@ -299,9 +299,7 @@ int BuildHostScene(HostContext* context, AseDocument& doc, JobError& error) {
     if (!BuildObjects(context, doc, &name, error)) return 0;
     if (!BuildFaceGroups(context, doc, error)) return 0;
     context->ops->FinishGeometry(context, 1);
-    if (!ImportSkeletonAndAnimation(context, doc)) {
-        return error.Fail(JobErrorKind::kHost, 0, nullptr, u"the host refused a bone or an animation track");
-    }
+    if (!ImportSkeletonAndAnimation(context, doc, error)) return 0;
     context->ops->FinishImport(context, 1);
     return 1;
 }

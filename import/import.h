@@ -44,5 +44,5 @@ int FilledFaceCount(const AseGeomObject& object);
 int BuildHostScene(HostContext* context, AseDocument& doc, JobError& error);
 
 // Bones, key order, relative rotations, the animation and the shortest-arc
-// pass. 1 on success, 0 on failure.
-int ImportSkeletonAndAnimation(HostContext* context, AseDocument& doc);
+// pass. 1 on success, 0 on failure with the reason in `error`.
+int ImportSkeletonAndAnimation(HostContext* context, AseDocument& doc, JobError& error);

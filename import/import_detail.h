@@ -6,6 +6,7 @@
 
 #include "ase/document.h"
 #include "plugin/host_api.h"
+#include "plugin/job.h"
 
 // Capacity of every wide path buffer of the builder, terminator included.
 enum : int { kImportPathUnits = 260 };
@@ -38,5 +39,6 @@ int CompareKeyTimes(float a, float b);
 float MaxFloat(float a, float b);
 
 // Sorts one object's position, rotation and scale keys by time. Keys of
-// equal time (and NaN times, which go last) keep their file order.
-void SortObjectKeys(AseGeomObject& object);
+// equal time (and NaN times, which go last) keep their file order. False
+// when the sort's scratch cannot be had from `allocator`.
+bool SortObjectKeys(JobAllocator& allocator, AseGeomObject& object);

@@ -22,17 +22,35 @@ float MaxFloat(float a, float b) { return a > b ? a : b; }
 
 namespace {
 
+// Sorts keys by time with a bottom-up merge sort whose scratch comes from
+// the job, so that no allocation of the import escapes its allocator. A
+// strict weak order (CompareKeyTimes < 0) and a stable merge: equal times
+// keep their file order, and no comparison can lead outside the array.
+// False when the scratch cannot be had (the keys are then as they were).
 template <typename Key>
-void SortKeys(Key* keys, int count) {
-    if (keys == nullptr || count <= 1) return;
-    // A strict weak order (CompareKeyTimes < 0) and a stable sort: equal
-    // times keep their file order, and no comparison can lead the sort
-    // outside the array.
+bool SortKeys(JobAllocator& allocator, Key* keys, int count) {
+    if (keys == nullptr || count <= 1) return true;
     const auto earlier = [](const Key& a, const Key& b) { return CompareKeyTimes(a.time, b.time) < 0; };
     // Exporters write keys in time order; checking first keeps that common
-    // case to one pass instead of a sort with its scratch buffer.
-    if (std::is_sorted(keys, keys + count, earlier)) return;
-    std::stable_sort(keys, keys + count, earlier);
+    // case to one pass without scratch.
+    if (std::is_sorted(keys, keys + count, earlier)) return true;
+    Key* scratch = allocator.AllocateArray<Key>(static_cast<size_t>(count));
+    if (scratch == nullptr) return false;
+    Key* from = keys;
+    Key* to = scratch;
+    const int64_t n = count;
+    for (int64_t width = 1; width < n; width *= 2) {
+        for (int64_t low = 0; low < n; low += 2 * width) {
+            const int64_t middle = std::min(low + width, n);
+            const int64_t high = std::min(low + 2 * width, n);
+            // std::merge takes from the first run on ties: stable.
+            std::merge(from + low, from + middle, from + middle, from + high, to + low, earlier);
+        }
+        std::swap(from, to);
+    }
+    if (from != keys) std::copy(from, from + n, keys);
+    allocator.Free(scratch);
+    return true;
 }
 
 // Latest key time over the array, NaN times left out.
@@ -199,24 +217,26 @@ void ShortestArcPass(HostContext* context) {
 
 }  // namespace
 
-void SortObjectKeys(AseGeomObject& object) {
-    SortKeys(object.posKeys, object.posKeyCount);
-    SortKeys(object.rotKeys, object.rotKeyCount);
-    SortKeys(object.scaleKeys, object.scaleKeyCount);
+bool SortObjectKeys(JobAllocator& allocator, AseGeomObject& object) {
+    return SortKeys(allocator, object.posKeys, object.posKeyCount) &&
+           SortKeys(allocator, object.rotKeys, object.rotKeyCount) &&
+           SortKeys(allocator, object.scaleKeys, object.scaleKeyCount);
 }
 
-int ImportSkeletonAndAnimation(HostContext* context, AseDocument& doc) {
+int ImportSkeletonAndAnimation(HostContext* context, AseDocument& doc, JobError& error) {
     if (context == nullptr || context->ops == nullptr || context->ops->AddBone == nullptr ||
-        context->ops->AddAnimation == nullptr)
-        return 0;
-    if (!BuildBones(context, doc)) return 0;
+        context->ops->AddAnimation == nullptr || doc.allocator == nullptr)
+        return error.Fail(JobErrorKind::kHost, 0, nullptr, u"the host lacks an operation the import needs");
+    if (!BuildBones(context, doc)) return error.Fail(JobErrorKind::kHost, 0, nullptr, u"the host refused a bone");
 
     float maxTime = 0.0f;
     bool anyKeys = false;
     if (HasObjects(doc)) {
         for (int i = 0; i < doc.geomObjectCount; ++i) {
             AseGeomObject& object = doc.geomObjects[i];
-            SortObjectKeys(object);
+            if (!SortObjectKeys(*doc.allocator, object)) {
+                return error.Fail(JobErrorKind::kMemory, 0, nullptr, u"Out of memory.");
+            }
         }
         for (int i = 0; i < doc.geomObjectCount; ++i) {
             const AseGeomObject& object = doc.geomObjects[i];
@@ -235,7 +255,9 @@ int ImportSkeletonAndAnimation(HostContext* context, AseDocument& doc) {
         }
         if (doc.anyRotKeysRelative != 0) AccumulateRelativeRotations(doc);
         if (maxTime > 0.0f && anyKeys) {
-            if (!BuildAnimation(context, doc)) return 0;
+            if (!BuildAnimation(context, doc)) {
+                return error.Fail(JobErrorKind::kHost, 0, nullptr, u"the host refused the animation or one of its tracks");
+            }
         }
     }
 

@@ -302,7 +302,8 @@ TEST(BuildHostScene, EveryRefusedCreationFailsTheBuildButRefusedWeightsAndTextur
     }
     TestDocument doc;
     EXPECT_EQ(Build(nullptr, doc.doc), 0);
-    EXPECT_EQ(ImportSkeletonAndAnimation(nullptr, doc.doc), 0);
+    JobError error;
+    EXPECT_EQ(ImportSkeletonAndAnimation(nullptr, doc.doc, error), 0);
 }
 
 // Ascending times, ties in file order (value.x), NaN times last.
@@ -327,7 +328,12 @@ TEST(SortObjectKeys, OrdersByTimeKeepsFileOrderForTiesAndPutsNanLast) {
         AddKey(AppendRotKey, object, -time, Quat{x, 0, 0, 1});
         AddKey(AppendScaleKey, object, time * 3 - 4, Vec3{x, 1, 1});
     }
-    SortObjectKeys(object);
+    // Without memory for its scratch the sort says so and leaves the keys.
+    SetJobAllocationFailureForTesting(1, true);
+    EXPECT_FALSE(SortObjectKeys(*doc.doc.allocator, object));
+    SetJobAllocationFailureForTesting(0);
+    EXPECT_EQ(object.posKeys[1].value.x, 1.0f);
+    ASSERT_TRUE(SortObjectKeys(*doc.doc.allocator, object));
     ExpectSorted(object.posKeys, kKeys);
     ExpectSorted(object.rotKeys, kKeys);
     ExpectSorted(object.scaleKeys, kKeys);
@@ -341,7 +347,8 @@ TEST(ImportSkeletonAndAnimation, OnlyKeysAfterTimeZeroMakeAnAnimationWhereverNan
         AseGeomObject& object = doc.objects(2)[1];
         object.localScale = Vec3{2, 0, 4};
         for (float time : {kNan, -1.0f, last}) AddKey(AppendScaleKey, object, time, Vec3{4, 5, 2});
-        ASSERT_EQ(ImportSkeletonAndAnimation(scene.context(), doc.doc), 1);
+        JobError error;
+        ASSERT_EQ(ImportSkeletonAndAnimation(scene.context(), doc.doc, error), 1);
         EXPECT_EQ(scene.boneCount(), 2);
         ASSERT_EQ(scene.context()->animationCount, last > 0 ? 1 : 0);
         // A zero rest scale component leaves that component of the key as it is.
@@ -354,7 +361,8 @@ TEST(ImportSkeletonAndAnimation, ShortestArcPassFlipsKeysOfEveryAnimationInTheHo
     TestDocument doc, second;
     AseGeomObject& object = doc.objects(1)[0];
     for (float sign : {1.0f, -1.0f, 1.0f}) AddKey(AppendRotKey, object, 0.5f, Quat{0, 0, sign * 0.6f, sign * 0.8f});
-    ASSERT_EQ(ImportSkeletonAndAnimation(scene.context(), doc.doc), 1);
+    JobError error;
+    ASSERT_EQ(ImportSkeletonAndAnimation(scene.context(), doc.doc, error), 1);
     auto* keys = scene.context()->animations[0].tracks[0].rotationKeys;
     for (int k = 0; k < 3; ++k) ExpectNear(keys[k].value, {0, 0, 0.6f, 0.8f});
 
@@ -362,7 +370,7 @@ TEST(ImportSkeletonAndAnimation, ShortestArcPassFlipsKeysOfEveryAnimationInTheHo
     // which brings an animation of its own.
     for (float& component : keys[2].value) component = -component;
     AddKey(AppendPosKey, second.objects(1)[0], 0.5f, Vec3{1, 0, 0});
-    ASSERT_EQ(ImportSkeletonAndAnimation(scene.context(), second.doc), 1);
+    ASSERT_EQ(ImportSkeletonAndAnimation(scene.context(), second.doc, error), 1);
     ASSERT_EQ(scene.context()->animationCount, 2);
     ExpectNear(scene.context()->animations[0].tracks[0].rotationKeys[2].value, {0, 0, 0.6f, 0.8f});
 }
