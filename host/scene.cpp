@@ -218,8 +218,8 @@ auto DataOrNull(Items& items) {
     return items.empty() ? nullptr : items.data();
 }
 
-template <class T>
-int IndexIn(const std::vector<T>& items, const T* item) {
+template <class T, class A>
+int IndexIn(const std::vector<T, A>& items, const T* item) {
     // Compares addresses as integers: the item may belong to another array.
     const auto begin = reinterpret_cast<uintptr_t>(items.data());
     const auto address = reinterpret_cast<uintptr_t>(item);

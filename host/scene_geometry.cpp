@@ -143,7 +143,7 @@ void HostScene::Impl::RebuildUvStore() {
             anyFace = true;
             const int slots = FaceSlots(face.cornerCount);
             for (int c = 0; c < kUvChannels; ++c) {
-                std::vector<HostUv>& store = storeUvs[static_cast<size_t>(c)];
+                PagedVector<HostUv>& store = storeUvs[static_cast<size_t>(c)];
                 KeyTable& table = entries[static_cast<size_t>(c)];
                 HostFaceUvChannel& channel = face.uvData->channels[c];
                 // Written only where they change: the store's arrays start

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "host/scene.h"
+#include "platform/platform.h"
 
 namespace asehost {
 
@@ -42,9 +43,9 @@ struct MaterialTextures {
 };
 
 // Empties `items` and gives their memory back.
-template <class T>
-void Release(std::vector<T>& items) {
-    std::vector<T>().swap(items);
+template <class T, class A>
+void Release(std::vector<T, A>& items) {
+    std::vector<T, A>().swap(items);
 }
 
 // A growable array of plain records, grown with realloc: where the
@@ -193,6 +194,39 @@ struct AnimationStore {
     std::vector<TrackStore> keys;
 };
 
+// A standard-library allocator that takes arrays of 2 MiB and more from the
+// platform's large-block call (huge pages where the system gives them) and
+// smaller ones from the heap: the vertex and UV arrays of a large scene are
+// touched once each, and with small pages every 4 KiB of them is a fault.
+template <typename T>
+struct PagedAllocator {
+    using value_type = T;
+    enum : size_t { kLargeBytes = size_t{2} << 20 };
+    PagedAllocator() noexcept = default;
+    template <typename U>
+    PagedAllocator(const PagedAllocator<U>&) noexcept {}
+    T* allocate(size_t n) {
+        if (n > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
+        const size_t bytes = n * sizeof(T);
+        void* block = bytes >= kLargeBytes ? platform::AllocateLargeBlock(bytes) : std::malloc(bytes);
+        if (block == nullptr) throw std::bad_alloc();
+        return static_cast<T*>(block);
+    }
+    void deallocate(T* block, size_t n) noexcept {
+        if (n * sizeof(T) >= kLargeBytes)
+            platform::FreeLargeBlock(block, n * sizeof(T));
+        else
+            std::free(block);
+    }
+    template <typename U>
+    bool operator==(const PagedAllocator<U>&) const noexcept {
+        return true;
+    }
+};
+
+template <typename T>
+using PagedVector = std::vector<T, PagedAllocator<T>>;
+
 struct HostScene::Impl {
     OwnedOps<HostContextOps> contextOps{};
     OwnedOps<HostMaterialOps> materialOps{};
@@ -202,14 +236,14 @@ struct HostScene::Impl {
 
     HostContext context{};
     HostUvStore uvStore{};
-    std::array<std::vector<HostUv>, kUvChannels> storeUvs;
+    std::array<PagedVector<HostUv>, kUvChannels> storeUvs;
 
     std::vector<HostMaterial> materials;
     std::vector<MaterialTextures> materialTextures;  // parallel to materials
-    std::vector<HostVertex> vertices;
+    PagedVector<HostVertex> vertices;
     // The weights each vertex was given (the record's pointer is the
     // plug-in's to read); parallel to vertices.
-    std::vector<HostVertexWeight*> weightArrays;
+    PagedVector<HostVertexWeight*> weightArrays;
     WeightPool weightPool;
     RecordArray<HostObject> objects;
     // Every object's material references, object after object; rebuilt with

@@ -764,7 +764,7 @@ void SceneReader::OpenArray() {
         return Push(Ctx::UvStoreChannel, false);
     }
     case Ctx::UvStoreChannel: {
-        std::vector<HostUv>& channel = impl_.storeUvs[IndexOf(1)];
+        auto& channel = impl_.storeUvs[IndexOf(1)];
         if (channel.size() >= static_cast<size_t>(INT32_MAX)) Fail(FramePath(stack_.size()), "too many entries");
         channel.push_back(HostUv{0, 0.0f, 0.0f, -1});
         return floats(&channel.back().u, 2);
@@ -1029,7 +1029,7 @@ void SceneReader::Finish() {
                 if (face.cornerCount == 0) continue;
                 if (!(flags & kFaceHasChannels)) FailAt(where(), "with a \"uvStore\" every face needs \"uvChannels\" with \"uvIndices\"");
                 if (!hasIndices) FailAt(where() + ".uvChannels[" + std::to_string(c) + "]", "with a \"uvStore\" every face needs \"uvIndices\"");
-                const std::vector<HostUv>& uvs = impl_.storeUvs[c];
+                const auto& uvs = impl_.storeUvs[c];
                 const int64_t last = static_cast<int64_t>(uvs.size()) - 1;
                 const bool fill = !(flags & (kFaceHasCornerUvs << c));
                 for (int k = 0; k < face.cornerCount; ++k) {

@@ -331,7 +331,7 @@ void WriteScene(const HostScene::Impl& impl, Output& out) {
     w.List("materials", impl.materials.size(), false, [&](size_t m) { WriteMaterial(w, impl.materials[m]); });
     w.List("vertices", impl.vertices.size(), false, [&](size_t v) { WriteVertex(w, impl.vertices[v]); });
     w.List("uvStore", kUvChannels, false, [&](size_t c) {
-        const std::vector<HostUv>& channel = impl.storeUvs[c];
+        const auto& channel = impl.storeUvs[c];
         w.Raw('[');
         for (size_t k = 0; k < channel.size(); ++k) {
             if (k) w.Raw(',');
