@@ -17,7 +17,11 @@ artifacts=build/fuzz/artifacts
 mkdir -p "$corpus/import" "$corpus/export" "$artifacts"
 
 echo "== seeds"
-find tests/data examples -type f -iname '*.ase' -size -256k -exec cp -t "$corpus/import" {} +
+# Each seed named after its path, so that fixtures of one name in different
+# folders do not collide.
+find tests/data examples -type f -iname '*.ase' -size -256k | while IFS= read -r seed; do
+    cp "$seed" "$corpus/import/$(printf '%s' "$seed" | tr '/' '_')"
+done
 python3 - "$corpus" <<'PY'
 import glob, os, sys
 corpus = sys.argv[1]
