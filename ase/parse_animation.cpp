@@ -31,9 +31,10 @@ namespace {
 template <typename Key>
 int ParseVectorTrack(AseReader& source, std::string_view name, AseGeomObject& object, bool (*isKey)(Kw),
                      Key* (*append)(JobAllocator&, AseGeomObject&)) {
+    const BlockName own(name);
     AseLine line;
     BlockStep step;
-    while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
+    while ((step = NextBlockLine(source, own, line)) == BlockStep::kLine) {
         int32_t tick = 0;
         float v[3];
         if (!isKey(line.keyword) || !ReadLineIntFloats(line, tick, v, 3)) continue;
@@ -55,9 +56,10 @@ int ParseScaleTrack(AseReader& source, std::string_view name, AseGeomObject& obj
 }
 
 int ParseRotTrack(AseReader& source, std::string_view name, AseGeomObject& object) {
+    const BlockName own(name);
     AseLine line;
     BlockStep step;
-    while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
+    while ((step = NextBlockLine(source, own, line)) == BlockStep::kLine) {
         int32_t tick = 0;
         float v[4];
         if (!IsRotKey(line.keyword) || !ReadLineIntFloats(line, tick, v, 4)) continue;
@@ -73,9 +75,10 @@ int ParseRotTrack(AseReader& source, std::string_view name, AseGeomObject& objec
 }
 
 int ParseTmAnimation(AseReader& source, std::string_view name, AseGeomObject& object) {
+    const BlockName own(name);
     AseLine line;
     BlockStep step;
-    while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
+    while ((step = NextBlockLine(source, own, line)) == BlockStep::kLine) {
         int ok = 1;
         switch (line.keyword) {
             case Kw::kControlPosLinear:

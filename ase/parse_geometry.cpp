@@ -85,9 +85,10 @@ bool ItemInRange(const AseReader& source, const AseLine& line, const T* items, i
 
 // The list blocks: one item keyword each, items stored by index.
 int ParseVertexList(AseReader& source, std::string_view name, AseGeomObject& object) {
+    const BlockName own(name);
     AseLine line;
     BlockStep step;
-    while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
+    while ((step = NextBlockLine(source, own, line)) == BlockStep::kLine) {
         int32_t i = 0;
         float xyz[3];
         if (line.keyword != Kw::kMeshVertex || !Readable(source, line, ReadLineIntFloats(line, i, xyz, 3))) continue;
@@ -99,9 +100,10 @@ int ParseVertexList(AseReader& source, std::string_view name, AseGeomObject& obj
 }
 
 int ParseFaceList(AseReader& source, std::string_view name, AseGeomObject& object) {
+    const BlockName own(name);
     AseLine line;
     BlockStep step;
-    while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
+    while ((step = NextBlockLine(source, own, line)) == BlockStep::kLine) {
         int32_t i = 0;
         AseFace face;
         if (line.keyword != Kw::kMeshFace || !Readable(source, line, ReadFace(line, i, face))) continue;
@@ -123,9 +125,10 @@ int ParseFaceList(AseReader& source, std::string_view name, AseGeomObject& objec
 }
 
 int ParseTexVertexList(AseReader& source, std::string_view name, AseMapChannel& channel) {
+    const BlockName own(name);
     AseLine line;
     BlockStep step;
-    while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
+    while ((step = NextBlockLine(source, own, line)) == BlockStep::kLine) {
         int32_t i = 0;
         float uv[2];
         // The third value is optional and dropped, so reading two suffices.
@@ -136,9 +139,10 @@ int ParseTexVertexList(AseReader& source, std::string_view name, AseMapChannel& 
 }
 
 int ParseTriList(AseReader& source, std::string_view name, Kw item, AseTriIndex* items, int32_t count) {
+    const BlockName own(name);
     AseLine line;
     BlockStep step;
-    while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
+    while ((step = NextBlockLine(source, own, line)) == BlockStep::kLine) {
         int32_t v[4];
         if (line.keyword != item || !Readable(source, line, ReadFourInts(line, v))) continue;
         if (ItemInRange(source, line, items, count, v[0])) items[v[0]] = {v[1], v[2], v[3]};
@@ -147,9 +151,10 @@ int ParseTriList(AseReader& source, std::string_view name, Kw item, AseTriIndex*
 }
 
 int ParseColorVertexList(AseReader& source, std::string_view name, AseColorChannel& channel) {
+    const BlockName own(name);
     AseLine line;
     BlockStep step;
-    while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
+    while ((step = NextBlockLine(source, own, line)) == BlockStep::kLine) {
         int32_t i = 0;
         float rgb[3];
         if (line.keyword != Kw::kMeshVertCol || !Readable(source, line, ReadLineIntFloats(line, i, rgb, 3))) continue;
@@ -181,9 +186,10 @@ int ApplyChannelLine(AseReader& source, const AseLine& line, AseMapChannel& chan
 }  // namespace
 
 int ParseNodeTm(AseReader& source, std::string_view name, Mat4& target) {
+    const BlockName own(name);
     AseLine line;
     BlockStep step;
-    while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
+    while ((step = NextBlockLine(source, own, line)) == BlockStep::kLine) {
         int row;
         switch (line.keyword) {
             case Kw::kTmRow0: row = 0; break;
@@ -201,20 +207,22 @@ int ParseNodeTm(AseReader& source, std::string_view name, Mat4& target) {
 
 int ParseMapChannel(AseReader& source, std::string_view name, AseMapChannel& channel, int32_t number) {
     channel.channel = number;
+    const BlockName own(name);
     AseLine line;
     BlockStep step;
-    while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
+    while ((step = NextBlockLine(source, own, line)) == BlockStep::kLine) {
         if (ApplyChannelLine(source, line, channel) == 0) return 0;
     }
     return step == BlockStep::kDone ? 1 : 0;
 }
 
 int ParseMesh(AseReader& source, std::string_view name, AseGeomObject& object) {
+    const BlockName own(name);
     AseLine line;
     BlockStep step;
     AseColorChannel& colors = object.colorChannel;
     JobAllocator& memory = *source.allocator;
-    while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
+    while ((step = NextBlockLine(source, own, line)) == BlockStep::kLine) {
         const int shared = ApplyChannelLine(source, line, object.texChannel);
         if (shared == 0) return 0;
         if (shared > 0) continue;
@@ -266,9 +274,10 @@ int ParseGeomObject(AseReader& source, std::string_view name) {
                           u"more object blocks than the first pass counted");
     }
     AseGeomObject& object = doc.geomObjects[doc.nextGeomObject];
+    const BlockName own(name);
     AseLine line;
     BlockStep step;
-    while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
+    while ((step = NextBlockLine(source, own, line)) == BlockStep::kLine) {
         bool ok = true;
         switch (line.keyword) {
             case Kw::kNodeName: ReadQuotedString(object.nodeName, line); break;

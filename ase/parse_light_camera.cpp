@@ -48,9 +48,10 @@ Mat4 RebuildRigidTransform(const Mat4& m) {
 }
 
 int ParseLightSettings(AseReader& source, std::string_view name, AseLight& light) {
+    const BlockName own(name);
     AseLine line;
     BlockStep step;
-    while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
+    while ((step = NextBlockLine(source, own, line)) == BlockStep::kLine) {
         float v = 0.0f;
         switch (line.keyword) {
             case Kw::kLightColor: {
@@ -75,9 +76,10 @@ int ParseLightSettings(AseReader& source, std::string_view name, AseLight& light
 }
 
 int ParseCameraSettings(AseReader& source, std::string_view name, AseCamera& camera) {
+    const BlockName own(name);
     AseLine line;
     BlockStep step;
-    while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
+    while ((step = NextBlockLine(source, own, line)) == BlockStep::kLine) {
         float v = 0.0f;
         switch (line.keyword) {
             case Kw::kCameraNear: if (ReadLineFloats(line, &v, 1)) camera.nearClip = v; break;
@@ -97,9 +99,10 @@ int ParseLight(AseReader& source, std::string_view name) {
                           u"more light blocks than the first pass counted");
     }
     AseLight& light = doc.lights[doc.nextLight];
+    const BlockName own(name);
     AseLine line;
     BlockStep step;
-    while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
+    while ((step = NextBlockLine(source, own, line)) == BlockStep::kLine) {
         int ok = 1;
         switch (line.keyword) {
             case Kw::kNodeName: ReadQuotedString(light.nodeName, line); break;
@@ -131,9 +134,10 @@ int ParseCamera(AseReader& source, std::string_view name) {
                           u"more camera blocks than the first pass counted");
     }
     AseCamera& camera = doc.cameras[doc.nextCamera];
+    const BlockName own(name);
     AseLine line;
     BlockStep step;
-    while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
+    while ((step = NextBlockLine(source, own, line)) == BlockStep::kLine) {
         int ok = 1;
         switch (line.keyword) {
             case Kw::kNodeName: ReadQuotedString(camera.nodeName, line); break;

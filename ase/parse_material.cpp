@@ -96,9 +96,10 @@ int ParseMap(AseReader& source, std::string_view name, AseMaterial* material, As
     if (material == nullptr || name.empty()) {
         return ReaderFail(source, nullptr, JobErrorKind::kInternal, nullptr, u"a map block without its material");
     }
+    const BlockName own(name);
     AseLine line;
     BlockStep step;
-    while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
+    while ((step = NextBlockLine(source, own, line)) == BlockStep::kLine) {
         if (line.keyword == Kw::kMaterial) return 1;
         if (line.keyword != Kw::kBitmap) continue;
         char path[kAsePathUnits] = {};
@@ -119,9 +120,10 @@ int ParseSubMaterial(AseReader& source, const AseLine& opening, AseMaterial& mat
                           material.name, material.subMaterialCount);
     }
     AseSubMaterial& sub = material.subMaterials[index];
+    const BlockName own(name);
     AseLine line;
     BlockStep step;
-    while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
+    while ((step = NextBlockLine(source, own, line)) == BlockStep::kLine) {
         if (ApplyMaterialValue(sub, line, true)) continue;
         const int kind = MapKind(line.keyword);
         if (kind >= 0) {
@@ -141,9 +143,10 @@ int ParseMaterial(AseReader& source, const AseLine& opening, int32_t index) {
                           u"*MATERIAL %d names no material: *MATERIAL_COUNT declares %d", index, doc.materialCount);
     }
     AseMaterial& material = doc.materials[index];
+    const BlockName own(name);
     AseLine line;
     BlockStep step;
-    while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
+    while ((step = NextBlockLine(source, own, line)) == BlockStep::kLine) {
         if (ApplyMaterialValue(material, line, false)) continue;
         int32_t number = 0;
         switch (line.keyword) {
@@ -174,9 +177,10 @@ int ParseMaterial(AseReader& source, const AseLine& opening, int32_t index) {
 int ParseMaterialList(AseReader& source, std::string_view name) {
     AseDocument& doc = (*source.doc);
     if (doc.materials == nullptr) return 1;
+    const BlockName own(name);
     AseLine line;
     BlockStep step;
-    while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
+    while ((step = NextBlockLine(source, own, line)) == BlockStep::kLine) {
         if (line.keyword == Kw::kMaterial) {
             int32_t index = 0;
             if (ReadLineInt(line, index) && !ParseMaterial(source, line, index)) return 0;

@@ -71,39 +71,53 @@ int CountObjects(AseReader& source) {
     if (source.data == nullptr) return 0;
     AseDocument& doc = (*source.doc);
     source.materialCountRemaining = 0;
-    const char* data = source.data;
-    const uint32_t size = source.size;
-    // The file in blocks of 64 bytes, each marked by its line ends and stars
+    // The text in blocks of 64 bytes, each marked by its line ends and stars
     // at once: the longest line is the widest gap between line-end bytes (a
     // line with its terminator), and only a '*' that starts a line's first
-    // word with the right letters has its line split and looked up.
+    // word with the right letters has its line split and looked up. Offsets
+    // of line ends are the file's, since a window moves.
     int64_t lastEnd = -1;
     int64_t longest = 0;
-    for (uint32_t base = 0; base < size; base += 64) {
-        uint64_t ends = 0;
-        uint64_t stars = 0;
-        MarkLineEndsAndStars(data + base, ends, stars);
-        if (size - base < 64) {
-            const uint64_t inside = (uint64_t{1} << (size - base)) - 1;
-            ends &= inside;
-            stars &= inside;
+    for (;;) {
+        const char* data = source.data;
+        // Of a window with more to read, only the lines up to its last line
+        // end are whole; the next window starts after it.
+        uint32_t limit = source.size;
+        if (MoreToRead(source)) {
+            while (limit > 0 && data[limit - 1] != '\r' && data[limit - 1] != '\n') --limit;
         }
-        for (; stars != 0; stars &= stars - 1) {
-            const uint32_t at = base + static_cast<uint32_t>(std::countr_zero(stars));
-            if (!MayStartCountedWord(data, data + at)) continue;
-            uint32_t start = at;
-            while (start > 0 && data[start - 1] != '\r' && data[start - 1] != '\n') --start;
-            source.position = start;
-            CountLine(source, doc);
+        for (uint32_t base = 0; base < limit; base += 64) {
+            uint64_t ends = 0;
+            uint64_t stars = 0;
+            MarkLineEndsAndStars(data + base, ends, stars);
+            if (limit - base < 64) {
+                const uint64_t inside = (uint64_t{1} << (limit - base)) - 1;
+                ends &= inside;
+                stars &= inside;
+            }
+            for (; stars != 0; stars &= stars - 1) {
+                const uint32_t at = base + static_cast<uint32_t>(std::countr_zero(stars));
+                if (!MayStartCountedWord(data, data + at)) continue;
+                uint32_t start = at;
+                while (start > 0 && data[start - 1] != '\r' && data[start - 1] != '\n') --start;
+                source.position = start;
+                CountLine(source, doc);
+            }
+            for (; ends != 0; ends &= ends - 1) {
+                const int64_t at = static_cast<int64_t>(source.base) + base + std::countr_zero(ends);
+                longest = std::max(longest, at - lastEnd);
+                lastEnd = at;
+            }
         }
-        for (; ends != 0; ends &= ends - 1) {
-            const int64_t at = base + std::countr_zero(ends);
-            longest = std::max(longest, at - lastEnd);
-            lastEnd = at;
+        if (!MoreToRead(source)) break;
+        source.position = limit;
+        if (!SlideAseWindow(source, limit)) {
+            if (ReadFailed(source)) return 0;
+            break;
         }
     }
-    longest = std::max<int64_t>(longest, static_cast<int64_t>(size) - lastEnd);
-    source.position = size;
+    longest = std::max<int64_t>(longest, static_cast<int64_t>(source.fileSize) - lastEnd);
+    source.position = source.size;
     const size_t capacity = std::max<size_t>(static_cast<size_t>(longest), kMinLineCapacity) + 1;
     doc.maxLineLength = static_cast<int32_t>(std::min<size_t>(capacity, INT32_MAX));
     return 1;
@@ -115,9 +129,10 @@ int ParseScene(AseReader& source, std::string_view name) {
     int32_t last = 30;
     int32_t speed = 30;
     int32_t ticks = 160;
+    const BlockName own(name);
     AseLine line;
     BlockStep step;
-    while ((step = NextBlockLine(source, name, line)) == BlockStep::kLine) {
+    while ((step = NextBlockLine(source, own, line)) == BlockStep::kLine) {
         int32_t* target = nullptr;
         switch (line.keyword) {
             case Kw::kSceneFirstFrame: target = &first; break;
@@ -210,22 +225,21 @@ int ParseAseDocument(AseReader& source) {
     }
     AseDocument& doc = *source.doc;
     doc.nextGeomObject = doc.nextMaterial = doc.nextLight = doc.nextCamera = 0;
-    source.position = 0;
     source.believedBytes = 0;
-    if (!CountObjects(source)) return 0;
+    if (!RewindAseSource(source) || !CountObjects(source)) return 0;
     if (doc.countedGeomObjects == 0) {
         return ReaderFail(source, nullptr, JobErrorKind::kContent, nullptr, u"No geometry found.");
     }
     // Counted lines run through the whole file, so their bound is the
     // file's (see kCountedGeomObjectBytes).
-    if (!BelieveDeclaredCount(source, source.size, doc.countedGeomObjects, kCountedGeomObjectBytes) ||
-        !BelieveDeclaredCount(source, source.size, doc.countedLights, kCountedLightBytes) ||
-        !BelieveDeclaredCount(source, source.size, doc.countedCameras, kCountedCameraBytes)) {
+    if (!BelieveDeclaredCount(source, source.fileSize, doc.countedGeomObjects, kCountedGeomObjectBytes) ||
+        !BelieveDeclaredCount(source, source.fileSize, doc.countedLights, kCountedLightBytes) ||
+        !BelieveDeclaredCount(source, source.fileSize, doc.countedCameras, kCountedCameraBytes)) {
         return ReaderFail(source, nullptr, JobErrorKind::kLimit, nullptr,
                           u"the file holds %d objects, %d lights and %d cameras: more than a file of %lld bytes "
                           u"can describe",
                           doc.countedGeomObjects, doc.countedLights, doc.countedCameras,
-                          static_cast<long long>(source.size));
+                          static_cast<long long>(source.fileSize));
     }
     if (doc.declaredMaterialCount > 0) {
         if (!BelieveDeclaredCount(source, source.materialCountRemaining, doc.declaredMaterialCount,
@@ -241,10 +255,12 @@ int ParseAseDocument(AseReader& source) {
     if (doc.countedCameras > 0 && !AllocateCameras(doc, doc.countedCameras)) return ReaderOutOfMemory(source, nullptr);
 
     doc.nextGeomObject = doc.nextMaterial = doc.nextLight = doc.nextCamera = 0;
-    source.position = 0;
+    if (!RewindAseSource(source)) return 0;
     if (!ParseTopLevel(source)) {
         return ReaderFail(source, nullptr, JobErrorKind::kSyntax, nullptr, u"the file could not be read");
     }
+    // A window that could not move on ended the lines early.
+    if (ReadFailed(source)) return 0;
     if (!RemapMaterialIds(doc)) return ReaderOutOfMemory(source, nullptr);
     return 1;
 }

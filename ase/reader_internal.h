@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <string_view>
 
 #include "ase/document.h"
@@ -39,17 +40,34 @@ protected:
     ~AseReaderObserver() = default;
 };
 
-// The state of one read: the whole file in memory, the document it fills,
+// The state of one read: the file's bytes in memory, the document it fills,
 // the stack of open blocks, the memory bound and the first failure. A job
 // binds it to its allocator, error record, document and stack (BindAseReader)
 // and owns all of them; the reader keeps nothing between reads.
 //
-// `data` holds `size` bytes followed by kSourcePadding padding bytes; it
-// comes from the allocator and is freed by ReleaseAseSource.
+// The bytes in memory are the whole file, or a window of it that slides
+// through the file as the scanner goes (OpenAseSourceWindow): only whole
+// lines are handed out, and a line longer than the window grows it. A
+// window spares the memory of a copy of the whole file and the cost of
+// touching that much fresh memory; each pass reads the file once.
+//
+// `data` holds `size` bytes, the bytes of the file from offset `base` on,
+// followed by kSourcePadding padding bytes; it comes from the allocator and
+// is freed by ReleaseAseSource. `position` is an index into `data`. Offsets
+// in the file are `base` + an index; `fileSize` is the size of the whole
+// text. A whole source has base 0, size == fileSize and no file.
+//
+// Lines and words are views into `data`: a window may move at any call
+// that reads a line, so a view must not be kept across one (a parser keeps
+// its block's name as a BlockName).
 struct AseReader {
     char* data;
     uint32_t position;
     uint32_t size;
+    uint32_t base;
+    uint32_t fileSize;
+    uint32_t capacity;  // bytes `data` can hold before its padding
+    std::FILE* file;    // the file a window reads from; null for a whole source
     // Bytes of the declared counts believed so far in this read (see
     // BelieveDeclaredCount); the parse starts it at 0.
     uint64_t believedBytes;
@@ -82,6 +100,36 @@ char* AllocateSourceBuffer(AseReader& source, uint32_t size);
 // Completes a source whose `size` bytes were written into the buffer of
 // AllocateSourceBuffer: converts marked text in place and lays the padding.
 void FinishAseSource(AseReader& source);
+
+// Bytes of the window a file is read through, unless a test sets another.
+inline constexpr uint32_t kSourceWindowBytes = uint32_t{4} << 20;
+
+// Makes `source` read the `fileSize` bytes of `file` (positioned at its
+// start, owned by the caller, open until the read ends) through a window of
+// `windowBytes` (at least 64; a file that fits is read whole). The text must
+// not begin with a byte-order mark: marked text is converted whole
+// (AllocateSourceBuffer, FinishAseSource). Returns 1, or 0 with the failure
+// recorded (memory, or a file that could not be read).
+int OpenAseSourceWindow(AseReader& source, std::FILE* file, uint32_t fileSize, uint32_t windowBytes);
+
+// Starts a pass over the source from its first byte: a window reads the
+// file again from its start. Returns 1, or 0 with the failure recorded.
+int RewindAseSource(AseReader& source);
+
+// Moves the window on so that `data` starts with the byte at index `keep`
+// and holds as many bytes after it as fit (growing the window when the
+// bytes from `keep` on fill it). Returns 1 when bytes were added, 0 at the
+// end of the text or on a failure (recorded: a file that cannot be read, or
+// one that no longer holds the bytes its size promised).
+int SlideAseWindow(AseReader& source, uint32_t keep);
+
+// True when bytes of the text lie beyond those in memory.
+inline bool MoreToRead(const AseReader& source) {
+    return source.file != nullptr && uint64_t{source.base} + source.size < source.fileSize;
+}
+
+// True when the read has recorded a failure.
+inline bool ReadFailed(const AseReader& source) { return source.error != nullptr && source.error->Failed(); }
 
 // --- Character classes (C locale, independent of the process locale) -------
 
@@ -222,6 +270,17 @@ enum : uint32_t {
     kMaxBlockNameChars = 255,  // block names on the stack
     kMaxQuotedChars = 255,     // quoted texts
     kMinLineCapacity = 1024,   // least line capacity recorded in maxLineLength
+};
+
+// A block's name copied out of the source, for the block loop of the
+// parser that reads the block: the window may move while the block is read,
+// and a view of its opening line would not survive that.
+struct BlockName {
+    explicit BlockName(std::string_view name);
+    operator std::string_view() const { return {text, length}; }
+    bool empty() const { return length == 0; }
+    uint32_t length;
+    char text[kMaxKeywordChars];
 };
 
 // One line of the source, viewed in place. The text ends at the first NUL

@@ -149,29 +149,45 @@ bool EqualNoCase(std::string_view a, std::string_view b) {
 
 bool NextLine(AseReader& source, AseLine& line) {
     if (source.data == nullptr) return false;
-    const char* data = source.data;
-    uint32_t pos = source.position;
-    while (pos < source.size && IsLineEnd(data[pos])) ++pos;
-    if (pos >= source.size) {
-        source.position = source.size;
-        return false;
+    for (;;) {
+        const char* data = source.data;
+        uint32_t pos = source.position;
+        while (pos < source.size && IsLineEnd(data[pos])) ++pos;
+        source.position = pos;
+        if (pos >= source.size) {
+            if (MoreToRead(source) && SlideAseWindow(source, pos)) continue;
+            source.position = source.size;
+            return false;
+        }
+        const char* start = data + pos;
+        bool opens = false;
+        bool closes = false;
+        const char* stop = ScanText(start, opens, closes);
+        // A NUL ends the text; the rest of the line up to its end is dropped.
+        const char* lineEnd = (*stop == '\0') ? FindLineEnd(stop) : stop;
+        // The padding's line feed ends a window, not the line: the window
+        // moves on to hold the whole line and the line is scanned again.
+        if (lineEnd >= data + source.size && MoreToRead(source)) {
+            if (SlideAseWindow(source, pos)) continue;
+            source.position = source.size;
+            return false;
+        }
+        line.text = start;
+        line.length = static_cast<uint32_t>(stop - start);
+        line.opens = opens;
+        line.closes = closes;
+        line.word = start;
+        line.wordLength = 0;
+        line.args = start;
+        line.keyword = Kw::kUnknown;
+        source.position = std::min(static_cast<uint32_t>(lineEnd - data), source.size);
+        return true;
     }
-    const char* start = data + pos;
-    bool opens = false;
-    bool closes = false;
-    const char* stop = ScanText(start, opens, closes);
-    // A NUL ends the text; the rest of the line up to its end is dropped.
-    const char* lineEnd = (*stop == '\0') ? FindLineEnd(stop) : stop;
-    line.text = start;
-    line.length = static_cast<uint32_t>(stop - start);
-    line.opens = opens;
-    line.closes = closes;
-    line.word = start;
-    line.wordLength = 0;
-    line.args = start;
-    line.keyword = Kw::kUnknown;
-    source.position = std::min(static_cast<uint32_t>(lineEnd - data), source.size);
-    return true;
+}
+
+BlockName::BlockName(std::string_view name)
+    : length(static_cast<uint32_t>(std::min<size_t>(name.size(), kMaxKeywordChars))) {
+    std::memcpy(text, name.data(), length);
 }
 
 bool FindFirstWord(AseLine& line) {
@@ -329,9 +345,10 @@ BlockStep NextBlockLine(AseReader& source, std::string_view own, AseLine& line) 
     return BlockStep::kDone;
 }
 
-int SkipBlock(AseReader& source, std::string_view own) {
+int SkipBlock(AseReader& source, std::string_view name) {
     // The block loop without keywords: only lines with a brace matter, and
     // only an opening line needs its word (it has one: the brace).
+    const BlockName own(name);
     BlockStack& stack = *source.stack;
     AseLine line;
     while (NextLine(source, line)) {
@@ -347,7 +364,8 @@ int SkipBlock(AseReader& source, std::string_view own) {
 }
 
 uint64_t RemainingBytes(const AseReader& source) {
-    return source.size > source.position ? source.size - source.position : 0;
+    const uint64_t at = uint64_t{source.base} + source.position;
+    return source.fileSize > at ? source.fileSize - at : 0;
 }
 
 bool BelieveDeclaredCount(AseReader& source, uint64_t remaining, int64_t count, size_t elementBytes) {
@@ -355,7 +373,7 @@ bool BelieveDeclaredCount(AseReader& source, uint64_t remaining, int64_t count, 
     // Both factors are below 2^32, so the product fits.
     const uint64_t bytes = static_cast<uint64_t>(count) * elementBytes;
     const uint64_t local = kDeclaredBytesPerFileByte * remaining + kDeclaredSlackBytes;
-    const uint64_t total = kDeclaredBytesPerFileByte * source.size + kDeclaredSlackBytes;
+    const uint64_t total = kDeclaredBytesPerFileByte * source.fileSize + kDeclaredSlackBytes;
     if (bytes > local || bytes > total || source.believedBytes > total - bytes) return false;
     source.believedBytes += bytes;
     return true;
@@ -385,20 +403,57 @@ void BindAseReader(AseReader& reader, JobAllocator& allocator, JobError& error, 
     stack.Bind(allocator);
 }
 
+namespace {
+
+// Counts the line ends of `n` bytes as the line splitting does: CR LF, a
+// lone CR and a lone LF are one end each. `afterCr` carries a CR at the end
+// of one run of bytes to the next.
+int64_t CountLineEnds(const char* p, size_t n, bool& afterCr) {
+    int64_t ends = 0;
+    for (size_t i = 0; i < n; ++i) {
+        const char c = p[i];
+        if (c == '\n') {
+            if (!afterCr) ++ends;
+            afterCr = false;
+        } else {
+            afterCr = c == '\r';
+            if (afterCr) ++ends;
+        }
+    }
+    return ends;
+}
+
+// Counts the line ends of the file's bytes before the window by reading
+// them again, then reads on to where the window ends, so that the stream is
+// where the next slide expects it. -1 when the file cannot be read so.
+int64_t LineEndsBeforeWindow(const AseReader& source, bool& afterCr) {
+    if (source.base == 0) return 0;
+    if (source.file == nullptr || std::fseek(source.file, 0, SEEK_SET) != 0) return -1;
+    char chunk[16384];
+    int64_t ends = 0;
+    const uint64_t stop = uint64_t{source.base} + source.size;
+    for (uint64_t at = 0; at < stop;) {
+        const size_t wanted = static_cast<size_t>(std::min<uint64_t>(sizeof chunk, stop - at));
+        if (std::fread(chunk, 1, wanted, source.file) != wanted) return -1;
+        if (at < source.base) {
+            ends += CountLineEnds(chunk, static_cast<size_t>(std::min<uint64_t>(wanted, source.base - at)), afterCr);
+        }
+        at += wanted;
+    }
+    return ends;
+}
+
+}  // namespace
+
 int64_t LineNumberAt(const AseReader& source, const char* at) {
     if (source.data == nullptr || at == nullptr || at < source.data) return 0;
     const size_t end = std::min<size_t>(static_cast<size_t>(at - source.data), source.size);
-    int64_t line = 1;
-    const char* data = source.data;
-    for (size_t i = 0; i < end; ++i) {
-        if (data[i] == '\n') {
-            ++line;
-        } else if (data[i] == '\r') {
-            ++line;
-            if (i + 1 < end && data[i + 1] == '\n') ++i;
-        }
-    }
-    return line;
+    // Line ends are counted here, at a failure, so that the scanner never
+    // counts them.
+    bool afterCr = false;
+    const int64_t before = LineEndsBeforeWindow(source, afterCr);
+    if (before < 0) return 0;
+    return 1 + before + CountLineEnds(source.data, end, afterCr);
 }
 
 int ReaderFail(AseReader& source, const char* at, JobErrorKind kind, const char16_t* what, const char16_t* format, ...) {

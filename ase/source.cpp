@@ -4,6 +4,8 @@
 // Marked text (UTF-16 LE, UTF-16 BE, UTF-8) is converted in place: every
 // code unit or sequence becomes at most as many ANSI bytes as it took in the
 // file, so the conversion needs no second buffer.
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "ase/reader_internal.h"
@@ -138,11 +140,26 @@ uint32_t ConvertUtf8(char* data, uint32_t size) {
 
 }  // namespace
 
+namespace {
+
+// The padding after the bytes in memory: a line feed, so that the scanner
+// always meets a line end, then zeros.
+void LayPadding(AseReader& source) {
+    source.data[source.size] = '\n';
+    std::memset(source.data + source.size + 1, 0, kSourcePadding - 1);
+}
+
+}  // namespace
+
 void ReleaseAseSource(AseReader& source) {
     if (source.allocator != nullptr) source.allocator->Free(source.data);
     source.data = nullptr;
     source.position = 0;
     source.size = 0;
+    source.base = 0;
+    source.fileSize = 0;
+    source.capacity = 0;
+    source.file = nullptr;
 }
 
 char* AllocateSourceBuffer(AseReader& source, uint32_t size) {
@@ -152,6 +169,8 @@ char* AllocateSourceBuffer(AseReader& source, uint32_t size) {
     if (data == nullptr) return nullptr;
     source.data = data;
     source.size = size;
+    source.fileSize = size;
+    source.capacity = size;
     return data;
 }
 
@@ -168,9 +187,9 @@ void FinishAseSource(AseReader& source) {
         size = ConvertUtf8(data, size);
     }
     source.size = size;
+    source.fileSize = size;
     source.position = 0;
-    data[size] = '\n';
-    std::memset(data + size + 1, 0, kSourcePadding - 1);
+    LayPadding(source);
 }
 
 int MakeAseSource(AseReader& source, const void* bytes, size_t size) {
@@ -180,5 +199,71 @@ int MakeAseSource(AseReader& source, const void* bytes, size_t size) {
     if (data == nullptr) return 0;
     if (size > 0) std::memcpy(data, bytes, size);
     FinishAseSource(source);
+    return 1;
+}
+
+int OpenAseSourceWindow(AseReader& source, std::FILE* file, uint32_t fileSize, uint32_t windowBytes) {
+    ReleaseAseSource(source);
+    if (file == nullptr || fileSize > UINT32_MAX - kSourcePadding) {
+        return ReaderFail(source, nullptr, JobErrorKind::kInternal, nullptr, u"no file to read");
+    }
+    const uint32_t window = std::max<uint32_t>(windowBytes, 64);
+    const uint32_t capacity = std::min(fileSize, window);
+    if (AllocateSourceBuffer(source, capacity) == nullptr) return ReaderOutOfMemory(source, nullptr);
+    source.fileSize = fileSize;
+    source.size = 0;
+    source.file = file;
+    // A file that fits is read whole: no window moves, and the file is not
+    // needed again.
+    if (!SlideAseWindow(source, 0) && ReadFailed(source)) return 0;
+    if (!MoreToRead(source)) source.file = nullptr;
+    return 1;
+}
+
+int RewindAseSource(AseReader& source) {
+    if (source.data == nullptr) return 0;
+    source.position = 0;
+    if (source.base == 0) return 1;  // the text's start is in memory
+    if (source.file == nullptr || std::fseek(source.file, 0, SEEK_SET) != 0) {
+        return ReaderFail(source, nullptr, JobErrorKind::kFile, nullptr, u"the file could not be read again");
+    }
+    source.base = 0;
+    source.size = 0;
+    return SlideAseWindow(source, 0) || !ReadFailed(source);
+}
+
+int SlideAseWindow(AseReader& source, uint32_t keep) {
+    if (source.data == nullptr || !MoreToRead(source)) return 0;
+    keep = std::min(keep, source.size);
+    const uint32_t kept = source.size - keep;
+    const uint64_t unread = uint64_t{source.fileSize} - source.base - source.size;
+    if (kept == source.capacity) {
+        // One line fills the window: double it (no more than the text).
+        const uint64_t grown = std::min<uint64_t>(uint64_t{source.capacity} * 2 + 64, uint64_t{kept} + unread);
+        char* fresh = static_cast<char*>(source.allocator->Allocate(static_cast<size_t>(grown) + kSourcePadding));
+        if (fresh == nullptr) return ReaderOutOfMemory(source, nullptr);
+        std::memcpy(fresh, source.data + keep, kept);
+        source.allocator->Free(source.data);
+        source.data = fresh;
+        source.capacity = static_cast<uint32_t>(grown);
+    } else if (kept > 0 && keep > 0) {
+        std::memmove(source.data, source.data + keep, kept);
+    }
+    source.base += keep;
+    source.size = kept;
+    source.position = source.position >= keep ? source.position - keep : 0;
+    const size_t wanted = static_cast<size_t>(std::min<uint64_t>(source.capacity - kept, unread));
+    const size_t got = std::fread(source.data + kept, 1, wanted, source.file);
+    source.size = kept + static_cast<uint32_t>(got);
+    LayPadding(source);
+    if (got != wanted) {
+        // The bytes a size promised are not there: a read error, or a file
+        // cut short since it was opened. What was read stays unused.
+        const bool error = std::ferror(source.file) != 0;
+        source.file = nullptr;
+        return ReaderFail(source, nullptr, JobErrorKind::kFile, nullptr,
+                          error ? u"the file could not be read to its end"
+                                : u"the file became shorter while it was read");
+    }
     return 1;
 }

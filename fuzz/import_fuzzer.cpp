@@ -13,21 +13,43 @@
 
 #include "fuzz/fuzz_support.h"
 #include "host/scene.h"
+#include "host/plugin_loader.h"
+#include "import/import_job.h"
 #include "plugin/job.h"
 #include "plugin/plugin.h"
 
+namespace {
+
+struct Outcome {
+    int result;
+    std::string scene;
+    std::string error;
+};
+
+Outcome ImportOnce(const std::u16string& path) {
+    asehost::HostScene scene;
+    scene.setFileName(path.c_str());
+    const int result = FilterProc(FILTER_MSG_IMPORT, scene.context(), nullptr, nullptr);
+    if (result != 0 && result != 1) std::abort();
+    return {result, result == 1 ? scene.saveJson() : std::string(), asehost::ErrorTextOf(*scene.context())};
+}
+
+}  // namespace
+
+// Each input is imported twice: read whole, and through a window small
+// enough to move many times; both must give the same scene or failure.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::string narrow = fuzzsupport::ScratchPath("import.ase");
     static const std::u16string path(narrow.begin(), narrow.end());
     if (!fuzzsupport::WriteWholeFile(narrow, data, size)) return 0;
 
     const fuzzsupport::WorkingDirectoryGuard keep;
-    {
-        asehost::HostScene scene;
-        scene.setFileName(path.c_str());
-        const int result = FilterProc(FILTER_MSG_IMPORT, scene.context(), nullptr, nullptr);
-        if (result != 0 && result != 1) std::abort();
-    }
+    SetImportWindowBytesForTesting(0);
+    const Outcome whole = ImportOnce(path);
+    SetImportWindowBytesForTesting(static_cast<uint32_t>(64 + size % 97));
+    const Outcome windowed = ImportOnce(path);
+    SetImportWindowBytesForTesting(0);
+    if (windowed.result != whole.result || windowed.scene != whole.scene || windowed.error != whole.error) std::abort();
     // Whatever happened, the import leaves nothing of its own behind.
     if (JobLiveBlocksForTesting() != 0) std::abort();
     std::remove(narrow.c_str());

@@ -16,12 +16,33 @@ ImportJob::ImportJob() : doc_{}, reader_{} {
     ResetDocument(doc_);
 }
 
+namespace {
+
+uint32_t gWindowBytesForTesting = 0;
+
+// True when the text starts with a byte-order mark: such text is converted
+// whole before it is read.
+bool StartsWithByteOrderMark(const unsigned char* bytes, size_t count) {
+    return (count >= 2 && ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF))) ||
+           (count >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF);
+}
+
+}  // namespace
+
+void SetImportWindowBytesForTesting(uint32_t bytes) { gWindowBytesForTesting = bytes; }
+
 ImportJob::~ImportJob() {
     // The allocator frees every block when it goes; emptying the records
     // first keeps none of them pointing at freed memory meanwhile.
     stack_.Clear();
     ResetDocument(doc_);
     ReleaseAseSource(reader_);
+    CloseFile();
+}
+
+void ImportJob::CloseFile() {
+    if (file_ != nullptr) std::fclose(file_);
+    file_ = nullptr;
 }
 
 int ImportJob::Load(const char16_t* path) {
@@ -31,8 +52,8 @@ int ImportJob::Load(const char16_t* path) {
     char16_t what[kJobErrorWhatUnits];
     FormatWide(what, kJobErrorWhatUnits, u"\"%s\":", path);
     errno = 0;
-    std::FILE* file = platform::OpenFile(path, "rb");
-    if (file == nullptr) {
+    file_ = platform::OpenFile(path, "rb");
+    if (file_ == nullptr) {
         const int cause = errno;
         if (cause == ENOENT) return error_.Fail(JobErrorKind::kFile, 0, what, u"the file does not exist");
         if (cause == EACCES || cause == EISDIR) {
@@ -41,28 +62,40 @@ int ImportJob::Load(const char16_t* path) {
         return error_.Fail(JobErrorKind::kFile, 0, what, u"the file could not be opened");
     }
     uint64_t size = 0;
-    if (!platform::FileSize(file, size)) {
-        std::fclose(file);
+    if (!platform::FileSize(file_, size)) {
         return error_.Fail(JobErrorKind::kFile, 0, what, u"it is not a file (a folder?)");
     }
     if (size > UINT32_MAX - kSourcePadding) {
-        std::fclose(file);
         return error_.Fail(JobErrorKind::kLimit, 0, what, u"the file is %lld bytes; at most %lld can be read",
                            static_cast<long long>(size), static_cast<long long>(UINT32_MAX - kSourcePadding));
     }
-    char* data = AllocateSourceBuffer(reader_, static_cast<uint32_t>(size));
-    if (data == nullptr) {
-        std::fclose(file);
-        return error_.Fail(JobErrorKind::kMemory, 0, what, u"there is not enough memory to load its %lld bytes",
-                           static_cast<long long>(size));
-    }
-    const bool read = std::fread(data, 1, static_cast<size_t>(size), file) == static_cast<size_t>(size);
-    std::fclose(file);
-    if (!read) return error_.Fail(JobErrorKind::kFile, 0, what, u"the file could not be read to its end");
-    FinishAseSource(reader_);
     size_t n = 0;
     for (; path[n] != 0 && n + 1 < kAsePathUnits; ++n) doc_.sourcePath[n] = path[n];
     doc_.sourcePath[n] = 0;
+
+    unsigned char head[3] = {};
+    const size_t headBytes = std::fread(head, 1, sizeof head, file_);
+    if (std::fseek(file_, 0, SEEK_SET) != 0) {
+        return error_.Fail(JobErrorKind::kFile, 0, what, u"the file could not be read to its end");
+    }
+    // A validator's observer numbers lines by pointers into one buffer, and
+    // marked text is converted in place: both read the file whole. Any
+    // other file is read through a window.
+    if (reader_.observer == nullptr && !StartsWithByteOrderMark(head, headBytes)) {
+        const uint32_t window = gWindowBytesForTesting != 0 ? gWindowBytesForTesting : kSourceWindowBytes;
+        if (!OpenAseSourceWindow(reader_, file_, static_cast<uint32_t>(size), window)) return 0;
+        if (reader_.file == nullptr) CloseFile();  // read whole
+        return 1;
+    }
+    char* data = AllocateSourceBuffer(reader_, static_cast<uint32_t>(size));
+    if (data == nullptr) {
+        return error_.Fail(JobErrorKind::kMemory, 0, what, u"there is not enough memory to load its %lld bytes",
+                           static_cast<long long>(size));
+    }
+    const bool read = std::fread(data, 1, static_cast<size_t>(size), file_) == static_cast<size_t>(size);
+    CloseFile();
+    if (!read) return error_.Fail(JobErrorKind::kFile, 0, what, u"the file could not be read to its end");
+    FinishAseSource(reader_);
     return 1;
 }
 
@@ -73,7 +106,7 @@ int ImportJob::Read() {
     // records join the budget of the read.
     int64_t filled = 0;
     for (int32_t i = 0; i < doc_.geomObjectCount; ++i) filled += FilledFaceCount(doc_.geomObjects[i]);
-    if (!BelieveDeclaredCount(reader_, reader_.size, filled, kHostFaceBytes)) {
+    if (!BelieveDeclaredCount(reader_, reader_.fileSize, filled, kHostFaceBytes)) {
         return error_.Fail(JobErrorKind::kLimit, 0, nullptr,
                            u"the file's %lld faces need more memory than a file of this size may take",
                            static_cast<long long>(filled));
@@ -88,8 +121,10 @@ int ImportJob::RunSteps(HostContext* context) {
     DualString fileName;
     if (!Load(GetFileName(context, &fileName))) return 0;
     if (!Read()) return 0;
-    // The source is read; its memory goes before the host makes its records.
+    // The source is read; its memory and the file go before the host makes
+    // its records.
     ReleaseAseSource(reader_);
+    CloseFile();
     return BuildHostScene(context, doc_, error_);
 }
 

@@ -1,6 +1,9 @@
 // One import: everything it needs, owned in one place and freed at its end.
 #pragma once
 
+#include <cstdint>
+#include <cstdio>
+
 #include "ase/document.h"
 #include "ase/reader_internal.h"
 #include "plugin/host_api.h"
@@ -30,6 +33,7 @@ public:
 
 private:
     int Load(const char16_t* path);
+    void CloseFile();
     int Read();
     int RunSteps(HostContext* context);
 
@@ -38,4 +42,10 @@ private:
     AseDocument doc_;
     BlockStack stack_;
     AseReader reader_;
+    std::FILE* file_ = nullptr;  // open while a window reads it
 };
+
+// Test seam, process-wide because tests reach jobs only through the filter
+// callback: the bytes of the window later imports read their files
+// through (0: the product's own, kSourceWindowBytes).
+void SetImportWindowBytesForTesting(uint32_t bytes);

@@ -3,6 +3,7 @@
 // the expected result and leave nothing behind.
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -219,6 +220,29 @@ TEST_F(HostileInput, EveryTruncationParsesWithoutHarm) {
             ASSERT_EQ(JobLiveBlocksForTesting(), 0) << name << ' ' << cut;
         }
     }
+}
+
+// A file read through a window is read again for the second pass: one cut
+// short in between fails the read with a message.
+TEST_F(HostileInput, AFileCutShortBetweenThePassesFailsTheRead) {
+    const std::string text = Data("every_array.ase") + asetest::Object("", "second");
+    const std::string path = testing::TempDir() + "ase_shrinking.ase";
+    { std::ofstream(path, std::ios::binary) << text; }
+    std::FILE* file = std::fopen(path.c_str(), "rb");
+    ASSERT_NE(file, nullptr);
+    asetest::ResetAll();
+    AseReader& source = asetest::TheReading().reader;
+    ASSERT_EQ(OpenAseSourceWindow(source, file, static_cast<uint32_t>(text.size()), 64), 1);
+    ASSERT_EQ(CountObjects(source), 1);
+    EXPECT_EQ(Doc().countedGeomObjects, 2);
+    ASSERT_EQ(AllocateGeomObjects(Doc(), Doc().countedGeomObjects), 1);
+    std::filesystem::resize_file(path, text.size() / 2);
+    ASSERT_EQ(RewindAseSource(source), 1);
+    ParseTopLevel(source);
+    EXPECT_TRUE(ReadFailed(source));
+    EXPECT_EQ(asetest::ErrorText(), u"the file became shorter while it was read");
+    std::fclose(file);
+    std::filesystem::remove(path);
 }
 
 }  // namespace

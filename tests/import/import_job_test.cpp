@@ -17,6 +17,7 @@
 
 #include "host/plugin_loader.h"
 #include "host/scene.h"
+#include "import/import_job.h"
 #include "plugin/job.h"
 #include "plugin/plugin.h"
 
@@ -211,12 +212,17 @@ std::vector<fs::path> SweepFixtures() {
     return paths;
 }
 
+// The sweeps run each fixture read whole and through a window of 64 bytes.
+constexpr uint32_t kSweepWindows[] = {0, 64};
+
 TEST(ImportSweeps, EveryJobAllocationFailingInTurnFailsCleanly) {
     HostScene scene;
     long points = 0;
+    for (const uint32_t window : kSweepWindows)
     for (const fs::path& path : SweepFixtures()) {
         if (fs::file_size(path) > 64 * 1024) continue;
-        SCOPED_TRACE(path.filename().string());
+        SCOPED_TRACE(path.filename().string() + " window " + std::to_string(window));
+        SetImportWindowBytesForTesting(window);
         SetJobAllocationFailureForTesting(0);
         const int whole = Import(scene, path);
         const long allocations = SetJobAllocationFailureForTesting(0);
@@ -232,6 +238,7 @@ TEST(ImportSweeps, EveryJobAllocationFailingInTurnFailsCleanly) {
             ExpectConsistent(scene);
         }
     }
+    SetImportWindowBytesForTesting(0);
     std::printf("allocation points failed: %ld\n", points);
     EXPECT_GT(points, 100);
 }
@@ -240,10 +247,12 @@ TEST(ImportSweeps, EveryCutOfEveryFixtureImportsOrFailsWithAMessage) {
     HostScene scene;
     const fs::path cutPath = TempFile("ase_cut.ase");
     long cuts = 0;
+    for (const uint32_t window : kSweepWindows)
     for (const fs::path& path : SweepFixtures()) {
         // The thousand repeated objects add nothing that their first do not.
         if (fs::file_size(path) > 64 * 1024) continue;
-        SCOPED_TRACE(path.filename().string());
+        SCOPED_TRACE(path.filename().string() + " window " + std::to_string(window));
+        SetImportWindowBytesForTesting(window);
         const std::string bytes = ReadBytes(path);
         // Small files at every byte, large ones at about 500 offsets.
         const size_t step = bytes.size() <= 1500 ? 1 : bytes.size() / 500;
@@ -262,8 +271,63 @@ TEST(ImportSweeps, EveryCutOfEveryFixtureImportsOrFailsWithAMessage) {
             ExpectConsistent(scene);
         }
     }
+    SetImportWindowBytesForTesting(0);
     fs::remove(cutPath);
     std::printf("cut offsets imported: %ld\n", cuts);
+}
+
+// A file read through a window gives the scene, or the failure with its
+// line, that the same file read whole gives: every fixture and sample in
+// its own line ends and in CR LF and lone CR, through windows that cut
+// lines, line-end pairs and first words anywhere.
+TEST(ImportWindow, AnyWindowGivesTheSceneOfTheWholeFile) {
+    std::vector<fs::path> paths = SweepFixtures();
+    const fs::path samples = fs::path(ASE_SHARED_DIR) / "samples";
+    if (fs::is_directory(samples)) {
+        for (const auto& entry : fs::directory_iterator(samples)) {
+            if (entry.path().extension() == ".ASE" || entry.path().extension() == ".ase") paths.push_back(entry.path());
+        }
+    }
+    HostScene scene;
+    const fs::path copy = TempFile("ase_window.ase");
+    long compared = 0;
+    for (const fs::path& path : paths) {
+        const std::string bytes = ReadBytes(path);
+        std::string lf;  // the text with LF ends, made into the other forms
+        for (size_t i = 0; i < bytes.size(); ++i) {
+            if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
+            lf += bytes[i] == '\r' ? '\n' : bytes[i];
+        }
+        std::string crlf;
+        std::string cr;
+        for (char c : lf) {
+            crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
+            cr += c == '\n' ? '\r' : c;
+        }
+        const std::string* const forms[] = {&bytes, &crlf, &cr};
+        for (const std::string* text : forms) {
+            fs::remove(copy);
+            WriteBytes(copy, *text);
+            SetImportWindowBytesForTesting(0);
+            const int whole = Import(scene, copy);
+            const std::string wholeScene = scene.saveJson();
+            const std::string wholeError = ErrorOf(scene);
+            for (const uint32_t window : {64u, 97u, 1000u, 4096u}) {
+                if (window >= text->size()) continue;
+                SCOPED_TRACE(path.filename().string() + " window " + std::to_string(window));
+                SetImportWindowBytesForTesting(window);
+                ASSERT_EQ(Import(scene, copy), whole) << ErrorOf(scene);
+                EXPECT_EQ(ErrorOf(scene), wholeError);
+                EXPECT_TRUE(scene.saveJson() == wholeScene);
+                EXPECT_EQ(JobLiveBlocksForTesting(), 0);
+                ++compared;
+            }
+        }
+    }
+    SetImportWindowBytesForTesting(0);
+    fs::remove(copy);
+    std::printf("window imports compared: %ld\n", compared);
+    EXPECT_GT(compared, 100);
 }
 
 }  // namespace
