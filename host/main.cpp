@@ -43,7 +43,6 @@ const std::terminate_handler gPreviousTerminate = std::set_terminate(OnTerminate
 #include <cstring>
 #include <iostream>
 #include <new>
-#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -205,23 +204,36 @@ void PrintSummary(std::ostream& out, HostScene& scene) {
         }
     }
 
-    // Distinct vertices per object, counted over its faces.
+    // Distinct vertices per object, counted over its faces: the corners
+    // bucketed by object, then each bucket counted against a stamp per
+    // vertex (linear, whichever objects share vertices).
     std::vector<int> vertexCounts(static_cast<size_t>(c.objectCount), 0);
     {
-        std::vector<int> lastObject(static_cast<size_t>(c.vertexCount), -1);
-        std::set<std::pair<int, int>> pairs;
-        for (int g = 0; g < c.faceGroupCount; ++g) {
-            for (int f = 0; f < c.faceGroups[g].faceCount; ++f) {
-                const HostFace& face = c.faceGroups[g].faces[f];
-                if (face.objectIndex < 0 || face.objectIndex >= c.objectCount) continue;
-                for (int k = 0; k < face.cornerCount; ++k) {
-                    const int v = face.vertexIndices[k];
-                    if (v < 0 || v >= c.vertexCount) continue;
-                    // Most vertices belong to one object: a cheap test first.
-                    if (lastObject[static_cast<size_t>(v)] == face.objectIndex) continue;
-                    lastObject[static_cast<size_t>(v)] = face.objectIndex;
-                    if (pairs.insert({face.objectIndex, v}).second) ++vertexCounts[static_cast<size_t>(face.objectIndex)];
-                }
+        auto validCorners = [&](const HostFace& face, auto&& visit) {
+            if (face.objectIndex < 0 || face.objectIndex >= c.objectCount) return;
+            for (int k = 0; k < face.cornerCount; ++k) {
+                const int v = face.vertexIndices[k];
+                if (v >= 0 && v < c.vertexCount) visit(face.objectIndex, v);
+            }
+        };
+        auto eachCorner = [&](auto&& visit) {
+            for (int g = 0; g < c.faceGroupCount; ++g) {
+                for (int f = 0; f < c.faceGroups[g].faceCount; ++f) validCorners(c.faceGroups[g].faces[f], visit);
+            }
+        };
+        std::vector<size_t> starts(static_cast<size_t>(c.objectCount) + 1, 0);
+        eachCorner([&](int o, int) { ++starts[static_cast<size_t>(o) + 1]; });
+        for (size_t o = 0; o < static_cast<size_t>(c.objectCount); ++o) starts[o + 1] += starts[o];
+        std::vector<int> corners(starts.back());
+        std::vector<size_t> fill(starts.begin(), starts.end() - 1);
+        eachCorner([&](int o, int v) { corners[fill[static_cast<size_t>(o)]++] = v; });
+        std::vector<int> stamp(static_cast<size_t>(c.vertexCount), -1);
+        for (size_t o = 0; o < static_cast<size_t>(c.objectCount); ++o) {
+            for (size_t k = starts[o]; k < starts[o + 1]; ++k) {
+                int& seen = stamp[static_cast<size_t>(corners[k])];
+                if (seen == static_cast<int>(o)) continue;
+                seen = static_cast<int>(o);
+                ++vertexCounts[o];
             }
         }
     }

@@ -136,6 +136,10 @@ void HostScene::Impl::RebuildUvStore() {
     // anything, so each NaN corner gets its own entry. Both channels in one
     // pass over the faces.
     std::array<KeyTable, kUvChannels> entries{KeyTable(1024), KeyTable(1024)};
+    // The last key of each channel and its entry: a channel a file leaves
+    // empty repeats one key at every corner, which then costs no lookup.
+    std::array<uint64_t, kUvChannels> lastKey{};
+    std::array<int, kUvChannels> lastIndex{-1, -1};
     for (auto& store : storeUvs) Release(store);
     bool anyFace = false;
     for (FaceStore& groupStore : groupStores) {
@@ -157,7 +161,13 @@ void HostScene::Impl::RebuildUvStore() {
                     const int next = static_cast<int>(store.size());
                     int index = next;
                     if (!std::isnan(corner.u) && !std::isnan(corner.v)) {
-                        index = table.FindOrAdd((uint64_t(BitsOf(corner.u)) << 32) | BitsOf(corner.v), next);
+                        const uint64_t key = (uint64_t(BitsOf(corner.u)) << 32) | BitsOf(corner.v);
+                        int& last = lastIndex[static_cast<size_t>(c)];
+                        if (last < 0 || key != lastKey[static_cast<size_t>(c)]) {
+                            last = table.FindOrAdd(key, next);
+                            lastKey[static_cast<size_t>(c)] = key;
+                        }
+                        index = last;
                     }
                     if (index == next) store.push_back(HostUv{0, corner.u, corner.v, -1});
                     if (channel.uvIndices[k] != index) channel.uvIndices[k] = index;
