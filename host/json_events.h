@@ -3,7 +3,8 @@
 // handler as they are met (the events and their order are those of
 // nlohmann-json's SAX interface, which the tests compare it with). It keeps
 // no document and no more text than one chunk and the token being read, and
-// it reads numbers with std::from_chars, so that nothing depends on the
+// it reads numbers with std::from_chars (a short decimal with one exact
+// division, which gives the same float), so that nothing depends on the
 // process locale.
 //
 // The handler has these members (each returns bool; false is not used, a
@@ -20,9 +21,12 @@
 // it reads as zero.
 #pragma once
 
+#include <bit>
+#include <cfloat>
 #include <charconv>
 #include <cstdint>
 #include <cstdio>
+#include <limits>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -84,6 +88,34 @@ struct JsonSyntaxError {
     uint64_t offset;
 };
 
+// Whether double and float arithmetic round each operation once, to its own
+// type (no excess precision, no reciprocals), so that the quotient of two
+// exact doubles is the exact quotient correctly rounded.
+#if defined(__FAST_MATH__) || !defined(FLT_EVAL_METHOD) || FLT_EVAL_METHOD != 0
+inline constexpr bool kExactQuotient = false;
+#else
+inline constexpr bool kExactQuotient = std::numeric_limits<double>::is_iec559 && std::numeric_limits<float>::is_iec559;
+#endif
+
+// The powers of ten that are exact doubles (5^22 < 2^53 < 5^23), as far as
+// QuickNumber needs them.
+inline constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18};
+
+// A double's mantissa bits beyond a float's 24-bit precision, and their value
+// when the double lies halfway between two floats.
+inline constexpr uint64_t kBelowFloat = (uint64_t{1} << 29) - 1;
+inline constexpr uint64_t kFloatMidpoint = uint64_t{1} << 28;
+
+// The bytes a string holds as they are: printable ASCII but the quote and
+// the backslash.
+struct PlainBytes {
+    bool is[256] = {};
+    constexpr PlainBytes() {
+        for (int c = 0x20; c < 0x80; ++c) is[c] = c != '"' && c != '\\';
+    }
+};
+inline constexpr PlainBytes kPlainBytes;
+
 template <class Handler>
 class JsonParser {
 public:
@@ -114,6 +146,8 @@ private:
     void Skip() { ++in_.cursor_; }
     void Mark() { in_.token_ = in_.Offset(); }
     int SkipBlanks() {
+        // Most tokens follow the one before without a blank.
+        if (in_.cursor_ < in_.limit_ && static_cast<unsigned char>(*in_.cursor_) > ' ') return static_cast<unsigned char>(*in_.cursor_);
         for (;;) {
             const char* p = in_.cursor_;
             const char* const e = in_.limit_;
@@ -236,7 +270,68 @@ private:
         return scratch_;
     }
 
+    static bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+    // A number as the writer writes them, read in place in one pass: no
+    // exponent, at most 15 digits, ending inside the chunk. Anything else
+    // (and anything malformed) is left to the general path, which reads it
+    // again from the start; false then, with nothing consumed.
+    bool QuickNumber() {
+        const char* const start = in_.cursor_;
+        const char* const e = in_.limit_;
+        const char* p = start;
+        const bool negative = *p == '-';
+        if (negative) ++p;
+        if (p == e || !IsDigit(*p)) return false;
+        // Every digit, leading zeros of a fraction too, goes into the
+        // mantissa; past 15 digits it may no longer be an exact double, and
+        // the number goes the general way.
+        uint64_t mantissa = 0;
+        int digits = 0;
+        if (*p == '0') {
+            ++p;
+        } else {
+            for (; p < e && IsDigit(*p); ++p, ++digits) mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
+        }
+        int fraction = 0;
+        const bool isFloat = p < e && *p == '.';
+        if (isFloat) {
+            ++p;
+            for (; p < e && IsDigit(*p); ++p, ++fraction) mantissa = mantissa * 10 + static_cast<uint64_t>(*p - '0');
+            if (fraction == 0) return false;
+        }
+        if (p == e || IsNumberChar(*p) || digits + fraction > 15) return false;
+        if (!isFloat) {
+            in_.cursor_ = p;
+            if (negative) {
+                handler_.number_integer(-static_cast<int64_t>(mantissa));
+            } else {
+                handler_.number_unsigned(mantissa);
+            }
+            return true;
+        }
+        // The mantissa (below 10^15 < 2^53) and 10^fraction (fraction <= 15
+        // <= 22) are exact doubles, so the quotient is the decimal rounded
+        // once, to double. Rounding that to float again gives the float
+        // nearest to the decimal unless the double landed on a midpoint
+        // between two floats (its 29 bits beyond a float's precision 1
+        // followed by zeros): the decimal may then lie on either side, and
+        // from_chars decides.
+        float value = 0.0f;
+        const double quotient = static_cast<double>(mantissa) / kPowersOfTen[fraction];
+        if (kExactQuotient && (std::bit_cast<uint64_t>(quotient) & kBelowFloat) != kFloatMidpoint) {
+            value = static_cast<float>(negative ? -quotient : quotient);
+        } else {
+            const auto result = std::from_chars(start, p, value);
+            if (result.ec != std::errc() || result.ptr != p) return false;
+        }
+        in_.cursor_ = p;
+        handler_.number_float(value, std::string_view(start, static_cast<size_t>(p - start)));
+        return true;
+    }
+
     void Number() {
+        if (QuickNumber()) return;
         const std::string_view text = TakeWhile(IsNumberChar);
         // The JSON grammar: -?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?
         const char* p = text.data();
@@ -376,7 +471,7 @@ private:
         // Plain ASCII up to the closing quote inside the chunk: in place.
         const char* s = in_.cursor_;
         const char* p = s;
-        while (p < in_.limit_ && *p != '"' && *p != '\\' && static_cast<unsigned char>(*p) >= 0x20 && static_cast<unsigned char>(*p) < 0x80) ++p;
+        while (p < in_.limit_ && kPlainBytes.is[static_cast<unsigned char>(*p)]) ++p;
         if (p < in_.limit_ && *p == '"') {
             in_.cursor_ = p + 1;
             return std::string_view(s, static_cast<size_t>(p - s));

@@ -96,7 +96,9 @@ struct Frame {
     Ctx ctx;
     bool isObject;
     int8_t key = -1;
-    uint32_t seen = 0;  // keys met so far (bit per key)
+    int8_t lastKey = -1;  // the key read last, for the writer's order
+    uint32_t seen = 0;    // keys met so far (bit per key)
+    KeySet keys{nullptr, 0};  // of an object
     size_t count = 0;
     // Ctx::Floats: where the numbers go and how many there must be.
     float* floats = nullptr;
@@ -153,7 +155,8 @@ enum : uint8_t {
 };
 
 // The faces of the group being read, lean, until the group ends and the
-// store of their final size is made.
+// store of their final size is made. The lists keep their memory from
+// group to group until the list of groups ends.
 struct PendingFaces {
     struct Face {
         int materialIndex = -1;
@@ -166,10 +169,10 @@ struct PendingFaces {
         uint8_t flags = 0;
         bool hasCorners = false;
     };
-    RecordArray<Face> faces;
-    RecordArray<int> vertexIndices;  // face after face
-    RecordArray<int> uvIndices[kUvChannels];
-    RecordArray<float> cornerUvs[kUvChannels];  // u, v pairs
+    std::vector<Face> faces;
+    std::vector<int> vertexIndices;  // face after face
+    std::vector<int> uvIndices[kUvChannels];
+    std::vector<float> cornerUvs[kUvChannels];  // u, v pairs
 
     void Clear() {
         faces.clear();
@@ -177,14 +180,13 @@ struct PendingFaces {
         for (auto& list : uvIndices) list.clear();
         for (auto& list : cornerUvs) list.clear();
     }
+    void ReleaseMemory() {
+        Release(faces);
+        Release(vertexIndices);
+        for (auto& list : uvIndices) Release(list);
+        for (auto& list : cornerUvs) Release(list);
+    }
 };
-
-template <class T>
-T& AppendZeroed(RecordArray<T>& items) {
-    T& item = items.AppendUninitialised();
-    item = T{};
-    return item;
-}
 
 // What the file says about an object; checked against its faces at the end.
 struct ObjectClaim {
@@ -266,6 +268,7 @@ private:
         Frame& frame = stack_.Open();
         frame.ctx = ctx;
         frame.isObject = isObject;
+        if (isObject) frame.keys = KeysOf(ctx);
         frame.floats = floats;
         frame.want = want;
     }
@@ -462,12 +465,12 @@ bool SceneReader::Integer(int64_t value) {
     case Ctx::VertexIndices:
         if (Element() >= static_cast<size_t>(INT32_MAX) / 8) Fail(FramePath(stack_.size()), "too many corners");
         Charge(56);  // the index now, the corner's slots in the store later
-        faces_.vertexIndices.AppendUninitialised() = static_cast<int>(InRange(value, 0, INT32_MAX));
+        faces_.vertexIndices.push_back(static_cast<int>(InRange(value, 0, INT32_MAX)));
         ++faces_.faces.back().corners;
         return Next();
     case Ctx::UvIndices: {
         const size_t c = IndexOf(2);
-        faces_.uvIndices[c].AppendUninitialised() = static_cast<int>(InRange(value, 0, INT32_MAX));
+        faces_.uvIndices[c].push_back(static_cast<int>(InRange(value, 0, INT32_MAX)));
         ++faces_.faces.back().uvIndexCount[c];
         return Next();
     }
@@ -594,15 +597,19 @@ bool SceneReader::string(std::string_view value) {
 
 bool SceneReader::key(std::string_view name) {
     Frame& top = stack_.back();
-    const KeySet keys = KeysOf(top.ctx);
-    for (int k = 0; k < keys.count; ++k) {
-        if (name != keys.names[k]) continue;
-        if (top.seen & (1u << k)) Fail(FramePath(stack_.size()), "key \"" + std::string(name) + "\" given twice");
-        top.seen |= 1u << k;
-        top.key = static_cast<int8_t>(k);
-        return true;
+    const KeySet keys = top.keys;
+    // The writer's order first: the key after the last one.
+    int k = top.lastKey + 1;
+    if (k >= keys.count || name != keys.names[k]) {
+        for (k = 0; k < keys.count && name != keys.names[k]; ++k) {
+        }
+        if (k == keys.count) Fail(FramePath(stack_.size()), "unknown key \"" + std::string(name) + "\"");
     }
-    Fail(FramePath(stack_.size()), "unknown key \"" + std::string(name) + "\"");
+    if (top.seen & (1u << k)) Fail(FramePath(stack_.size()), "key \"" + std::string(name) + "\" given twice");
+    top.seen |= 1u << k;
+    top.key = static_cast<int8_t>(k);
+    top.lastKey = static_cast<int8_t>(k);
+    return true;
 }
 
 bool SceneReader::start_object(size_t) {
@@ -659,7 +666,7 @@ void SceneReader::OpenObject() {
         break;
     case Ctx::Faces:
         if (Element() >= static_cast<size_t>(INT32_MAX)) Fail(ValuePath(), "too many faces");
-        faces_.faces.AppendUninitialised() = PendingFaces::Face{};
+        faces_.faces.emplace_back();
         ctx = Ctx::Face;
         break;
     case Ctx::FaceUvChannels:
@@ -809,11 +816,11 @@ void SceneReader::OpenArray() {
     }
     case Ctx::CornerUvs: {
         const size_t c = IndexOf(2);
-        RecordArray<float>& uvs = faces_.cornerUvs[c];
-        AppendZeroed(uvs);
-        AppendZeroed(uvs);
+        std::vector<float>& uvs = faces_.cornerUvs[c];
+        uvs.push_back(0.0f);
+        uvs.push_back(0.0f);
         ++faces_.faces.back().cornerUvCount[c];
-        return floats(uvs.end() - 2, 2);
+        return floats(uvs.data() + uvs.size() - 2, 2);
     }
     case Ctx::Bone: {
         HostBone& bone = impl_.bones.back();
@@ -887,6 +894,9 @@ void SceneReader::CloseArray(const Frame& frame) {
     case Ctx::Tracks:
         FinishTracks();
         break;
+    case Ctx::FaceGroups:
+        faces_.ReleaseMemory();
+        break;
     default:
         break;
     }
@@ -940,7 +950,6 @@ void SceneReader::FinishFaceGroup() {
     for (size_t f = 0; f < count; ++f) cornerCounts[f] = static_cast<int>(faces_.faces[f].corners);
     FaceStore store = MakeFaceStore(cornerCounts);
     Release(cornerCounts);
-    faceFlags_.reserve(faceFlags_.size() + count);
     const int* indices = faces_.vertexIndices.data();
     const int* uvIndices[kUvChannels] = {faces_.uvIndices[0].data(), faces_.uvIndices[1].data()};
     const float* cornerUvs[kUvChannels] = {faces_.cornerUvs[0].data(), faces_.cornerUvs[1].data()};
@@ -1000,7 +1009,9 @@ void SceneReader::Finish() {
     for (size_t v = 0; v < impl_.vertices.size(); ++v) {
         const HostVertex& vertex = impl_.vertices[v];
         for (int w = 0; w < vertex.weightCount; ++w) {
-            Check(vertex.weights[w].boneIndex, -1, bones - 1, "vertices[" + std::to_string(v) + "].weights[" + std::to_string(w) + "][0]");
+            // The place's name is made for a failure only.
+            const int bone = vertex.weights[w].boneIndex;
+            if (bone < -1 || bone >= bones) Check(bone, -1, bones - 1, "vertices[" + std::to_string(v) + "].weights[" + std::to_string(w) + "][0]");
         }
     }
     const int64_t vertices = static_cast<int64_t>(impl_.vertices.size());

@@ -235,6 +235,52 @@ TEST(SceneJsonParser, AgreesWithNlohmannJsonOnDamagedScenes) {
     }
 }
 
+// Decimals as the writer writes them (no exponent, up to 15 digits) are read
+// in place with a division; every one must still be the float nearest to it,
+// and so must the longer ones that go the general way. The float midpoints
+// and decimals a hair beyond them, which a second rounding would send the
+// wrong way, are the sharpest cases.
+TEST(SceneJsonParser, ReadsDecimalsAsTheNearestFloat) {
+    std::mt19937_64 random(2024);
+    std::string text = "[";
+    auto add = [&](const std::string& number) { text += (text.size() > 1 ? "," : "") + number; };
+    // `scaled` / 10^decimals as JSON writes it.
+    auto decimal = [](uint64_t scaled, size_t decimals) {
+        std::string digits = std::to_string(scaled);
+        if (digits.size() <= decimals) digits = std::string(decimals + 1 - digits.size(), '0') + digits;
+        const size_t point = digits.size() - decimals;
+        return decimals == 0 ? digits : digits.substr(0, point) + "." + digits.substr(point);
+    };
+    for (int k = 0; k < 20000; ++k) {
+        const size_t length = 1 + random() % 18;
+        uint64_t limit = 1;
+        for (size_t d = 0; d < length; ++d) limit *= 10;
+        std::string number = random() % 2 ? "-" : "";
+        number += decimal(random() % limit, random() % (length + 1));
+        add(number);
+    }
+    // Midpoints between the floats from 2^20 (ulp 1/8) and from 2^24 (ulp 2),
+    // exact in four decimals, and the 15- to 18-digit decimals next to them.
+    for (int k = 0; k < 2000; ++k) {
+        const float low = std::ldexp(1.0f + static_cast<float>(random() % (1 << 23)) * 0x1p-23f, k % 2 ? 20 : 24);
+        const double midpoint = (static_cast<double>(low) + std::nextafter(low, 2 * low)) / 2;
+        const auto scaled = static_cast<uint64_t>(std::llround(midpoint * 1e4));
+        add(decimal(scaled, 4));
+        for (const size_t total : {15, 16, 18}) {
+            const size_t more = total - std::to_string(scaled).size();
+            uint64_t longer = scaled;
+            for (size_t d = 0; d < more; ++d) longer *= 10;
+            add(decimal(longer + 1, 4 + more));
+            add(decimal(longer - 1, 4 + more));
+        }
+    }
+    // Decimals of 17 and 18 digits a few units from a midpoint, which a
+    // mantissa rounded to double before the division reads the wrong way.
+    for (const char* number : {"1965.26788330078126", "1.59278076887130736", "1.74940603971481324"}) add(number);
+    text += "]";
+    ExpectSameAsReference(text);
+}
+
 // --- The scene -----------------------------------------------------------------
 
 // The keys of nlohmann-json's default object come out sorted, so the UV
@@ -248,6 +294,28 @@ TEST(HostSceneJson, KeysInAnyOrderGiveTheSameScene) {
     std::string error;
     ASSERT_TRUE(scene.loadJson(sorted, error)) << error;
     EXPECT_EQ(scene.saveJson(), text);
+}
+
+// A group's faces are gathered in lists that the next group reuses: a
+// smaller group after a larger one holds its own faces, corners and UVs only.
+TEST(HostSceneJson, EachFaceGroupHoldsOnlyItsOwnFaces) {
+    HostScene scene;
+    std::string error;
+    ASSERT_TRUE(scene.loadJson(R"({"vertices":[{},{},{},{},{}],"faceGroups":[
+        {"faces":[{"vertexIndices":[0,1,2,3],"uvChannels":[{"cornerUvs":[[0,0],[1,0],[1,1],[0,1]]},{}]},
+                  {"smoothingGroup":3,"vertexIndices":[1,2,3]}]},
+        {"faces":[{"vertexIndices":[4,3,2],"uvChannels":[{"cornerUvs":[[0.5,0.5],[0.25,0],[0,0.25]]},{}]}]},
+        {"faces":[]}]})", error)) << error;
+    const HostContext* c = scene.context();
+    ASSERT_EQ(c->faceGroupCount, 3);
+    EXPECT_EQ(c->faceGroups[2].faceCount, 0);
+    ASSERT_EQ(c->faceGroups[1].faceCount, 1);
+    const HostFace& face = c->faceGroups[1].faces[0];
+    EXPECT_EQ(face.smoothingGroup, 0);
+    ASSERT_EQ(face.cornerCount, 3);
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(face.vertexIndices[k], 4 - k);
+    EXPECT_EQ(face.uvData->channels[0].cornerUvs[0].u, 0.5f);
+    EXPECT_EQ(face.uvData->channels[0].cornerUvs[2].v, 0.25f);
 }
 
 // -0 is written so that it reads back as a float -0, not as the integer 0,
