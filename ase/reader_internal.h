@@ -326,10 +326,6 @@ bool ScanFirstWord(AseLine& line);
 // line without a double quote leaves `dest` unchanged.
 void ReadQuotedString(char* dest, const AseLine& line);
 
-// Capacity of a line buffer that holds every line: max(longest line + its
-// terminator, 1024) + 1. Leaves `position` unchanged.
-int32_t MeasureLongestLine(const AseReader& source);
-
 // --- Numbers (as the C locale's sscanf reads them) -----------------------------
 
 // "%d": skips C whitespace, reads an optional sign and decimal digits. The

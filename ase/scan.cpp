@@ -246,20 +246,6 @@ void ReadQuotedString(char* dest, const AseLine& line) {
     dest[n] = '\0';
 }
 
-int32_t MeasureLongestLine(const AseReader& source) {
-    AseReader walk = source;
-    walk.position = 0;
-    AseLine line;
-    size_t longest = 0;
-    size_t start = 0;
-    while (NextLine(walk, line)) {
-        start = static_cast<size_t>(line.text - walk.data);
-        longest = std::max<size_t>(longest, walk.position - start + 1);
-    }
-    longest = std::max<size_t>(longest, kMinLineCapacity) + 1;
-    return static_cast<int32_t>(std::min<size_t>(longest, INT32_MAX));
-}
-
 // --- Block stack --------------------------------------------------------------------
 
 namespace {

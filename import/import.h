@@ -13,10 +13,6 @@
 // objects, else one line that says where and what).
 int RunImport(HostContext* context);
 
-// Index of the first geometry object whose nodeName equals `name` byte for
-// byte, or -1.
-int FindGeomObjectByName(const AseDocument& doc, const char* name);
-
 // Sets every object's parentIndex from its parentName in linear expected
 // time. An empty parent name, an unknown one, and a reference that would make
 // an object its own ancestor resolve to -1.

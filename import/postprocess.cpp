@@ -16,15 +16,6 @@ bool HasObjects(const AseDocument& doc) { return doc.geomObjects != nullptr && d
 
 }  // namespace
 
-int FindGeomObjectByName(const AseDocument& doc, const char* name) {
-    if (name == nullptr || !HasObjects(doc)) return -1;
-    const std::string_view wanted(name);
-    for (int i = 0; i < doc.geomObjectCount; ++i) {
-        if (NameView(doc.geomObjects[i].nodeName) == wanted) return i;
-    }
-    return -1;
-}
-
 // Cycles are cut during one walk per object in index order: each walk
 // follows parent links until it reaches a root or an object an earlier walk
 // settled. When a link leads back to an object of the current walk, the

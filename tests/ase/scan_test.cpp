@@ -2,6 +2,7 @@
 // checked against plain reference implementations.
 #include <algorithm>
 #include <array>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <random>
@@ -12,6 +13,21 @@
 #include "test_support.h"
 
 namespace {
+
+// The counting pass's line capacity the plain way: max(longest line with
+// its terminator, 1024) + 1, from the lines the scanner hands out.
+int32_t MeasureLongestLine(const AseReader& source) {
+    AseReader walk = source;
+    walk.position = 0;
+    AseLine line;
+    size_t longest = 0;
+    while (NextLine(walk, line)) {
+        const size_t start = static_cast<size_t>(line.text - walk.data);
+        longest = std::max<size_t>(longest, walk.position - start + 1);
+    }
+    longest = std::max<size_t>(longest, kMinLineCapacity) + 1;
+    return static_cast<int32_t>(std::min<size_t>(longest, INT32_MAX));
+}
 
 // Text, opens, closes, first word.
 using ScannedLine = std::tuple<std::string, bool, bool, std::string>;
