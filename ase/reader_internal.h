@@ -101,6 +101,10 @@ char* AllocateSourceBuffer(AseReader& source, uint32_t size);
 // AllocateSourceBuffer: converts marked text in place and lays the padding.
 void FinishAseSource(AseReader& source);
 
+// The byte-order mark a text starts with, if any.
+enum class ByteOrderMark : uint8_t { kNone, kUtf16Le, kUtf16Be, kUtf8 };
+ByteOrderMark ByteOrderMarkOf(const unsigned char* bytes, size_t count);
+
 // Bytes of the window a file is read through, unless a test sets another.
 inline constexpr uint32_t kSourceWindowBytes = uint32_t{4} << 20;
 

@@ -174,17 +174,22 @@ char* AllocateSourceBuffer(AseReader& source, uint32_t size) {
     return data;
 }
 
+ByteOrderMark ByteOrderMarkOf(const unsigned char* bytes, size_t count) {
+    if (count >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) return ByteOrderMark::kUtf16Le;
+    if (count >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF) return ByteOrderMark::kUtf16Be;
+    if (count >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) return ByteOrderMark::kUtf8;
+    return ByteOrderMark::kNone;
+}
+
 void FinishAseSource(AseReader& source) {
     char* data = source.data;
     if (data == nullptr) return;
-    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(data);
     uint32_t size = source.size;
-    if (size >= 2 && bytes[0] == 0xFF && bytes[1] == 0xFE) {
-        size = ConvertUtf16(data, size, false);
-    } else if (size >= 2 && bytes[0] == 0xFE && bytes[1] == 0xFF) {
-        size = ConvertUtf16(data, size, true);
-    } else if (size >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF) {
-        size = ConvertUtf8(data, size);
+    switch (ByteOrderMarkOf(reinterpret_cast<const unsigned char*>(data), size)) {
+        case ByteOrderMark::kUtf16Le: size = ConvertUtf16(data, size, false); break;
+        case ByteOrderMark::kUtf16Be: size = ConvertUtf16(data, size, true); break;
+        case ByteOrderMark::kUtf8: size = ConvertUtf8(data, size); break;
+        case ByteOrderMark::kNone: break;
     }
     source.size = size;
     source.fileSize = size;

@@ -20,13 +20,6 @@ namespace {
 
 uint32_t gWindowBytesForTesting = 0;
 
-// True when the text starts with a byte-order mark: such text is converted
-// whole before it is read.
-bool StartsWithByteOrderMark(const unsigned char* bytes, size_t count) {
-    return (count >= 2 && ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF))) ||
-           (count >= 3 && bytes[0] == 0xEF && bytes[1] == 0xBB && bytes[2] == 0xBF);
-}
-
 }  // namespace
 
 void SetImportWindowBytesForTesting(uint32_t bytes) { gWindowBytesForTesting = bytes; }
@@ -81,7 +74,7 @@ int ImportJob::Load(const char16_t* path) {
     // A validator's observer numbers lines by pointers into one buffer, and
     // marked text is converted in place: both read the file whole. Any
     // other file is read through a window.
-    if (reader_.observer == nullptr && !StartsWithByteOrderMark(head, headBytes)) {
+    if (reader_.observer == nullptr && ByteOrderMarkOf(head, headBytes) == ByteOrderMark::kNone) {
         const uint32_t window = gWindowBytesForTesting != 0 ? gWindowBytesForTesting : kSourceWindowBytes;
         if (!OpenAseSourceWindow(reader_, file_, static_cast<uint32_t>(size), window)) return 0;
         if (reader_.file == nullptr) CloseFile();  // read whole
