@@ -213,13 +213,22 @@ std::vector<fs::path> SweepFixtures() {
 }
 
 // The sweeps run each fixture read whole and through a window of 64 bytes.
-constexpr uint32_t kSweepWindows[] = {0, 64};
+struct SweepRun {
+    uint32_t window;
+    fs::path path;
+};
+std::vector<SweepRun> SweepRuns() {
+    std::vector<SweepRun> runs;
+    for (const uint32_t window : {0u, 64u}) {
+        for (fs::path& path : SweepFixtures()) runs.push_back({window, std::move(path)});
+    }
+    return runs;
+}
 
 TEST(ImportSweeps, EveryJobAllocationFailingInTurnFailsCleanly) {
     HostScene scene;
     long points = 0;
-    for (const uint32_t window : kSweepWindows)
-    for (const fs::path& path : SweepFixtures()) {
+    for (const auto& [window, path] : SweepRuns()) {
         if (fs::file_size(path) > 64 * 1024) continue;
         SCOPED_TRACE(path.filename().string() + " window " + std::to_string(window));
         SetImportWindowBytesForTesting(window);
@@ -247,8 +256,7 @@ TEST(ImportSweeps, EveryCutOfEveryFixtureImportsOrFailsWithAMessage) {
     HostScene scene;
     const fs::path cutPath = TempFile("ase_cut.ase");
     long cuts = 0;
-    for (const uint32_t window : kSweepWindows)
-    for (const fs::path& path : SweepFixtures()) {
+    for (const auto& [window, path] : SweepRuns()) {
         // The thousand repeated objects add nothing that their first do not.
         if (fs::file_size(path) > 64 * 1024) continue;
         SCOPED_TRACE(path.filename().string() + " window " + std::to_string(window));
