@@ -111,8 +111,8 @@ private:
 };
 
 // A zero-filled block of bytes that never moves: from the platform's
-// large-block call (whole pages, huge pages where the system gives them)
-// from kLargeFaceBlockBytes on, else from the heap. Move-only.
+// large-block call (whole pages, zero-filled by the system) from
+// kLargeFaceBlockBytes on, else from the heap. Move-only.
 class FaceBlock {
 public:
     enum : size_t { kLargeFaceBlockBytes = size_t{2} << 20 };
@@ -195,9 +195,9 @@ struct AnimationStore {
 };
 
 // A standard-library allocator that takes arrays of 2 MiB and more from the
-// platform's large-block call (huge pages where the system gives them) and
-// smaller ones from the heap: the vertex and UV arrays of a large scene are
-// touched once each, and with small pages every 4 KiB of them is a fault.
+// platform's large-block call and smaller ones from the heap: the vertex and
+// UV arrays of a large scene go back to the system whole when they are
+// freed, instead of staying in the heap.
 template <typename T>
 struct PagedAllocator {
     using value_type = T;

@@ -125,9 +125,9 @@ bool ExecutablePath(char16_t* buffer, size_t capacityUnits);
 // --- Memory -------------------------------------------------------------------
 
 // A block of `bytes` for a large buffer, zero-filled: whole pages from the
-// system, on Linux laid on 2 MiB boundaries and marked for transparent huge
-// pages (madvise MADV_HUGEPAGE), on Windows plain committed pages. Null on
-// failure. FreeLargeBlock takes the same size back.
+// system (an anonymous mapping on Linux, committed pages on Windows), given
+// back to it whole when freed. Null on failure. FreeLargeBlock takes the
+// same size back.
 void* AllocateLargeBlock(size_t bytes);
 void FreeLargeBlock(void* block, size_t bytes);
 

@@ -18,7 +18,7 @@
 // --- Allocator -------------------------------------------------------------------
 
 // Blocks of at least this many bytes come from the platform's large-block
-// call (whole pages, on Linux backed by huge pages where the system allows).
+// call (whole pages from the system, returned to it when freed).
 inline constexpr size_t kLargeBlockBytes = size_t{1} << 20;
 
 // The allocator of one job. Every block carries a small header that links it
