@@ -99,7 +99,7 @@ inline constexpr bool kExactQuotient = std::numeric_limits<double>::is_iec559 &&
 
 // The powers of ten that are exact doubles (5^22 < 2^53 < 5^23), as far as
 // QuickNumber needs them.
-inline constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15, 1e16, 1e17, 1e18};
+inline constexpr double kPowersOfTen[] = {1e0, 1e1, 1e2, 1e3, 1e4, 1e5, 1e6, 1e7, 1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
 
 // A double's mantissa bits beyond a float's 24-bit precision, and their value
 // when the double lies halfway between two floats.

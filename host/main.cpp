@@ -209,16 +209,17 @@ void PrintSummary(std::ostream& out, HostScene& scene) {
     // vertex (linear, whichever objects share vertices).
     std::vector<int> vertexCounts(static_cast<size_t>(c.objectCount), 0);
     {
-        auto validCorners = [&](const HostFace& face, auto&& visit) {
-            if (face.objectIndex < 0 || face.objectIndex >= c.objectCount) return;
-            for (int k = 0; k < face.cornerCount; ++k) {
-                const int v = face.vertexIndices[k];
-                if (v >= 0 && v < c.vertexCount) visit(face.objectIndex, v);
-            }
-        };
+        // Calls visit(object, vertex) for every corner that names both.
         auto eachCorner = [&](auto&& visit) {
             for (int g = 0; g < c.faceGroupCount; ++g) {
-                for (int f = 0; f < c.faceGroups[g].faceCount; ++f) validCorners(c.faceGroups[g].faces[f], visit);
+                for (int f = 0; f < c.faceGroups[g].faceCount; ++f) {
+                    const HostFace& face = c.faceGroups[g].faces[f];
+                    if (face.objectIndex < 0 || face.objectIndex >= c.objectCount) continue;
+                    for (int k = 0; k < face.cornerCount; ++k) {
+                        const int v = face.vertexIndices[k];
+                        if (v >= 0 && v < c.vertexCount) visit(face.objectIndex, v);
+                    }
+                }
             }
         };
         std::vector<size_t> starts(static_cast<size_t>(c.objectCount) + 1, 0);
