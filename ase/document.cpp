@@ -1,6 +1,7 @@
 // The import document: defaults, arrays and the allocation seam.
 #include "ase/document.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstddef>
 #include <cstdlib>
@@ -47,9 +48,7 @@ T* AppendOne(JobAllocator& allocator, T*& items, int32_t& count, int32_t& capaci
     if (count >= capacity || items == nullptr) {
         int64_t grown = capacity < 4 ? 4 : static_cast<int64_t>(capacity) * 2;
         if (grown > INT32_MAX) grown = INT32_MAX;
-        // Growing in place where the allocator can (large blocks are moved
-        // by remapping their pages) keeps the old and new arrays from
-        // being resident together.
+        // Small blocks may grow in place; large ones move by copy.
         T* fresh = allocator.ReallocateArray<T>(items, static_cast<size_t>(grown));
         if (fresh == nullptr) return nullptr;
         items = fresh;
@@ -59,6 +58,24 @@ T* AppendOne(JobAllocator& allocator, T*& items, int32_t& count, int32_t& capaci
     std::memset(static_cast<void*>(slot), 0, sizeof(T));
     ++count;
     return slot;
+}
+
+// Grow-to-count: the array keeps its `count` elements and gets at least
+// `newCount`, the new ones made by `init`. 1, or 0 with the array unchanged.
+template <typename T, typename Init>
+int GrowTo(JobAllocator& allocator, T*& items, int32_t& count, int32_t& capacity, int32_t newCount, Init init) {
+    if (newCount <= count) return 1;
+    if (newCount > capacity || items == nullptr) {
+        const int32_t grown = static_cast<int32_t>(
+            std::min<int64_t>(std::max<int64_t>({newCount, int64_t{capacity} * 2, 4}), INT32_MAX));
+        T* fresh = allocator.ReallocateArray<T>(items, static_cast<size_t>(grown));
+        if (fresh == nullptr) return 0;
+        items = fresh;
+        capacity = grown;
+    }
+    for (int32_t i = count; i < newCount; ++i) init(items[i]);
+    count = newCount;
+    return 1;
 }
 
 void InitVertex(AseVertex& v) {
@@ -204,6 +221,22 @@ int AllocateCameras(AseDocument& doc, int32_t count) {
     if (doc.allocator == nullptr) return 0;
     FreePlain(*doc.allocator, doc.cameras, doc.cameraCount);
     return AllocateArray(*doc.allocator, doc.cameras, doc.cameraCount, count, InitCamera);
+}
+
+int GrowGeomObjects(AseDocument& doc, int32_t count) {
+    if (doc.allocator == nullptr) return 0;
+    return GrowTo(*doc.allocator, doc.geomObjects, doc.geomObjectCount, doc.geomObjectCapacity, count,
+                  InitGeomObject);
+}
+
+int GrowLights(AseDocument& doc, int32_t count) {
+    if (doc.allocator == nullptr) return 0;
+    return GrowTo(*doc.allocator, doc.lights, doc.lightCount, doc.lightCapacity, count, InitLight);
+}
+
+int GrowCameras(AseDocument& doc, int32_t count) {
+    if (doc.allocator == nullptr) return 0;
+    return GrowTo(*doc.allocator, doc.cameras, doc.cameraCount, doc.cameraCapacity, count, InitCamera);
 }
 
 int AllocateSubMaterials(JobAllocator& allocator, AseMaterial& material, int32_t count) {

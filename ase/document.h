@@ -194,7 +194,6 @@ struct AseDocument {
     // Where every array of the document comes from; set by the job that
     // owns the document and kept by ResetDocument.
     JobAllocator* allocator;
-    int32_t maxLineLength;
     int32_t nextGeomObject;
     int32_t nextMaterial;
     int32_t nextLight;
@@ -207,6 +206,11 @@ struct AseDocument {
     AseLight* lights;
     int32_t cameraCount;
     AseCamera* cameras;
+    // Capacities of the object, light and camera arrays, which a read in one
+    // pass grows as their blocks come (GrowGeomObjects and the like).
+    int32_t geomObjectCapacity;
+    int32_t lightCapacity;
+    int32_t cameraCapacity;
     float firstFrame;
     float lastFrame;
     float frameCount;
@@ -242,6 +246,13 @@ int AllocateTexVertices(JobAllocator& allocator, AseMapChannel& channel, int32_t
 int AllocateTexFaces(JobAllocator& allocator, AseMapChannel& channel, int32_t count);
 int AllocateColorVertices(JobAllocator& allocator, AseColorChannel& channel, int32_t count);
 int AllocateColorFaces(JobAllocator& allocator, AseColorChannel& channel, int32_t count);
+// Grow-to-count keeps the elements there are and gives the array at least
+// `count` elements, the new ones with their defaults (doubling the capacity,
+// so that growing one at a time stays linear). 1, or 0 with the array
+// unchanged.
+int GrowGeomObjects(AseDocument& doc, int32_t count);
+int GrowLights(AseDocument& doc, int32_t count);
+int GrowCameras(AseDocument& doc, int32_t count);
 AseMapChannel* AppendMapChannel(JobAllocator& allocator, AseGeomObject& object);
 AsePosKey* AppendPosKey(JobAllocator& allocator, AseGeomObject& object);
 AseRotKey* AppendRotKey(JobAllocator& allocator, AseGeomObject& object);

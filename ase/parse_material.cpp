@@ -176,12 +176,19 @@ int ParseMaterial(AseReader& source, const AseLine& opening, int32_t index) {
 
 int ParseMaterialList(AseReader& source, std::string_view name) {
     AseDocument& doc = (*source.doc);
-    if (doc.materials == nullptr) return 1;
+    if (doc.materials == nullptr) {
+        // Without materials the list is passed over, unless a read in one
+        // pass has not met the count yet: the list's own count line is
+        // still to come (CountAsRead allocates them).
+        if (!source.countAsRead || source.materialCountLines > 0) return 1;
+        source.materialListBeforeCount = true;
+    }
     const BlockName own(name);
     AseLine line;
     BlockStep step;
     while ((step = NextBlockLine(source, own, line)) == BlockStep::kLine) {
         if (line.keyword == Kw::kMaterial) {
+            if (doc.materials == nullptr) return NeedTwoPasses(source);
             int32_t index = 0;
             if (ReadLineInt(line, index) && !ParseMaterial(source, line, index)) return 0;
         } else if (line.keyword == Kw::kGeomObject) {

@@ -1,5 +1,5 @@
-// The reader's two passes: the counting pass, the parse of the scene,
-// material, object, light and camera blocks, and the material ids.
+// The reader: the read in one pass or in two (the counting pass, then the
+// parse), the scene, material, object, light and camera blocks, the ids.
 #include <algorithm>
 #include <bit>
 #include <climits>
@@ -71,13 +71,9 @@ int CountObjects(AseReader& source) {
     if (source.data == nullptr) return 0;
     AseDocument& doc = (*source.doc);
     source.materialCountRemaining = 0;
-    // The text in blocks of 64 bytes, each marked by its line ends and stars
-    // at once: the longest line is the widest gap between line-end bytes (a
-    // line with its terminator), and only a '*' that starts a line's first
-    // word with the right letters has its line split and looked up. Offsets
-    // of line ends are the file's, since a window moves.
-    int64_t lastEnd = -1;
-    int64_t longest = 0;
+    // The text in blocks of 64 bytes, each marked by its stars at once: only
+    // a '*' that starts a line's first word with the right letters has its
+    // line split and looked up.
     for (;;) {
         const char* data = source.data;
         // Of a window with more to read, only the lines up to its last line
@@ -90,11 +86,7 @@ int CountObjects(AseReader& source) {
             uint64_t ends = 0;
             uint64_t stars = 0;
             MarkLineEndsAndStars(data + base, ends, stars);
-            if (limit - base < 64) {
-                const uint64_t inside = (uint64_t{1} << (limit - base)) - 1;
-                ends &= inside;
-                stars &= inside;
-            }
+            if (limit - base < 64) stars &= (uint64_t{1} << (limit - base)) - 1;
             for (; stars != 0; stars &= stars - 1) {
                 const uint32_t at = base + static_cast<uint32_t>(std::countr_zero(stars));
                 if (!MayStartCountedWord(data, data + at)) continue;
@@ -102,11 +94,6 @@ int CountObjects(AseReader& source) {
                 while (start > 0 && data[start - 1] != '\r' && data[start - 1] != '\n') --start;
                 source.position = start;
                 CountLine(source, doc);
-            }
-            for (; ends != 0; ends &= ends - 1) {
-                const int64_t at = static_cast<int64_t>(source.base) + base + std::countr_zero(ends);
-                longest = std::max(longest, at - lastEnd);
-                lastEnd = at;
             }
         }
         if (!MoreToRead(source)) break;
@@ -116,11 +103,44 @@ int CountObjects(AseReader& source) {
             break;
         }
     }
-    longest = std::max<int64_t>(longest, static_cast<int64_t>(source.fileSize) - lastEnd);
     source.position = source.size;
-    const size_t capacity = std::max<size_t>(static_cast<size_t>(longest), kMinLineCapacity) + 1;
-    doc.maxLineLength = static_cast<int32_t>(std::min<size_t>(capacity, INT32_MAX));
     return 1;
+}
+
+bool NeedTwoPasses(AseReader& source) {
+    ReaderFail(source, nullptr, JobErrorKind::kInternal, nullptr, u"the file needs a counting pass");
+    return false;
+}
+
+bool CountAsRead(AseReader& source, const AseLine& line) {
+    AseDocument& doc = *source.doc;
+    // Each counted line is charged as the counting pass charges it, against
+    // the whole file. The budget is a sum checked as it grows, so charging
+    // in the order of the file fails exactly the files that two passes
+    // fail; their message, which names the counts, is left to them.
+    size_t bytes = 0;
+    switch (line.keyword) {
+        case Kw::kGeomObject: ++doc.countedGeomObjects, bytes = kCountedGeomObjectBytes; break;
+        case Kw::kLightObject: ++doc.countedLights, bytes = kCountedLightBytes; break;
+        case Kw::kCameraObject: ++doc.countedCameras, bytes = kCountedCameraBytes; break;
+        case Kw::kMaterialCount: break;
+        default: return true;
+    }
+    if (bytes != 0) return BelieveDeclaredCount(source, source.fileSize, 1, bytes) || NeedTwoPasses(source);
+    int32_t count = 0;
+    if (!ReadLineInt(line, count)) return true;
+    // Of several count lines the last holds, which only a counting pass
+    // knows before the materials are read; so is a count that says a
+    // material list already entered should have been passed over.
+    if (source.materialCountLines++ > 0) return NeedTwoPasses(source);
+    doc.declaredMaterialCount = count;
+    source.materialCountRemaining = RemainingBytes(source);
+    if (count <= 0) return !source.materialListBeforeCount || NeedTwoPasses(source);
+    if (!BelieveDeclaredCount(source, source.materialCountRemaining, count, sizeof(AseMaterial))) {
+        return NeedTwoPasses(source);
+    }
+    if (!AllocateMaterials(doc, count)) return ReaderOutOfMemory(source, line.text) != 0;
+    return true;
 }
 
 int ParseScene(AseReader& source, std::string_view name) {
@@ -161,6 +181,22 @@ int ParseScene(AseReader& source, std::string_view name) {
     return 1;
 }
 
+namespace {
+
+// Gives the arrays a read in one pass grows a record for every object,
+// light and camera counted so far (their lines were charged when counted).
+// 1, or 0 with the failure recorded.
+int GrowCountedRecords(AseReader& source) {
+    AseDocument& doc = *source.doc;
+    if (!GrowGeomObjects(doc, doc.countedGeomObjects) || !GrowLights(doc, doc.countedLights) ||
+        !GrowCameras(doc, doc.countedCameras)) {
+        return ReaderOutOfMemory(source, nullptr);
+    }
+    return 1;
+}
+
+}  // namespace
+
 int ParseTopLevel(AseReader& source) {
     if (source.data == nullptr) return 0;
     source.stack->Clear();
@@ -168,12 +204,21 @@ int ParseTopLevel(AseReader& source) {
     BlockStep step;
     while ((step = NextBlockLine(source, std::string_view(), line)) == BlockStep::kLine) {
         int ok = 1;
+        // Read in one pass, an object's record comes with its block: the
+        // arrays grow only here, between blocks, so that no parser holds a
+        // record that growing would move.
         switch (line.keyword) {
             case Kw::kScene: ok = ParseScene(source, line.Word()); break;
             case Kw::kMaterialList: ok = ParseMaterialList(source, line.Word()); break;
-            case Kw::kGeomObject: ok = ParseGeomObject(source, line.Word()); break;
-            case Kw::kLightObject: ok = ParseLight(source, line.Word()); break;
-            case Kw::kCameraObject: ok = ParseCamera(source, line.Word()); break;
+            case Kw::kGeomObject:
+                ok = (!source.countAsRead || GrowCountedRecords(source)) && ParseGeomObject(source, line.Word());
+                break;
+            case Kw::kLightObject:
+                ok = (!source.countAsRead || GrowCountedRecords(source)) && ParseLight(source, line.Word());
+                break;
+            case Kw::kCameraObject:
+                ok = (!source.countAsRead || GrowCountedRecords(source)) && ParseCamera(source, line.Word());
+                break;
             default: break;
         }
         if (!ok) return 0;
@@ -219,13 +264,31 @@ int RemapMaterialIds(AseDocument& doc) {
     return 1;
 }
 
-int ParseAseDocument(AseReader& source) {
-    if (source.data == nullptr || source.doc == nullptr || source.stack == nullptr || source.allocator == nullptr) {
-        return ReaderFail(source, nullptr, JobErrorKind::kInternal, nullptr, u"the reader was not bound to a job");
-    }
+namespace {
+
+// The read in one pass: counts, charges and grows as the lines come, then
+// gives every counted object, light and camera its record, as the counting
+// pass would have.
+int ReadInOnePass(AseReader& source) {
     AseDocument& doc = *source.doc;
-    doc.nextGeomObject = doc.nextMaterial = doc.nextLight = doc.nextCamera = 0;
-    source.believedBytes = 0;
+    source.countAsRead = true;
+    const int parsed = RewindAseSource(source) && ParseTopLevel(source) && !ReadFailed(source);
+    source.countAsRead = false;
+    if (!parsed) {
+        return ReadFailed(source) ? 0 : ReaderFail(source, nullptr, JobErrorKind::kSyntax, nullptr,
+                                                    u"the file could not be read");
+    }
+    if (source.materialListBeforeCount && source.materialCountLines == 0) return NeedTwoPasses(source);
+    if (doc.countedGeomObjects == 0) {
+        return ReaderFail(source, nullptr, JobErrorKind::kContent, nullptr, u"No geometry found.");
+    }
+    return GrowCountedRecords(source);
+}
+
+// The read in two passes: the counting pass, then the parse into arrays of
+// the counted sizes.
+int ReadInTwoPasses(AseReader& source) {
+    AseDocument& doc = *source.doc;
     if (!RewindAseSource(source) || !CountObjects(source)) return 0;
     if (doc.countedGeomObjects == 0) {
         return ReaderFail(source, nullptr, JobErrorKind::kContent, nullptr, u"No geometry found.");
@@ -260,7 +323,43 @@ int ParseAseDocument(AseReader& source) {
         return ReaderFail(source, nullptr, JobErrorKind::kSyntax, nullptr, u"the file could not be read");
     }
     // A window that could not move on ended the lines early.
-    if (ReadFailed(source)) return 0;
+    return ReadFailed(source) ? 0 : 1;
+}
+
+}  // namespace
+
+int ParseAseDocument(AseReader& source) {
+    if (source.data == nullptr || source.doc == nullptr || source.stack == nullptr || source.allocator == nullptr ||
+        source.error == nullptr) {
+        return ReaderFail(source, nullptr, JobErrorKind::kInternal, nullptr, u"the reader was not bound to a job");
+    }
+    AseDocument& doc = *source.doc;
+    doc.nextGeomObject = doc.nextMaterial = doc.nextLight = doc.nextCamera = 0;
+    source.believedBytes = 0;
+    source.passes = 0;
+    source.materialCountLines = 0;
+    source.materialListBeforeCount = false;
+    bool read = false;
+    if (source.observer == nullptr && !source.twoPasses) {
+        read = ReadInOnePass(source) != 0;
+        // Memory that cannot be had would not be had in two passes either,
+        // and a whole pass that met no object line is what the counting
+        // pass would have found.
+        const JobErrorKind kind = source.error->kind;
+        if (!read && kind != JobErrorKind::kMemory && kind != JobErrorKind::kContent) {
+            *source.error = JobError{};
+            char16_t path[kAsePathUnits];
+            std::memcpy(path, doc.sourcePath, sizeof path);
+            ResetDocument(doc);
+            std::memcpy(doc.sourcePath, path, sizeof path);
+            source.stack->Clear();
+            source.believedBytes = 0;
+            read = ReadInTwoPasses(source) != 0;
+        }
+    } else {
+        read = ReadInTwoPasses(source) != 0;
+    }
+    if (!read) return 0;
     if (!RemapMaterialIds(doc)) return ReaderOutOfMemory(source, nullptr);
     return 1;
 }

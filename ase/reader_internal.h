@@ -3,6 +3,7 @@
 // block loop and the block parsers. Private to ase/ and its tests.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -49,7 +50,8 @@ protected:
 // through the file as the scanner goes (OpenAseSourceWindow): only whole
 // lines are handed out, and a line longer than the window grows it. A
 // window spares the memory of a copy of the whole file and the cost of
-// touching that much fresh memory; each pass reads the file once.
+// touching that much fresh memory; a read passes through the file once
+// (twice for the few files that need a counting pass first).
 //
 // `data` holds `size` bytes, the bytes of the file from offset `base` on,
 // followed by kSourcePadding padding bytes; it comes from the allocator and
@@ -71,9 +73,20 @@ struct AseReader {
     // Bytes of the declared counts believed so far in this read (see
     // BelieveDeclaredCount); the parse starts it at 0.
     uint64_t believedBytes;
-    // Bytes of the file after the last *MATERIAL_COUNT line of the first
-    // pass, for the bound of that count.
+    // Bytes of the file after the *MATERIAL_COUNT line that holds, for the
+    // bound of that count.
     uint64_t materialCountRemaining;
+    // How the read goes (see ParseAseDocument). `twoPasses`: the counting
+    // pass comes first (a test's choice). In one pass, objects, lights,
+    // cameras and the material count are counted as their lines come
+    // (CountAsRead): `countAsRead` is set, `materialCountLines` counts the
+    // *MATERIAL_COUNT lines met, and `materialListBeforeCount` notes a
+    // material list entered before any of them.
+    bool twoPasses;
+    bool countAsRead;
+    uint32_t passes;  // passes the read began over the text
+    bool materialListBeforeCount;
+    int32_t materialCountLines;
     JobAllocator* allocator;
     JobError* error;
     AseDocument* doc;
@@ -273,7 +286,6 @@ enum : uint32_t {
     kMaxKeywordChars = 511,    // the first word is cut to this many bytes
     kMaxBlockNameChars = 255,  // block names on the stack
     kMaxQuotedChars = 255,     // quoted texts
-    kMinLineCapacity = 1024,   // least line capacity recorded in maxLineLength
 };
 
 // A block's name copied out of the source, for the block loop of the
@@ -443,15 +455,20 @@ inline constexpr size_t kHostVertexBytes = sizeof(HostVertex) + sizeof(HostVerte
 inline constexpr size_t kHostFaceBytes = sizeof(HostFace) + sizeof(HostFaceUv) + 3 * 2 * sizeof(int) +
                                          kUvChannels * 3 * (sizeof(HostUv) + sizeof(int));
 
-// The objects, lights and cameras that the first pass counts are real lines
+// The object, light and camera lines that a read counts are real lines
 // too, but a line of a dozen bytes ("*GEOMOBJECT" and its line end) would
-// make records of hundreds: their counts are charged to the same budget
-// before their records exist, each object at its document record and the
-// host records the scene builder makes of it.
+// make records of hundreds: each counted line is charged to the same budget
+// before its record exists, an object at its document record and the host
+// records the scene builder makes of it. The charge covers three document
+// records as well: read in one pass, the arrays grow by doubling as blocks
+// come, and while one moves the old array and the new one, up to twice the
+// count, live together.
+inline constexpr size_t kGrowingRecordsPerCount = 3;
 inline constexpr size_t kCountedGeomObjectBytes =
-    sizeof(AseGeomObject) + sizeof(HostObject) + sizeof(HostBone) + sizeof(HostFaceGroup) + sizeof(HostTrack);
-inline constexpr size_t kCountedLightBytes = sizeof(AseLight);
-inline constexpr size_t kCountedCameraBytes = sizeof(AseCamera);
+    std::max(sizeof(AseGeomObject) + sizeof(HostObject) + sizeof(HostBone) + sizeof(HostFaceGroup) + sizeof(HostTrack),
+             kGrowingRecordsPerCount * sizeof(AseGeomObject));
+inline constexpr size_t kCountedLightBytes = kGrowingRecordsPerCount * sizeof(AseLight);
+inline constexpr size_t kCountedCameraBytes = kGrowingRecordsPerCount * sizeof(AseCamera);
 
 // Bytes of the source after its current position.
 uint64_t RemainingBytes(const AseReader& source);
@@ -492,10 +509,22 @@ int ParseCameraSettings(AseReader& source, std::string_view name, AseCamera& cam
 Mat4 RebuildRigidTransform(const Mat4& m);
 
 // First pass over the whole source (whatever its position): counts
-// objects, lights and cameras and reads the material count; also records
-// maxLineLength. Leaves the position at the end. 0 only without source data.
+// objects, lights and cameras and reads the material count. Leaves the
+// position at the end. 0 only without source data.
 int CountObjects(AseReader& source);
 int ParseTopLevel(AseReader& source);
+
+// Counts the line in a read in one pass, as the counting pass would have:
+// an object, light or camera line is charged to the budget (its record comes
+// when the top level meets its block), and the material count's line sets
+// the count and allocates the materials. False on a failure (recorded),
+// which includes a file that needs the counting pass first.
+bool CountAsRead(AseReader& source, const AseLine& line);
+
+// A read in one pass met what only the counting pass knows: records it as
+// the read's failure, which makes ParseAseDocument read again in two
+// passes. Returns false.
+bool NeedTwoPasses(AseReader& source);
 
 // Remaps every face's material id to a host material index: with hostBase(r)
 // the host materials made from the materials before r (one from a material
@@ -504,10 +533,20 @@ int ParseTopLevel(AseReader& source);
 // when r names no material, -1. Linear time. 1, or 0 when memory fails.
 int RemapMaterialIds(AseDocument& doc);
 
-// Reads the reader's source into its document: both passes and the
-// material ids. 1, or 0 with the failure in the reader's error record (the
-// document then holds what was read until a reset). Parent names, local
-// transforms and vertex colours are the import's to resolve.
+// Reads the reader's source into its document and remaps the material
+// ids. 1, or 0 with the failure in the reader's error record (the document
+// then holds what was read until a reset). Parent names, local transforms
+// and vertex colours are the import's to resolve.
+//
+// The document is that of two passes: one that counts the objects, lights
+// and cameras and reads the material count, and one that parses with those
+// counts. A read in one pass gives the same document for most files at half
+// the reading: it counts as it parses and grows the arrays as blocks come.
+// It falls back to two passes (from a fresh document) where it cannot know
+// what the counting pass would have: a second *MATERIAL_COUNT line, a
+// material list before its count, and every failure but memory, so that a
+// failing file fails as two passes fail it ("No geometry found." first).
+// A validator's read (an observer) and a test may ask for two passes.
 int ParseAseDocument(AseReader& source);
 
 // --- Failures ------------------------------------------------------------------

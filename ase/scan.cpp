@@ -318,6 +318,7 @@ BlockStep NextBlockLine(AseReader& source, std::string_view own, AseLine& line) 
     while (NextLine(source, line)) {
         if (!ScanFirstWord(line)) continue;
         if (source.observer != nullptr) source.observer->OnLine(source, line, false);
+        if (source.countAsRead && !CountAsRead(source, line)) return BlockStep::kFail;
         if (line.opens) {
             if (!stack.Push(line.Word())) {
                 ReaderOutOfMemory(source, line.text);
@@ -331,6 +332,25 @@ BlockStep NextBlockLine(AseReader& source, std::string_view own, AseLine& line) 
     return BlockStep::kDone;
 }
 
+namespace {
+
+// A cheap filter for the lines of a skipped block: true when the first byte
+// that is not a C space is a '*' followed by the first two letters of a
+// line that a read counts (*GEOMOBJECT, *LIGHTOBJECT, *CAMERAOBJECT,
+// *MATERIAL_COUNT). The text is followed by readable bytes (the source's
+// padding), so the two after the '*' may be read.
+bool MayBeCounted(const AseLine& line) {
+    const char* p = line.text;
+    const char* end = line.end();
+    while (p < end && IsCSpace(static_cast<unsigned char>(*p))) ++p;
+    if (p == end || *p != '*') return false;
+    const unsigned char a = AsciiUpper(static_cast<unsigned char>(p[1]));
+    const unsigned char b = AsciiUpper(static_cast<unsigned char>(p[2]));
+    return (a == 'G' && b == 'E') || (a == 'L' && b == 'I') || (a == 'C' && b == 'A') || (a == 'M' && b == 'A');
+}
+
+}  // namespace
+
 int SkipBlock(AseReader& source, std::string_view name) {
     // The block loop without keywords: only lines with a brace matter, and
     // only an opening line needs its word (it has one: the brace).
@@ -339,6 +359,7 @@ int SkipBlock(AseReader& source, std::string_view name) {
     AseLine line;
     while (NextLine(source, line)) {
         if (source.observer != nullptr && ScanFirstWord(line)) source.observer->OnLine(source, line, true);
+        if (source.countAsRead && MayBeCounted(line) && ScanFirstWord(line) && !CountAsRead(source, line)) return 0;
         if (line.opens) {
             FindFirstWord(line);
             if (!stack.Push(line.Word())) return ReaderOutOfMemory(source, line.text);

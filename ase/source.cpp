@@ -227,6 +227,7 @@ int OpenAseSourceWindow(AseReader& source, std::FILE* file, uint32_t fileSize, u
 
 int RewindAseSource(AseReader& source) {
     if (source.data == nullptr) return 0;
+    ++source.passes;
     source.position = 0;
     if (source.base == 0) return 1;  // the text's start is in memory
     if (source.file == nullptr || std::fseek(source.file, 0, SEEK_SET) != 0) {

@@ -177,8 +177,8 @@ ImportTimes Timed(Work work) {
 }
 
 // The reader's part of one import, timed as the import runs it: the file
-// read through its window in both passes into the document, and the
-// document's post-processing; then the frees of the document and the window.
+// read through its window into the document, and the document's
+// post-processing; then the frees of the document and the window.
 struct ReaderPhases {
     ImportTimes parse;
     ImportTimes release;

@@ -37,7 +37,8 @@ Outcome ImportOnce(const std::u16string& path) {
 }  // namespace
 
 // Each input is imported twice: read whole, and through a window small
-// enough to move many times; both must give the same scene or failure.
+// enough to move many times, every other input in two passes (the counting
+// pass first); both must give the same scene or failure.
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::string narrow = fuzzsupport::ScratchPath("import.ase");
     static const std::u16string path(narrow.begin(), narrow.end());
@@ -47,8 +48,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     SetImportWindowBytesForTesting(0);
     const Outcome whole = ImportOnce(path);
     SetImportWindowBytesForTesting(static_cast<uint32_t>(64 + size % 97));
+    SetImportTwoPassesForTesting(size % 2 == 1);
     const Outcome windowed = ImportOnce(path);
     SetImportWindowBytesForTesting(0);
+    SetImportTwoPassesForTesting(false);
     if (windowed.result != whole.result || windowed.scene != whole.scene || windowed.error != whole.error) std::abort();
     // Whatever happened, the import leaves nothing of its own behind.
     if (JobLiveBlocksForTesting() != 0) std::abort();

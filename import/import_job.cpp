@@ -19,10 +19,12 @@ ImportJob::ImportJob() : doc_{}, reader_{} {
 namespace {
 
 uint32_t gWindowBytesForTesting = 0;
+bool gTwoPassesForTesting = false;
 
 }  // namespace
 
 void SetImportWindowBytesForTesting(uint32_t bytes) { gWindowBytesForTesting = bytes; }
+void SetImportTwoPassesForTesting(bool twoPasses) { gTwoPassesForTesting = twoPasses; }
 
 ImportJob::~ImportJob() {
     // The allocator frees every block when it goes; emptying the records
@@ -93,6 +95,7 @@ int ImportJob::Load(const char16_t* path) {
 }
 
 int ImportJob::Read() {
+    reader_.twoPasses = gTwoPassesForTesting;
     if (!ParseAseDocument(reader_)) return 0;
     stack_.Clear();
     // The host is given only the faces that lines filled; their host

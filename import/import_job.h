@@ -49,3 +49,7 @@ private:
 // callback: the bytes of the window later imports read their files
 // through (0: the product's own, kSourceWindowBytes).
 void SetImportWindowBytesForTesting(uint32_t bytes);
+// Test seam: later imports read their files in two passes, the counting
+// pass first, as the reader does for the files that need it (false: the
+// product's own choice).
+void SetImportTwoPassesForTesting(bool twoPasses);

@@ -113,7 +113,7 @@ TEST_F(ReaderDocument, SceneAndNestingEdgeCases) {
          1,
          {ASE_STR(materials[0].name, "a"), ASE_STR(materials[1].name, ""), ASE_EQ(geomObjectCount, 2),
           ASE_OBJ_STR(nodeName, "second"), ASE_STR(geomObjects[1].nodeName, "")}},
-        // The second light line was counted by the first pass; that light is
+        // The second light line was counted as it came; that light is
         // not parsed and keeps its defaults.
         {"an open light ends at the next and none is written beyond the count",
          Object("") + "*LIGHTOBJECT {\n*NODE_NAME \"a\"\n*LIGHTOBJECT {\n*NODE_NAME \"b\"\n}\n",
