@@ -131,6 +131,12 @@ bool ExecutablePath(char16_t* buffer, size_t capacityUnits);
 void* AllocateLargeBlock(size_t bytes);
 void FreeLargeBlock(void* block, size_t bytes);
 
+// Gives a block of AllocateLargeBlock `newBytes` (its old size `oldBytes`)
+// with its contents, by remapping its pages rather than copying them: the
+// block, perhaps moved, or null where the system cannot (the block is then
+// unchanged; Windows always). New bytes are zero-filled.
+void* ResizeLargeBlock(void* block, size_t oldBytes, size_t newBytes);
+
 // --- Time ---------------------------------------------------------------------
 
 enum : int { kTimeTextUnits = 26 };

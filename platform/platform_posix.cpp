@@ -367,6 +367,12 @@ void FreeLargeBlock(void* block, size_t bytes) {
     ::munmap(block, LargeBlockLength(bytes));
 }
 
+void* ResizeLargeBlock(void* block, size_t oldBytes, size_t newBytes) {
+    if (block == nullptr || newBytes == 0 || newBytes > SIZE_MAX / 2) return nullptr;
+    void* moved = ::mremap(block, LargeBlockLength(oldBytes), LargeBlockLength(newBytes), MREMAP_MAYMOVE);
+    return moved == MAP_FAILED ? nullptr : moved;
+}
+
 void CurrentTimeText(char16_t out[kTimeTextUnits]) {
     int64_t fixed = 0;
     const bool isFixed = detail::FixedTime(fixed);

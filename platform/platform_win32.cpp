@@ -307,6 +307,11 @@ void FreeLargeBlock(void* block, size_t /*bytes*/) {
     if (block != nullptr) VirtualFree(block, 0, MEM_RELEASE);
 }
 
+void* ResizeLargeBlock(void* /*block*/, size_t /*oldBytes*/, size_t /*newBytes*/) {
+    // Committed pages cannot be moved to a new address: the caller copies.
+    return nullptr;
+}
+
 void CurrentTimeText(char16_t out[kTimeTextUnits]) {
     out[0] = 0;
     int64_t fixed = 0;

@@ -77,22 +77,33 @@ void* JobAllocator::Allocate(size_t bytes) {
 
 void* JobAllocator::Reallocate(void* block, size_t bytes) {
     if (block == nullptr) return Allocate(bytes);
-    Header* header = static_cast<Header*>(block) - 1;
-    if (header->large || sizeof(Header) + bytes >= kLargeBlockBytes) {
-        // Large blocks move by copy; arrays grow by doubling, so the copies
-        // add up to a constant factor of the final size.
-        void* fresh = Allocate(bytes);
-        if (fresh == nullptr) return nullptr;
-        std::memcpy(fresh, block, header->bytes < bytes ? header->bytes : bytes);
-        Free(block);
-        return fresh;
-    }
     if (InjectedFailure() || bytes > SIZE_MAX - sizeof(Header)) return nullptr;
+    Header* header = static_cast<Header*>(block) - 1;
     const size_t oldBytes = header->bytes;
+    const size_t total = sizeof(Header) + bytes;
+    const bool large = total >= kLargeBlockBytes;
     Header* const previous = header->previous;
     Header* const next = header->next;
-    void* raw = std::realloc(header, sizeof(Header) + bytes);
-    if (raw == nullptr) return nullptr;
+    // A block that stays small grows in place or moves by realloc; one that
+    // stays large moves by remapping its pages where the platform can.
+    void* raw = nullptr;
+    if (header->large == large) {
+        raw = large ? platform::ResizeLargeBlock(header, sizeof(Header) + oldBytes, total)
+                    : std::realloc(header, total);
+        if (raw == nullptr && !large) return nullptr;
+    }
+    if (raw == nullptr) {
+        // Between the two kinds, or pages that cannot be remapped: a copy.
+        // Arrays grow by doubling, so the copies add up to a constant factor
+        // of the final size.
+        void* fresh = large ? platform::AllocateLargeBlock(total) : std::malloc(total);
+        if (fresh == nullptr) return nullptr;
+        Header* const copy = static_cast<Header*>(fresh);
+        Link(copy, bytes, large);
+        std::memcpy(copy + 1, block, oldBytes < bytes ? oldBytes : bytes);
+        Free(block);
+        return copy + 1;
+    }
     Header* moved = static_cast<Header*>(raw);
     // The links of the neighbours follow the block to where it now lives.
     if (previous != nullptr)

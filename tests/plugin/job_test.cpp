@@ -23,7 +23,7 @@ TEST(JobAllocator, FreesWhatIsLeftAndKeepsContentAcrossMoves) {
     const long before = JobLiveBlocksForTesting();
     {
         JobAllocator allocator;
-        // Small blocks, one grown past the large-block threshold and back:
+        // Small blocks, one grown past the large-block threshold, larger, and back:
         // content survives every move, and the list stays linked through
         // reallocations of blocks in the middle of it.
         std::vector<unsigned char*> blocks;
@@ -37,6 +37,12 @@ TEST(JobAllocator, FreesWhatIsLeftAndKeepsContentAcrossMoves) {
         blocks[2] = static_cast<unsigned char*>(allocator.Reallocate(blocks[2], kLargeBlockBytes * 3));
         ASSERT_NE(blocks[2], nullptr);
         EXPECT_EQ(blocks[2][15], 3);
+        // Large to larger: moved whole (remapped where the system can).
+        blocks[2][kLargeBlockBytes * 3 - 1] = 9;
+        blocks[2] = static_cast<unsigned char*>(allocator.Reallocate(blocks[2], kLargeBlockBytes * 7));
+        ASSERT_NE(blocks[2], nullptr);
+        EXPECT_EQ(blocks[2][15] + blocks[2][kLargeBlockBytes * 3 - 1], 3 + 9);
+        blocks[2][kLargeBlockBytes * 7 - 1] = 1;
         blocks[2] = static_cast<unsigned char*>(allocator.Reallocate(blocks[2], 40));
         ASSERT_NE(blocks[2], nullptr);
         EXPECT_EQ(blocks[2][0], 3);
