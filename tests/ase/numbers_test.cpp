@@ -49,7 +49,7 @@ bool CLibraryIsTheReference() {
 #define SKIP_UNLESS_REFERENCE_SCANNER() \
     if (!CLibraryIsTheReference()) GTEST_SKIP() << "this C library's scanner differs from the reference on edge cases"
 
-TEST(NumberReading, MatchesTheCLibraryOnHandPickedText) {
+TEST(NumberReading, MatchesTheCLibraryOnHandPickedAndRandomText) {
     SKIP_UNLESS_REFERENCE_SCANNER();
     const char* const floats[] = {
         "0", "-0", "+0", "30.5", "1e", "1e+", "1e-x", "100ergs", "1e5e3", "1.5.3", ".", "-.", "+", "-", "- 5", ".5",
@@ -66,10 +66,6 @@ TEST(NumberReading, MatchesTheCLibraryOnHandPickedText) {
                                 "-99999999999999999999999", "12abc", "x12", "00012", ""};
     for (const char* text : floats) ExpectSame<float>(text);
     for (const char* text : ints) ExpectSame<int32_t>(text);
-}
-
-TEST(NumberReading, MatchesTheCLibraryOnRandomText) {
-    SKIP_UNLESS_REFERENCE_SCANNER();
     std::mt19937 random(2024);
     auto text = [&](std::string_view alphabet, int maxLength) {
         std::string t(1 + random() % maxLength, ' ');
@@ -115,10 +111,11 @@ TEST(NumberReading, WellFormedDecimalsMatchTheCLibraryAtEveryLengthAndPointPosit
     }
 }
 
-// The process locale must not change how a document's numbers are read.
+// The process locale must not change how a document's numbers are read
+// (scripts/deps.sh makes a comma locale where none is installed).
 TEST(NumberReading, IgnoresACommaDecimalLocale) {
     bool comma = false;
-    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "ru_RU.UTF-8", "de_DE"}) {
+    for (const char* name : {"de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8", "ru_RU.UTF-8", "de_DE", "German_Germany.1252"}) {
         if (!comma && std::setlocale(LC_ALL, name) != nullptr)
             comma = std::strcmp(std::localeconv()->decimal_point, ",") == 0;
     }
