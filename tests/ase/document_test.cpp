@@ -13,12 +13,7 @@ using asetest::Parse;
 
 class ReaderDocument : public asetest::ReaderTest {
 protected:
-    struct Case {
-        const char* what;
-        std::string text;
-        int result;
-        std::vector<asetest::Check> checks;
-    };
+    struct Case { const char* what; std::string text; int result; std::vector<asetest::Check> checks; };
 
     static void Run(const std::vector<Case>& cases) {
         for (const Case& c : cases) {
@@ -154,8 +149,8 @@ TEST_F(ReaderDocument, MaterialEdgeCases) {
          MaterialList("*MATERIAL 0 {\n*MAP_DIFFUSE {\n*BITMAP " + longPath + "\n}\n}\n", 1) + Object(""),
          1,
          {ASE_STR(materials[0].diffuseMap, std::u16string(200, u'n') + u"." + std::u16string(51, u'e'))}},
-        // Material and sub-material indices beyond their counts, or without one, fail the import.
-        {"material 2 of 2", MaterialList("*MATERIAL 2 {\n}\n*MATERIAL 0 {\n}\n", 2) + Object(""), 0, {}},
+        // Material and sub-material indices beyond their counts, or without one, fail the import
+        // (material 2 of 2 is the import's fault test, with its message).
         {"material -1", MaterialList("*MATERIAL -1 {\n}\n*MATERIAL 0 {\n}\n", 2) + Object(""), 0, {}},
         {"sub-material 2 of 2", MaterialList("*MATERIAL 0 {\n*NUMSUBMTLS 2\n*SUBMATERIAL 2 {\n}\n}\n", 1) + Object(""),
          0, {}},
@@ -177,14 +172,11 @@ std::string FacesWithIds(int ref, const char* const (&ids)[6]) {
 // Host material indices: material 0 makes one host material, material 1
 // three (its sub-materials), material 2 one. "" is a face without an id.
 TEST_F(ReaderDocument, MaterialIdsBecomeHostMaterialIndices) {
-    const struct {
-        int ref;
-        const char* ids[6];
-        int expected[6];
-    } objects[] = {{1, {"0", "1", "2", "3", "-5", ""}, {1, 2, 3, 1, 1, 1}},
-                   {2, {"0", "1", "", "-2147483648", "2147483647", "0"}, {4, 4, 4, 4, 4, 4}},
-                   {3, {"0", "1", "2", "0", "0", "0"}, {-1, -1, -1, -1, -1, -1}},
-                   {-1, {"0", "0", "0", "0", "0", "0"}, {-1, -1, -1, -1, -1, -1}}};
+    const struct { int ref; const char* ids[6]; int expected[6]; } objects[] = {
+        {1, {"0", "1", "2", "3", "-5", ""}, {1, 2, 3, 1, 1, 1}},
+        {2, {"0", "1", "", "-2147483648", "2147483647", "0"}, {4, 4, 4, 4, 4, 4}},
+        {3, {"0", "1", "2", "0", "0", "0"}, {-1, -1, -1, -1, -1, -1}},
+        {-1, {"0", "0", "0", "0", "0", "0"}, {-1, -1, -1, -1, -1, -1}}};
     std::string text = MaterialList(
         "*MATERIAL 0 {\n}\n*MATERIAL 1 {\n*NUMSUBMTLS 3\n*SUBMATERIAL 0 {\n}\n"
         "*SUBMATERIAL 1 {\n}\n*SUBMATERIAL 2 {\n}\n}\n*MATERIAL 2 {\n}\n",

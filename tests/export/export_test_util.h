@@ -6,9 +6,7 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
-#include <iterator>
 #include <string>
 
 #include "export/export_job.h"
@@ -17,6 +15,7 @@
 #include "platform/platform.h"
 #include "plugin/plugin.h"
 #include "resources/options_dialog.h"
+#include "tests/test_files.h"
 
 namespace exporttest {
 
@@ -103,13 +102,30 @@ struct TempDir {
 // The file's bytes; with `text`, without carriage returns, so that one golden
 // serves the text mode of both systems.
 inline std::string ReadFile(const std::filesystem::path& path, bool text = false) {
-    std::ifstream in(path, std::ios::binary);
-    std::string bytes(std::istreambuf_iterator<char>(in), {});
+    std::string bytes = testfiles::ReadFile(path);
     if (text) std::erase(bytes, '\r');
     return bytes;
 }
 
 inline std::string Golden(const std::string& name) { return ReadFile(std::filesystem::path(ASE_TEST_DATA_DIR) / "export" / name); }
+
+// An export of `scene_` into `dir_` with the host's texts and the clock
+// fixed; the options are put back afterwards, and no job block may be left.
+class ExportTest : public testing::Test {
+protected:
+    void SetUp() override {
+        platform::SetFixedTimeForTesting(1700000000);  // Tue Nov 14 22:13:20 2023 UTC
+        scene_.setHostTexts(u"TestHost", u"2.5", u"https://host.example");
+    }
+    void TearDown() override {
+        platform::SetFixedTimeForTesting(-1);
+        EXPECT_EQ(JobLiveBlocksForTesting(), 0);
+    }
+
+    OptionsGuard guard_;
+    TempDir dir_;
+    asehost::HostScene scene_;
+};
 
 // A reference-host scene loaded from JSON; fails the test on bad JSON.
 inline void LoadScene(asehost::HostScene& scene, const std::string& json) {

@@ -149,9 +149,7 @@ struct RandomSource {
     int VertexCount() const { return static_cast<int>(positions.size()); }
     const float* Position(int i) const { return positions[i].data(); }
     const float* Color(int i) const { return colors[i].data(); }
-    const float* VertexNormal(int i) const {
-        return i >= 0 && i < VertexCount() ? normals[i].data() : nullptr;
-    }
+    const float* VertexNormal(int i) const { return i >= 0 && i < VertexCount() ? normals[i].data() : nullptr; }
     int Uv0Count() const { return static_cast<int>(uv0.size()); }
     HostUv Uv0(int i) const { return uv0[i]; }
     int Uv1Count() const { return static_cast<int>(uv1.size()); }

@@ -20,11 +20,7 @@ bool SameUv(const HostUv& a, const HostUv& b) { return a.u == b.u && a.v == b.v;
 // the normal when vertex normals are written from the vertices, position
 // within the tolerance. Also the Source WriteMeshBlocks writes from.
 struct ReferenceMesh {
-    struct Made {
-        const HostVertex* host;
-        const float* normal;
-        HostUv uv[2];
-    };
+    struct Made { const HostVertex* host; const float* normal; HostUv uv[2]; };
 
     ReferenceMesh(const ExportJob& job, int object) {
         const HostContext* ctx = job.context;

@@ -16,12 +16,15 @@
 #include "host/check.h"
 #include "host/scene.h"
 #include "import/import_job.h"
+#include "tests/test_files.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using asehost::CheckAseFile;
 using asehost::CheckReport;
+using testfiles::AseFiles;
+using testfiles::Data;
 
 struct Expected {
     int exitCode = -1;
@@ -39,24 +42,10 @@ std::vector<std::string> Rows(const CheckReport& report) {
     return rows;
 }
 
-CheckReport Check(const fs::path& path) {
-    return CheckAseFile(path.u16string(), path.filename().string());
-}
-
-std::vector<fs::path> AseFiles(const fs::path& folder) {
-    std::vector<fs::path> files;
-    if (!fs::is_directory(folder)) return files;
-    for (const auto& entry : fs::directory_iterator(folder)) {
-        std::string ext = entry.path().extension().string();
-        std::transform(ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return std::tolower(c); });
-        if (entry.is_regular_file() && ext == ".ase") files.push_back(entry.path());
-    }
-    std::sort(files.begin(), files.end());
-    return files;
-}
+CheckReport Check(const fs::path& path) { return CheckAseFile(path.u16string(), path.filename().string()); }
 
 TEST(Check, EveryFaultFileGivesExactlyItsFindings) {
-    const fs::path folder = fs::path(ASE_TEST_DATA_DIR) / "check";
+    const fs::path folder = Data("check");
     std::map<std::string, Expected> table;
     std::ifstream in(folder / "expected.txt");
     ASSERT_TRUE(in) << "no expected.txt";
@@ -116,8 +105,7 @@ std::string Import(const fs::path& path, AseReaderObserver* observer) {
 // one, the import's own. Warnings and notes are allowed.
 TEST(Check, SamplesAndFixturesGiveNoFalseErrors) {
     std::vector<fs::path> files;
-    for (const fs::path& folder : {fs::path(ASE_SHARED_DIR) / "samples", fs::path(ASE_TEST_DATA_DIR) / "e2e",
-                                  fs::path(ASE_TEST_DATA_DIR) / "export", fs::path(ASE_TEST_DATA_DIR) / "ase"}) {
+    for (const fs::path& folder : {fs::path(ASE_SHARED_DIR) / "samples", Data("e2e"), Data("export"), Data("ase")}) {
         const std::vector<fs::path> found = AseFiles(folder);
         files.insert(files.end(), found.begin(), found.end());
     }
@@ -147,8 +135,7 @@ TEST(Check, SamplesAndFixturesGiveNoFalseErrors) {
 // never fails by itself, and a cut that leaves the import working reports
 // the blocks it left open.
 TEST(Check, EveryCutOfAFixtureIsCheckedCleanly) {
-    std::ifstream in(fs::path(ASE_TEST_DATA_DIR) / "e2e" / "channels.ase", std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    const std::string bytes = testfiles::ReadFile(Data("e2e/channels.ase"));
     ASSERT_GT(bytes.size(), 1000u);
     const fs::path cut = fs::temp_directory_path() / "asehost_check_cut.ase";
     int openCuts = 0;
@@ -169,14 +156,11 @@ TEST(Check, EveryCutOfAFixtureIsCheckedCleanly) {
     EXPECT_GT(openCuts, 100);
 }
 
+// (A finding's line of the text form is the asehost_check_cli test's.)
 TEST(Check, TextAndJsonFormsCarryTheFindings) {
-    const fs::path path = fs::path(ASE_TEST_DATA_DIR) / "check" / "count_mismatch.ase";
+    const fs::path path = Data("check/count_mismatch.ase");
     const CheckReport report = CheckAseFile(path.u16string(), "count_mismatch.ase");
     const std::string text = asehost::FormatCheckText(report);
-    EXPECT_NE(text.find("count_mismatch.ase:16: warning: *MESH_NUMFACES declares 2 faces in \"Tri\", the file "
-                        "holds 1\n"),
-              std::string::npos)
-        << text;
     EXPECT_NE(text.find("count_mismatch.ase: 0 errors, 4 warnings, 0 notes"), std::string::npos) << text;
 
     const nlohmann::json json = nlohmann::json::parse(asehost::FormatCheckJson(report));

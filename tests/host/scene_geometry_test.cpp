@@ -28,38 +28,39 @@ void Load(HostScene& scene, const std::string& json) {
     ASSERT_TRUE(scene.loadJson(json, error)) << error;
 }
 
-// A cube of side 2 around the origin, as six outward-facing quads; vertex i
-// sits at x = bit 0, y = bit 1, z = bit 2 of i (0 -> -1, 1 -> +1).
-const char* const kCubeQuads[6] = {"[0,4,6,2]", "[1,3,7,5]", "[0,1,5,4]", "[2,6,7,3]", "[0,2,3,1]", "[4,5,7,6]"};
-
-std::string CubeJson(const std::string& extraFace = "") {
+// A cube of side 2 around the origin, as six outward-facing quads (vertex i
+// sits at x = bit 0, y = bit 1, z = bit 2 of i; 0 -> -1, 1 -> +1) and a
+// degenerate triangle on the edge 0-1, triangulated, with face normals.
+void PrepareCube(HostScene& scene) {
     std::string json = R"({"vertices":[)";
     for (int i = 0; i < 8; ++i) {
         json += std::string(i ? "," : "") + "{\"position\":[" + ((i & 1) ? "1" : "-1") + "," + ((i & 2) ? "1" : "-1") + "," + ((i & 4) ? "1" : "-1") + "]}";
     }
     json += R"(],"objects":[{"name":"cube"}],"faceGroups":[{"faces":[)";
-    for (int f = 0; f < 6; ++f) json += std::string(f ? "," : "") + "{\"objectIndex\":0,\"vertexIndices\":" + kCubeQuads[f] + "}";
-    json += extraFace + "]}]}";
-    return json;
-}
-
-// A degenerate triangle on the edge 0-1 of the cube.
-const char* const kDegenerateFace = R"(,{"objectIndex":0,"vertexIndices":[0,1,0]})";
-
-void PrepareCube(HostScene& scene, const std::string& extraFace = "") {
-    Load(scene, CubeJson(extraFace));
+    for (const char* quad : {"[0,4,6,2]", "[1,3,7,5]", "[0,1,5,4]", "[2,6,7,3]", "[0,2,3,1]", "[4,5,7,6]", "[0,1,0]"}) {
+        json += std::string(json.back() == '[' ? "" : ",") + "{\"objectIndex\":0,\"vertexIndices\":" + quad + "}";
+    }
+    Load(scene, json + "]}]}");
     HostContext* c = scene.context();
     ASSERT_EQ(c->ops->TriangulateScene(c), 1);
     ASSERT_EQ(c->ops->PostTriangulateStep1(c), 1);
 }
 
-TEST(HostTriangulation, FansAPentagonCarryingItsFieldsAndBothUvViews) {
+// Faces of fewer than three corners are dropped and counted; a group left
+// without faces has no face array.
+TEST(HostTriangulation, FansAPentagonCarryingItsFieldsAndBothUvViewsAndDropsShortFaces) {
     HostScene scene;
     Load(scene, R"({"vertices":[{},{},{},{},{}],"materials":[{},{}],"objects":[{"name":"pentagon"}],"faceGroups":[{"faces":[
+        {"objectIndex":0,"vertexIndices":[0,1]},
         {"materialIndex":1,"objectIndex":0,"smoothingGroup":7,"normal":[0,0,1],"vertexIndices":[0,1,2,3,4],
-         "uvChannels":[{"cornerUvs":[[0.5,0],[1,0.25],[0.75,1],[0.25,1],[0,0.25]]},{"cornerUvs":[[0,5],[1,5],[2,6],[3,5],[4,6]]}]}]}]})");
+         "uvChannels":[{"cornerUvs":[[0.5,0],[1,0.25],[0.75,1],[0.25,1],[0,0.25]]},{"cornerUvs":[[0,5],[1,5],[2,6],[3,5],[4,6]]}]}]},
+        {"faces":[{"objectIndex":0,"vertexIndices":[]},{"objectIndex":0,"vertexIndices":[2]}]}]})");
     HostContext* c = scene.context();
+    EXPECT_EQ(c->objects[0].faceCount, 4);
     ASSERT_EQ(c->ops->TriangulateScene(c), 1);
+    EXPECT_EQ(scene.droppedFaceCount(), 3);
+    EXPECT_EQ(c->faceGroups[1].faceCount, 0);
+    EXPECT_EQ(c->faceGroups[1].faces, nullptr);
     ASSERT_EQ(c->faceGroups[0].faceCount, 3);
     EXPECT_EQ(c->objects[0].faceCount, 3);
     // Fans from the first corner; both UV views name the same value.
@@ -84,25 +85,9 @@ TEST(HostTriangulation, FansAPentagonCarryingItsFieldsAndBothUvViews) {
     }
 }
 
-TEST(HostTriangulation, DropsFacesWithFewerThanThreeCornersAndCountsThem) {
-    HostScene scene;
-    Load(scene, R"({"vertices":[{},{},{}],"objects":[{"name":"o"}],
-        "faceGroups":[{"faces":[{"objectIndex":0,"vertexIndices":[0,1]},{"objectIndex":0,"vertexIndices":[0,1,2]}]},
-                      {"faces":[{"objectIndex":0,"vertexIndices":[]},{"objectIndex":0,"vertexIndices":[2]}]}]})");
-    HostContext* c = scene.context();
-    EXPECT_EQ(c->objects[0].faceCount, 4);
-    ASSERT_EQ(c->ops->TriangulateScene(c), 1);
-    EXPECT_EQ(scene.droppedFaceCount(), 3);
-    ASSERT_EQ(c->faceGroups[0].faceCount, 1);
-    EXPECT_EQ(c->faceGroups[0].faces[0].vertexIndices[2], 2);
-    EXPECT_EQ(c->faceGroups[1].faceCount, 0);
-    EXPECT_EQ(c->faceGroups[1].faces, nullptr);
-    EXPECT_EQ(c->objects[0].faceCount, 1);
-}
-
 TEST(HostNormals, CubeFacesPointOutwardAndVertexNormalsAreUnitDiagonals) {
     HostScene scene;
-    PrepareCube(scene, kDegenerateFace);
+    PrepareCube(scene);
     HostContext* c = scene.context();
     std::vector<HostFace*> faces = Faces(scene);
     ASSERT_EQ(faces.size(), 13u);
@@ -143,7 +128,7 @@ void ExpectTwoTriangleRegions(const std::vector<HostFace*>& faces, size_t region
 // without normal still one of its own.
 TEST(HostSmoothingGroups, CubeSidesAreRegionsBelowTheirAngleAndOneRegionAbove) {
     HostScene scene;
-    PrepareCube(scene, kDegenerateFace);
+    PrepareCube(scene);
     HostContext* c = scene.context();
     ASSERT_EQ(c->ops->AssignSmoothingGroupsByAngle(c, 30.0f), 1);
     ExpectTwoTriangleRegions(Faces(scene), 6, [](size_t r, size_t t) { return r / 2 != t / 2; });

@@ -1,9 +1,6 @@
-// The host scene store's records, failure knobs and JSON form.
+// The host scene store's records and the JSON form's refusals.
 #include <algorithm>
-#include <cmath>
 #include <cstdint>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -12,10 +9,10 @@
 
 #include "host/scene.h"
 #include "host/text.h"
+#include "tests/test_files.h"
 
 namespace {
 
-using asehost::HostOp;
 using asehost::HostScene;
 
 DualString Name(const char16_t* text) {
@@ -24,44 +21,11 @@ DualString Name(const char16_t* text) {
     return name;
 }
 
-std::string ReadDataFile(const char* name) {
-    std::ifstream file(std::string(ASE_TEST_DATA_DIR "/host/") + name, std::ios::binary);
-    EXPECT_TRUE(file.is_open()) << name;
-    return std::string(std::istreambuf_iterator<char>(file), {});
-}
-
-// A scene with every kind of record and awkward values (escapes, 1/3, NaN,
-// a subnormal, -inf): the text written back is the text read, so every value
-// came back exactly.
-TEST(HostSceneJson, RoundTripKeepsEveryRecordExactly) {
-    const std::string text = ReadDataFile("rich_scene.json");
+// Indices into a given UV store fill the corner values from it (without a
+// store the loader builds one, as HostFinishGeometry does).
+TEST(HostSceneJson, UvIndicesIntoAGivenStoreFillTheCornerValues) {
     HostScene scene;
     std::string error;
-    ASSERT_TRUE(scene.loadJson(HostScene().saveJson(), error)) << error;
-    ASSERT_TRUE(scene.loadJson(text, error)) << error;
-    EXPECT_EQ(scene.saveJson(), text);
-    HostMaterial* material = &scene.context()->materials[0];
-    EXPECT_STREQ(material->name.narrow, "brick \"\xe9\"\t\\");
-    HostTexture* color = material->ops->GetTexture(material, kTextureChannelColor);
-    ASSERT_NE(color, nullptr);
-    EXPECT_EQ(std::u16string(LayeredTextureOf(color)->layers[1].path), u"b.tga");
-}
-
-// Corner values without a store make one; indices into a given store fill
-// the corner values from it.
-TEST(HostSceneJson, EitherUvViewFillsTheOther) {
-    HostScene scene;
-    std::string error;
-    ASSERT_TRUE(scene.loadJson(R"({"vertices":[{},{},{},{}],"faceGroups":[{"faces":[
-        {"vertexIndices":[0,1,2,3],"uvChannels":[{"cornerUvs":[[0,0],[1,0],[1,0],[0,0]]},{}]}]}]})",
-                               error))
-        << error;
-    const HostFaceUvChannel& made = scene.context()->faceGroups[0].faces[0].uvData->channels[0];
-    EXPECT_EQ(scene.context()->uvStore->channels[0].count, 2);
-    EXPECT_EQ(made.uvIndices[0], made.uvIndices[3]);
-    EXPECT_EQ(made.uvIndices[1], made.uvIndices[2]);
-    EXPECT_NE(made.uvIndices[0], made.uvIndices[1]);
-
     ASSERT_TRUE(scene.loadJson(R"({"vertices":[{},{},{}],"uvStore":[[[0.5,0.25],[1,1]],[[2,2]]],"faceGroups":[{"faces":[
         {"vertexIndices":[0,1,2],"uvChannels":[{"uvIndices":[1,0,1]},{"uvIndices":[0,0,0]}]}]}]})",
                                error))
@@ -73,7 +37,7 @@ TEST(HostSceneJson, EitherUvViewFillsTheOther) {
 }
 
 TEST(HostSceneJson, RejectsBadInputWithAMessageAndLeavesTheSceneEmpty) {
-    std::istringstream cases(ReadDataFile("bad_scenes.txt"));
+    std::istringstream cases(testfiles::ReadFile(testfiles::Data("host/bad_scenes.txt")));
     int count = 0;
     for (std::string line; std::getline(cases, line);) {
         const size_t tab = line.find('\t');
@@ -89,29 +53,6 @@ TEST(HostSceneJson, RejectsBadInputWithAMessageAndLeavesTheSceneEmpty) {
         ++count;
     }
     EXPECT_EQ(count, 33);
-}
-
-// A failed call leaves no partial record behind.
-TEST(HostSceneStore, FailureKnobsFailTheChosenCallsOnly) {
-    HostScene scene;
-    HostContext* c = scene.context();
-    DualString name = Name(u"m");
-    scene.failCall(HostOp::AddMaterial, 2);
-    for (const bool fails : {false, true, false}) EXPECT_EQ(c->ops->AddMaterial(c, &name) == nullptr, fails);
-    EXPECT_EQ(c->materialCount, 2);
-    EXPECT_EQ(scene.callCount(HostOp::AddMaterial), 3);
-
-    scene.failCall(HostOp::AllocateVertices, 1, true);
-    EXPECT_EQ(c->ops->AllocateVertices(c, 4), 0);
-    EXPECT_EQ(c->ops->AllocateVertices(c, 4), 0);
-    EXPECT_EQ(c->vertices, nullptr);
-    scene.clearFailures();
-    EXPECT_EQ(c->ops->AllocateVertices(c, 4), 1);
-
-    HostFaceGroup* group = c->ops->AddFaceGroup(c);
-    scene.failCall(HostOp::AllocateFaces, 1);
-    EXPECT_EQ(group->ops->AllocateFaces(group, 2), 0);
-    EXPECT_EQ(group->faceCount, 0);
 }
 
 // Later materials move the material records, never the textures; calls

@@ -5,12 +5,8 @@
 // 0 or 1, a 0 comes with a message, and no job block stays allocated.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <regex>
 #include <string>
 #include <vector>
@@ -20,22 +16,17 @@
 #include "import/import_job.h"
 #include "plugin/job.h"
 #include "plugin/plugin.h"
+#include "tests/test_files.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using asehost::HostScene;
+using testfiles::Data;
+using testfiles::ReadFile;
+using testfiles::WriteFile;
 
-std::string ReadBytes(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
-}
-
-void WriteBytes(const fs::path& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-fs::path Fault(const std::string& name) { return fs::path(ASE_TEST_DATA_DIR) / "ase" / "faults" / name; }
+fs::path Fault(const std::string& name) { return Data("ase/faults/" + name); }
 
 fs::path TempFile(const std::string& name) { return fs::absolute(fs::path(testing::TempDir()) / name); }
 
@@ -66,7 +57,10 @@ void ExpectConsistent(const HostScene& scene) {
     }
 }
 
-TEST(ImportFaults, FaceSlotsNoLineFilledAreNotHandedToTheHost) {
+// Face slots no line filled are not handed to the host; objects are counted
+// wherever a line's blanks (\v and \f among them) put their keyword (a
+// counting pass that missed one would meet an object it has no record for).
+TEST(ImportFaults, UnfilledFaceSlotsAreDroppedAndObjectsAfterAnyBlanksAreCounted) {
     HostScene scene;
     ASSERT_EQ(Import(scene, Fault("unfilled_face_slot_first_object.ase")), 1) << ErrorOf(scene);
     ASSERT_EQ(scene.context()->faceGroupCount, 1);
@@ -83,6 +77,8 @@ TEST(ImportFaults, FaceSlotsNoLineFilledAreNotHandedToTheHost) {
     EXPECT_EQ(face.vertexIndices[1], 4);
     EXPECT_EQ(face.vertexIndices[2], 3);
     ExpectConsistent(scene);
+    ASSERT_EQ(Import(scene, Fault("counted_keyword_after_vt_ff.ase")), 1) << ErrorOf(scene);
+    EXPECT_EQ(scene.context()->objectCount, 3);
 }
 
 TEST(ImportFaults, FailuresSayWhereAndWhat) {
@@ -91,9 +87,10 @@ TEST(ImportFaults, FailuresSayWhereAndWhat) {
     fs::create_directories(folder);
     // A file beyond what 32 bits describe is refused whole, never read as
     // its first bytes (sparse, so it takes no room).
-    const fs::path huge = TempFile("ase_huge.ase");
-    WriteBytes(huge, ReadBytes(Fault("corner_in_next_object.ase")));
+    const fs::path huge = TempFile("ase_huge.ase"), empty = TempFile("ase_empty.ase");
+    WriteFile(huge, ReadFile(Fault("corner_in_next_object.ase")));
     fs::resize_file(huge, (uintmax_t{1} << 32) + 2000);
+    WriteFile(empty, "");
     const struct {
         fs::path path;
         std::string text;  // a regular expression for the whole error text
@@ -105,7 +102,10 @@ TEST(ImportFaults, FailuresSayWhereAndWhat) {
          "line 5: \\*MESH_NUMFACES 2000000 declares more than a file of this size can hold .*"},
         {TempFile("ase_no_such_file.ase"), "\".*ase_no_such_file.ase\": the file does not exist"},
         {folder, "\".*ase_import_folder\": .*folder.*"},
-        {fs::path(ASE_TEST_DATA_DIR) / "e2e" / "no_geometry.ase", "No geometry found\\."},
+        {Data("e2e/bad_vertex_index.ase"), "line 13: face 0 of \"Broken\" uses vertex 3, but \"Broken\" has 3 vertices"},
+        {Data("e2e/bad_material_index.ase"), "line 7: \\*MATERIAL 2 names no material: \\*MATERIAL_COUNT declares 2"},
+        {Data("e2e/no_geometry.ase"), "No geometry found\\."},
+        {empty, "No geometry found\\."},
         {huge, "\".*ase_huge.ase\": the file is 4294969296 bytes; at most 4294967231 can be read"},
     };
     for (const auto& c : cases) {
@@ -115,6 +115,7 @@ TEST(ImportFaults, FailuresSayWhereAndWhat) {
         EXPECT_EQ(JobLiveBlocksForTesting(), 0);
     }
     fs::remove(huge);
+    fs::remove(empty);
     // A host refusal names what the host refused.
     scene.reset();
     scene.failCall(asehost::HostOp::AddObject, 2);
@@ -122,15 +123,6 @@ TEST(ImportFaults, FailuresSayWhereAndWhat) {
     scene.setFileName(wide.c_str());
     EXPECT_EQ(FilterProc(FILTER_MSG_IMPORT, scene.context(), nullptr, nullptr), 0);
     EXPECT_EQ(ErrorOf(scene), "the host refused to add object \"Later\"");
-}
-
-// Objects are counted wherever a line's blanks (\v and \f among them) put
-// their keyword; a counting pass that missed one would meet an object it has
-// no record for and fail.
-TEST(ImportFaults, ObjectsAfterVerticalTabAndFormFeedAreCounted) {
-    HostScene scene;
-    ASSERT_EQ(Import(scene, Fault("counted_keyword_after_vt_ff.ase")), 1) << ErrorOf(scene);
-    EXPECT_EQ(scene.context()->objectCount, 3);
 }
 
 // A well-formed file of 1,000 single-triangle objects of under 300 bytes each
@@ -150,7 +142,7 @@ TEST(ImportMemory, SmallObjectsImportAndDeclaredFloodsStayBounded) {
     // bytes after it, and the host gets the one face.
     const std::string padding = "*COMMENT " + std::string(4 * 1024 * 1024, 'x') + "\n";
     const fs::path faces = TempFile("ase_declared_faces.ase");
-    WriteBytes(faces, ReadBytes(Fault("declared_faces_flood.ase")) + padding);
+    WriteFile(faces, ReadFile(Fault("declared_faces_flood.ase")) + padding);
     JobPeakBytesForTesting();
     ASSERT_EQ(Import(scene, faces), 1) << ErrorOf(scene);
     const size_t facesPeak = JobPeakBytesForTesting();
@@ -161,15 +153,12 @@ TEST(ImportMemory, SmallObjectsImportAndDeclaredFloodsStayBounded) {
     // 4 MB declaring 1,000,000 vertices: with the host's records more than
     // the file can justify.
     const fs::path vertices = TempFile("ase_declared_vertices.ase");
-    WriteBytes(vertices, ReadBytes(Fault("declared_vertices_flood.ase")) + padding);
+    WriteFile(vertices, ReadFile(Fault("declared_vertices_flood.ase")) + padding);
     JobPeakBytesForTesting();
     EXPECT_EQ(Import(scene, vertices), 0);
     const size_t verticesPeak = JobPeakBytesForTesting();
     EXPECT_NE(ErrorOf(scene).find("*MESH_NUMVERTEX 1000000"), std::string::npos) << ErrorOf(scene);
     EXPECT_LE(verticesPeak, 2 * fs::file_size(vertices));
-    std::printf("job peaks: %zu bytes for %ju (objects), %zu for %ju (faces), %zu for %ju (vertices)\n", objectsPeak,
-                static_cast<uintmax_t>(fs::file_size(objects)), facesPeak, static_cast<uintmax_t>(fs::file_size(faces)),
-                verticesPeak, static_cast<uintmax_t>(fs::file_size(vertices)));
     fs::remove(faces);
     fs::remove(vertices);
 }
@@ -177,25 +166,19 @@ TEST(ImportMemory, SmallObjectsImportAndDeclaredFloodsStayBounded) {
 // The colours of materials and sub-materials as the file states them: the
 // material with sub-materials makes no host material of its own.
 TEST(ImportMaterials, HostMaterialsTakeTheFilesColours) {
-    const fs::path path = fs::path(ASE_TEST_DATA_DIR) / "e2e" / "materials.ase";
-    const std::string text = ReadBytes(path);
-    const std::regex colour("\\*MATERIAL_(AMBIENT|DIFFUSE|SPECULAR) ([-0-9.]+) ([-0-9.]+) ([-0-9.]+)");
-    std::vector<std::vector<float>> values;  // per block: ambient, diffuse, specular
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), colour); it != std::sregex_iterator(); ++it) {
-        if ((*it)[1] == "AMBIENT") values.emplace_back();
-        for (int k = 2; k <= 4; ++k) values.back().push_back(std::stof((*it)[k]));
-    }
-    ASSERT_EQ(values.size(), 4u);
     HostScene scene;
-    ASSERT_EQ(Import(scene, path), 1) << ErrorOf(scene);
+    ASSERT_EQ(Import(scene, Data("e2e/materials.ase")), 1) << ErrorOf(scene);
+    // Ambient, diffuse and specular of sub-materials "Red" and "Green" and of the last material.
+    const float expected[3][9] = {{0.5f, 0, 0, 1, 0, 0, 0.9f, 0.9f, 0.9f},
+                                  {0, 0.5f, 0, 0, 1, 0, 0.9f, 0.9f, 0.9f},
+                                  {0.1f, 0.2f, 0.3f, 0.4f, 0.5f, 0.6f, 0.7f, 0.8f, 0.9f}};
     ASSERT_EQ(scene.context()->materialCount, 3);
     for (int m = 0; m < 3; ++m) {
         const HostMaterial& material = scene.context()->materials[m];
-        const std::vector<float>& v = values[m + 1];
         for (int c = 0; c < 3; ++c) {
-            EXPECT_FLOAT_EQ(material.ambient[c], v[c]) << m;
-            EXPECT_FLOAT_EQ(material.diffuse[c], v[3 + c]) << m;
-            EXPECT_FLOAT_EQ(material.specular[c], v[6 + c]) << m;
+            EXPECT_FLOAT_EQ(material.ambient[c], expected[m][c]) << m;
+            EXPECT_FLOAT_EQ(material.diffuse[c], expected[m][3 + c]) << m;
+            EXPECT_FLOAT_EQ(material.specular[c], expected[m][6 + c]) << m;
         }
     }
 }
@@ -204,19 +187,13 @@ TEST(ImportMaterials, HostMaterialsTakeTheFilesColours) {
 std::vector<fs::path> SweepFixtures() {
     std::vector<fs::path> paths;
     for (const char* folder : {"e2e", "ase", "ase/faults"}) {
-        for (const auto& entry : fs::directory_iterator(fs::path(ASE_TEST_DATA_DIR) / folder)) {
-            if (entry.is_regular_file() && entry.path().extension() == ".ase") paths.push_back(entry.path());
-        }
+        for (fs::path& path : testfiles::AseFiles(Data(folder))) paths.push_back(std::move(path));
     }
-    std::sort(paths.begin(), paths.end());
     return paths;
 }
 
 // The sweeps run each fixture read whole and through a window of 64 bytes.
-struct SweepRun {
-    uint32_t window;
-    fs::path path;
-};
+struct SweepRun { uint32_t window; fs::path path; };
 std::vector<SweepRun> SweepRuns() {
     std::vector<SweepRun> runs;
     for (const uint32_t window : {0u, 64u}) {
@@ -248,27 +225,25 @@ TEST(ImportSweeps, EveryJobAllocationFailingInTurnFailsCleanly) {
         }
     }
     SetImportWindowBytesForTesting(0);
-    std::printf("allocation points failed: %ld\n", points);
     EXPECT_GT(points, 100);
 }
 
 TEST(ImportSweeps, EveryCutOfEveryFixtureImportsOrFailsWithAMessage) {
     HostScene scene;
     const fs::path cutPath = TempFile("ase_cut.ase");
-    long cuts = 0;
     for (const auto& [window, path] : SweepRuns()) {
         // The thousand repeated objects add nothing that their first do not.
         if (fs::file_size(path) > 64 * 1024) continue;
         SCOPED_TRACE(path.filename().string() + " window " + std::to_string(window));
         SetImportWindowBytesForTesting(window);
-        const std::string bytes = ReadBytes(path);
+        const std::string bytes = ReadFile(path);
         // Small files at every byte, large ones at about 500 offsets.
         const size_t step = bytes.size() <= 1500 ? 1 : bytes.size() / 500;
-        for (size_t cut = 0; cut <= bytes.size(); cut += step, ++cuts) {
+        for (size_t cut = 0; cut <= bytes.size(); cut += step) {
             // A fresh file each time: rewriting a truncated one makes some
             // file systems flush it on close.
             fs::remove(cutPath);
-            WriteBytes(cutPath, bytes.substr(0, cut));
+            WriteFile(cutPath, bytes.substr(0, cut));
             int result = -1;
             EXPECT_NO_THROW(result = Import(scene, cutPath));
             ASSERT_TRUE(result == 0 || result == 1) << cut;
@@ -281,7 +256,6 @@ TEST(ImportSweeps, EveryCutOfEveryFixtureImportsOrFailsWithAMessage) {
     }
     SetImportWindowBytesForTesting(0);
     fs::remove(cutPath);
-    std::printf("cut offsets imported: %ld\n", cuts);
 }
 
 // A file read in one pass, whole or through a window, gives the scene, or
@@ -293,35 +267,18 @@ TEST(ImportSweeps, EveryCutOfEveryFixtureImportsOrFailsWithAMessage) {
 // late or twice, object lines where no parser reads them).
 TEST(ImportWindow, AnyWindowAndOnePassGiveTheSceneOfTwoPassesOverTheWholeFile) {
     std::vector<fs::path> paths = SweepFixtures();
-    for (const auto& entry : fs::directory_iterator(fs::path(ASE_TEST_DATA_DIR) / "ase/hostile")) {
-        paths.push_back(entry.path());
-    }
-    const fs::path samples = fs::path(ASE_SHARED_DIR) / "samples";
-    if (fs::is_directory(samples)) {
-        for (const auto& entry : fs::directory_iterator(samples)) {
-            if (entry.path().extension() == ".ASE" || entry.path().extension() == ".ase") paths.push_back(entry.path());
-        }
+    for (const fs::path& folder : {Data("ase/hostile"), fs::path(ASE_SHARED_DIR) / "samples"}) {
+        for (fs::path& path : testfiles::AseFiles(folder)) paths.push_back(std::move(path));
     }
     HostScene scene;
     const fs::path copy = TempFile("ase_window.ase");
     long compared = 0;
     for (const fs::path& path : paths) {
-        const std::string bytes = ReadBytes(path);
-        std::string lf;  // the text with LF ends, made into the other forms
-        for (size_t i = 0; i < bytes.size(); ++i) {
-            if (bytes[i] == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') continue;
-            lf += bytes[i] == '\r' ? '\n' : bytes[i];
-        }
-        std::string crlf;
-        std::string cr;
-        for (char c : lf) {
-            crlf += c == '\n' ? std::string("\r\n") : std::string(1, c);
-            cr += c == '\n' ? '\r' : c;
-        }
-        const std::string* const forms[] = {&bytes, &crlf, &cr};
-        for (const std::string* text : forms) {
+        const std::string bytes = ReadFile(path);
+        const std::string forms[] = {bytes, testfiles::WithLineEnds(bytes, "\r\n"), testfiles::WithLineEnds(bytes, "\r")};
+        for (const std::string& text : forms) {
             fs::remove(copy);
-            WriteBytes(copy, *text);
+            WriteFile(copy, text);
             SetImportWindowBytesForTesting(0);
             SetImportTwoPassesForTesting(true);
             const int whole = Import(scene, copy);
@@ -329,7 +286,7 @@ TEST(ImportWindow, AnyWindowAndOnePassGiveTheSceneOfTwoPassesOverTheWholeFile) {
             const std::string wholeScene = scene.saveJson();
             const std::string wholeError = ErrorOf(scene);
             for (const uint32_t window : {0u, 64u, 97u, 1000u, 4096u}) {
-                if (window >= text->size()) continue;
+                if (window >= text.size()) continue;
                 SCOPED_TRACE(path.filename().string() + " window " + std::to_string(window));
                 SetImportWindowBytesForTesting(window);
                 ASSERT_EQ(Import(scene, copy), whole) << ErrorOf(scene);
@@ -342,7 +299,6 @@ TEST(ImportWindow, AnyWindowAndOnePassGiveTheSceneOfTwoPassesOverTheWholeFile) {
     }
     SetImportWindowBytesForTesting(0);
     fs::remove(copy);
-    std::printf("window imports compared: %ld\n", compared);
     EXPECT_GT(compared, 100);
 }
 

@@ -86,10 +86,7 @@ void AddKey(Key* (*append)(JobAllocator&, AseGeomObject&), AseGeomObject& object
 }
 
 TEST(ResolveParentIndices, FirstNameWinsUnknownAndEmptyAreRootsAndCyclesAreCutWhereTheWalkCloses) {
-    struct Row {
-        const char *name, *parent;
-        int expected;
-    };
+    struct Row { const char *name, *parent; int expected; };
     // An empty parent name never picks the unnamed object 2. In the cycle
     // A -> B -> C -> A the walk from A closes at C, which loses its link.
     const Row rows[] = {{"Twin", "", -1},     {"Twin", "", -1},   {"", "Twin", 0}, {"Orphan", "Nobody", -1},
@@ -152,9 +149,7 @@ TEST(PostProcessing, IndicesOutOfRangeAreSkippedAndMismatchedColourCountsLeaveTh
 }
 
 TEST(TexturePaths, FolderEndsInOneSeparatorAndJoinedPathsThatDoNotFitAreRefusedNotCut) {
-    struct Case {
-        const char16_t *path, *folder;
-    };
+    struct Case { const char16_t *path, *folder; };
     for (const Case& c : {Case{u"D:\\scenes\\house.ase", u"D:\\scenes\\"}, Case{u"D:/scenes/house.ase", u"D:/scenes/"},
                           Case{u"house.ase", u""}, Case{u"D:house.ase", u"D:\\"}}) {
         char16_t out[kImportPathUnits] = {u'#'};
@@ -237,9 +232,7 @@ TEST(BuildHostScene, TextureIndicesOutOfRangeOrMissingLeaveTheHostsCornerUvs) {
 
 TEST(BuildHostScene, FaceIndicesOutsideTheHostArraysFailTheBuildAfterEarlierObjects) {
     // Object 1's corner c, after the base of 4, against 7 host vertices and 2 host materials.
-    struct Case {
-        int c, materialId, result;
-    };
+    struct Case { int c, materialId, result; };
     for (const Case& c : {Case{2, -1, 1}, Case{2, 1, 1}, Case{3, 0, 0}, Case{-5, 0, 0}, Case{2, 2, 0}, Case{2, -2, 0},
                           Case{2, INT_MIN, 0}}) {
         SCOPED_TRACE(testing::Message() << c.c << " " << c.materialId);
@@ -264,10 +257,7 @@ TEST(BuildHostScene, FaceIndicesOutsideTheHostArraysFailTheBuildAfterEarlierObje
 
 TEST(BuildHostScene, EveryRefusedCreationFailsTheBuildButRefusedWeightsAndTexturesDoNot) {
     // stage 0: fails before the geometry is finished, 1: after it, 2: the build succeeds.
-    struct Refusal {
-        HostOp op;
-        int nth, stage;
-    };
+    struct Refusal { HostOp op; int nth, stage; };
     const Refusal refusals[] = {
         {HostOp::AddMaterial, 1, 0},          {HostOp::AllocateVertices, 1, 0},  {HostOp::AddObject, 2, 0},
         {HostOp::AddFaceGroup, 2, 0},         {HostOp::AllocateFaces, 2, 0},     {HostOp::AddBone, 2, 1},

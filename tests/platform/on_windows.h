@@ -4,6 +4,4 @@
 
 #include <filesystem>
 
-inline bool OnWindows() {
-    return std::filesystem::path::preferred_separator == L'\\';
-}
+inline bool OnWindows() { return std::filesystem::path::preferred_separator == L'\\'; }

@@ -1,7 +1,8 @@
-// ANSI code page conversions of both families: the Win32 pair and the C
-// runtime pair.
+// ANSI code page conversions of both families (the Win32 pair and the C
+// runtime pair), and the clock's text.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <string>
 
 #include "platform/platform.h"
@@ -12,8 +13,10 @@ namespace {
 // Both families take every byte 1..255 out and back unchanged. The code
 // page's own letters come out as themselves and an undefined byte as the C1
 // control of the same value; the Microsoft runtime's "C" locale widens each
-// byte unchanged (0x80 becomes U+0080), equally lossless.
-TEST(AnsiConversion, BothFamiliesRoundTripEveryByte) {
+// byte unchanged (0x80 becomes U+0080), equally lossless. A unit outside the
+// code page (U+4E2D has no best-fit letter either, so Windows too) becomes
+// '?' in the Win32 family and fails the C runtime's.
+TEST(AnsiConversion, BothFamiliesRoundTripEveryByteAndTellUnitsOutsideTheCodePage) {
     std::string bytes;
     for (int b = 1; b < 256; ++b) bytes += static_cast<char>(b);
     char16_t wide[256] = {};
@@ -28,10 +31,7 @@ TEST(AnsiConversion, BothFamiliesRoundTripEveryByte) {
     EXPECT_EQ(std::string(back), bytes);
     EXPECT_EQ(wide[0x80 - 1], OnWindows() ? u'\u0080' : u'\u20AC');
     EXPECT_EQ(wide[0xE9 - 1], u'\u00E9');
-}
 
-TEST(AnsiConversion, UnitsOutsideTheCodePage) {
-    // U+4E2D has no best-fit letter either, so Windows too writes '?'.
     char narrow[8] = {};
     EXPECT_EQ(platform::WideToAnsi(u"a\u4E2Db", narrow, 8), 4);
     EXPECT_STREQ(narrow, "a?b");
@@ -76,6 +76,27 @@ TEST(AnsiConversion, CrtFamilyMeasuresAndStopsAtTheLimit) {
         EXPECT_EQ(std::string(narrow, 5), std::string(c.after, 5));
         EXPECT_EQ(std::u16string(wide, 5), std::u16string(c.after, c.after + 5));
     }
+}
+
+std::u16string TimeText(int64_t fixedSeconds) {
+    platform::SetFixedTimeForTesting(fixedSeconds);
+    char16_t text[platform::kTimeTextUnits];
+    platform::CurrentTimeText(text);
+    platform::SetFixedTimeForTesting(-1);
+    return text;
+}
+
+// The ctime layout in UTC; times beyond it give an empty text, and the
+// released clock the current time.
+TEST(Clock, WritesTheCtimeLayoutInUtc) {
+    EXPECT_EQ(TimeText(0), u"Thu Jan 01 00:00:00 1970\n");
+    EXPECT_EQ(TimeText(1796547993), u"Sun Dec 06 09:06:33 2026\n");
+    EXPECT_EQ(TimeText(951868799), u"Tue Feb 29 23:59:59 2000\n");
+    EXPECT_EQ(TimeText(253402300800), u"");  // 1 January 10000
+    EXPECT_EQ(TimeText(INT64_MAX), u"");
+    const std::u16string now = TimeText(-1);
+    ASSERT_EQ(now.size(), 25u);
+    EXPECT_NE(now.substr(20, 4), u"1970");
 }
 
 }  // namespace

@@ -1,4 +1,5 @@
-// The plug-in boundary: version, registration and filter dispatch.
+// The plug-in boundary: message dispatch, the texts it hands over, and
+// exceptions and failed allocations stopped at FilterProc.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -11,13 +12,14 @@
 #include <string>
 
 #include "host/scene.h"
-
 #include "platform/platform.h"
 #include "plugin/job.h"
 #include "plugin/plugin.h"
+#include "tests/host/replaced_new.h"
+#include "tests/test_files.h"
 
 // Every operator new of this test program counts, and one chosen call can
-// be made to throw, wherever it happens: in the plug-in, the platform layer
+// be made to fail, wherever it happens: in the plug-in, the platform layer
 // or the reference host.
 namespace {
 long gNewCalls = 0;
@@ -27,54 +29,16 @@ long gNewFailAt = 0;  // 0: none
 void (*volatile gFree)(void*) = std::free;
 }  // namespace
 
-void* operator new(std::size_t bytes) {
-    if (gNewFailAt != 0 && ++gNewCalls == gNewFailAt) throw std::bad_alloc();
-    void* block = std::malloc(bytes != 0 ? bytes : 1);
-    if (block == nullptr) throw std::bad_alloc();
-    return block;
+void* ReplacedNew(std::size_t bytes) noexcept {
+    if (gNewFailAt != 0 && ++gNewCalls == gNewFailAt) return nullptr;
+    return std::malloc(bytes != 0 ? bytes : 1);
 }
-void* operator new[](std::size_t bytes) { return operator new(bytes); }
-void operator delete(void* block) noexcept { gFree(block); }
-void operator delete[](void* block) noexcept { gFree(block); }
-void operator delete(void* block, std::size_t) noexcept { gFree(block); }
-void operator delete[](void* block, std::size_t) noexcept { gFree(block); }
+void ReplacedDelete(void* block) noexcept { gFree(block); }
 
 namespace {
 
-struct RegistrationHost {
-    PluginInfoOps ops{};
-    PluginInfo info{};
-    int calls = 0;
-    int answer = 1;
-    std::u16string extension;
-};
-
-RegistrationHost* activeHost = nullptr;
-
-int RecordRegistration(PluginInfo* info, const DualString* extension) {
-    EXPECT_EQ(info, &activeHost->info);
-    ++activeHost->calls;
-    activeHost->extension = extension->wide;
-    EXPECT_STREQ(extension->narrow, "ase");
-    return activeHost->answer;
-}
-
-class Registration : public ::testing::Test {
-protected:
-    void SetUp() override {
-        host.ops.RegisterPlugin = &RecordRegistration;
-        host.info.ops = &host.ops;
-        activeHost = &host;
-    }
-    void TearDown() override { activeHost = nullptr; }
-    RegistrationHost host;
-};
-
-TEST(PluginVersion, AnswersTheInterfaceVersionWhateverTheRecord) {
-    EXPECT_EQ(PluginVersion(), 3606u);
-    EXPECT_EQ(PluginProc(PLUGIN_MSG_VERSION, nullptr), 3606u);
-}
-
+// The version and the registration record are HostLoader's tests, through
+// the module.
 TEST(PluginProc, AnswersOneToUnknownMessagesAndZeroToRegisterWithoutRecord) {
     EXPECT_EQ(PluginProc(0, nullptr), 1u);
     EXPECT_EQ(PluginProc(FILTER_MSG_IMPORT, nullptr), 1u);
@@ -82,40 +46,9 @@ TEST(PluginProc, AnswersOneToUnknownMessagesAndZeroToRegisterWithoutRecord) {
     EXPECT_EQ(PluginProc(PLUGIN_MSG_REGISTER, nullptr), 0u);
 }
 
-TEST_F(Registration, FillsTheRecordAndHandsTheExtensionToTheHost) {
-    ASSERT_EQ(PluginProc(PLUGIN_MSG_REGISTER, &host.info), 1u);
-    EXPECT_EQ(host.calls, 1);
-    EXPECT_EQ(host.extension, u"ase");
-    EXPECT_EQ(host.info.registrationCodeA, 3u);
-    EXPECT_EQ(host.info.registrationCodeB, 6u);
-    EXPECT_EQ(host.info.filterCallback, &FilterProc);
-    EXPECT_EQ(0, std::memcmp(host.info.filterId, kFilterId, sizeof kFilterId));
-    EXPECT_EQ(std::u16string(host.info.description.wide), u"ASCII 3D Studio Max Importer/Exporter\r\n");
-    EXPECT_EQ(std::u16string(host.info.versionText.wide), u"3.50.60");
-    EXPECT_EQ(std::u16string(host.info.filePattern.wide), u"ASCII Max files (*.ase)");
-}
-
-TEST_F(Registration, NarrowTextsAreTheWideTextsInTheAnsiCodePage) {
-    ASSERT_EQ(PluginProc(PLUGIN_MSG_REGISTER, &host.info), 1u);
-    for (const DualString* text : {&host.info.description, &host.info.versionText, &host.info.filePattern}) {
-        char expected[kDualStringUnits];
-        ASSERT_GT(platform::WideToAnsi(text->wide, expected, kDualStringUnits), 0);
-        EXPECT_STREQ(text->narrow, expected);
-    }
-    const std::string description = host.info.description.narrow;
-    ASSERT_GE(description.size(), 2u);
-    EXPECT_EQ(description.substr(description.size() - 2), "\r\n");
-}
-
-TEST_F(Registration, RefusalAnswersZeroWithTheRecordAlreadyFilled) {
-    host.answer = 0;
-    EXPECT_EQ(PluginProc(PLUGIN_MSG_REGISTER, &host.info), 0u);
-    EXPECT_EQ(host.calls, 1);
-    EXPECT_EQ(host.info.filterCallback, &FilterProc);
-    EXPECT_STREQ(host.info.versionText.narrow, "3.50.60");
-}
-
-TEST(FilterProc, QueryNeedsBothPointersAndKeepsTheContextOnRejection) {
+// A query needs both pointers; a rejected one keeps the current context.
+// Other messages, unknown ones among them, answer 0 even with both.
+TEST(FilterProc, AnswersOnlyItsMessagesAndOnlyWithTheirPointers) {
     HostContext first{};
     HostContext second{};
     int arg = 0;
@@ -127,17 +60,14 @@ TEST(FilterProc, QueryNeedsBothPointersAndKeepsTheContextOnRejection) {
     EXPECT_EQ(FilterProc(FILTER_MSG_IMPORT, nullptr, &arg, nullptr), 0);
     EXPECT_EQ(FilterProc(FILTER_MSG_EXPORT, nullptr, &arg, nullptr), 0);
     EXPECT_EQ(currentContext, &first);
-}
-
-TEST(FilterProc, UnknownMessagesAnswerZeroEvenWithBothPointers) {
-    HostContext context{};
-    int arg = 0;
     for (uint32_t message : std::initializer_list<uint32_t>{0u, PLUGIN_MSG_REGISTER, PLUGIN_MSG_VERSION, 0x1001Au, 0x1001Eu, 0x10021u}) {
-        EXPECT_EQ(FilterProc(message, &context, &arg, nullptr), 0) << std::hex << message;
+        EXPECT_EQ(FilterProc(message, &second, &arg, nullptr), 0) << std::hex << message;
     }
 }
 
-TEST(DualStringAssignment, CutsLongTextsAndAlwaysTerminatesBothHalves) {
+// Texts are cut to their buffers and always terminated, both halves of a
+// dual string in step.
+TEST(PluginText, DualStringsAndFormattedTextsAreCutAndTerminated) {
     std::u16string longText(400, u'x');
     DualString target;
     std::memset(&target, 0x7f, sizeof target);
@@ -149,18 +79,7 @@ TEST(DualStringAssignment, CutsLongTextsAndAlwaysTerminatesBothHalves) {
     EXPECT_STREQ(target.narrow, "caf\xe9");
     AssignDualStringNarrow(&target, "na\xefve");
     EXPECT_EQ(std::u16string(target.wide), u"na\u00efve");
-}
 
-TEST(GetFileName, CopiesBothHalvesAndLeavesTheContextsOwnFieldAlone) {
-    HostContext context{};
-    AssignDualString(&context.fileName, u"C:\\scenes\\a.ase");
-    DualString copy{};
-    EXPECT_EQ(std::u16string(GetFileName(&context, &copy)), u"C:\\scenes\\a.ase");
-    EXPECT_STREQ(copy.narrow, "C:\\scenes\\a.ase");
-    EXPECT_EQ(std::u16string(GetFileName(&context, &context.fileName)), u"C:\\scenes\\a.ase");
-}
-
-TEST(FormatWide, FormatsTextIntegersAndFixedDecimals) {
     char16_t out[64];
     FormatWide(out, 64, u"%s=%d %.3f%%", u"angle", 7, 35.0);
     EXPECT_EQ(std::u16string(out), u"angle=7 35.000%");
@@ -178,16 +97,7 @@ int ThrowingAllocateVertices(HostContext*, int) {
 }
 
 TEST(FilterProc, AnExceptionFromBelowBecomesAFailedCallWithAMessage) {
-    const std::filesystem::path path = std::filesystem::temp_directory_path() / "ase_barrier_test.ase";
-    {
-        std::FILE* file = std::fopen(path.string().c_str(), "wb");
-        ASSERT_NE(file, nullptr);
-        std::fputs("*GEOMOBJECT {\n*NODE_NAME \"Box\"\n*MESH {\n*MESH_NUMVERTEX 3\n*MESH_VERTEX_LIST {\n"
-                   "*MESH_VERTEX 0 0 0 0\n*MESH_VERTEX 1 1 0 0\n*MESH_VERTEX 2 0 1 0\n}\n}\n}\n",
-                   file);
-        std::fclose(file);
-    }
-    const std::u16string wide = path.u16string();
+    const std::u16string wide = std::filesystem::absolute(testfiles::Data("e2e/hierarchy.ase")).u16string();
     for (int kind : {0, 1}) {
         gThrowKind = kind;
         asehost::HostScene scene;
@@ -204,7 +114,6 @@ TEST(FilterProc, AnExceptionFromBelowBecomesAFailedCallWithAMessage) {
         EXPECT_EQ(scene.context()->objectCount, 0);
         EXPECT_EQ(JobLiveBlocksForTesting(), 0);
     }
-    std::filesystem::remove(path);
 }
 
 // Each operator new of an import of a small hierarchy failing in turn: the
@@ -212,8 +121,7 @@ TEST(FilterProc, AnExceptionFromBelowBecomesAFailedCallWithAMessage) {
 // host's refusal when the host turned its own failure into one), or 1 when
 // the failure was one the code can do without; no job block stays behind.
 TEST(FilterProc, EveryOperatorNewFailingInTurnEndsTheImportCleanly) {
-    const std::u16string path =
-        std::filesystem::absolute(std::filesystem::path(ASE_TEST_DATA_DIR) / "e2e" / "hierarchy.ase").u16string();
+    const std::u16string path = std::filesystem::absolute(testfiles::Data("e2e/hierarchy.ase")).u16string();
     asehost::HostScene scene;
     long calls = 0;
     int outOfMemory = 0;
