@@ -2,6 +2,7 @@
 // formatted with the C formatting rules independently of the process
 // locale, written with one fwrite; and the reduction of a path to its file
 // name.
+#include <bit>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -105,6 +106,11 @@ void FormatInteger(PieceSink& sink, const Conversion& c, long long value, bool i
     AppendPadded(sink, c, start, static_cast<size_t>(end - start), true);
 }
 
+constexpr char kDigitPairs[] =
+    "00010203040506070809101112131415161718192021222324252627282930313233343536373839"
+    "40414243444546474849505152535455565758596061626364656667686970717273747576777879"
+    "8081828384858687888990919293949596979899";
+
 constexpr uint64_t kPowersOfTen[10] = {1,      10,      100,      1000,      10000,
                                        100000, 1000000, 10000000, 100000000, 1000000000};
 
@@ -129,24 +135,49 @@ char* FixedDigits(char* out, double magnitude, int precision) {
     // A normal number below 1e9 has shift > 22; the scaled product stays
     // below 2^83, so from 84 on it is under one half and rounds to 0.
     if (shift < 1) return nullptr;
+    const uint64_t unit = kPowersOfTen[precision];
+    // Without its trailing zero bits the mantissa of a float widened to
+    // double (the writers' values) has at most 24 bits, and its product with
+    // the scale fits 64 bits, which cost less than 128.
+    const int zeros = mantissa == 0 ? 0 : std::countr_zero(mantissa);
+    const uint64_t odd = mantissa >> zeros;
+    const int oddShift = shift - zeros;
     uint64_t scaled = 0;
-    if (shift < 84) {
-        const unsigned __int128 product = static_cast<unsigned __int128>(mantissa) * kPowersOfTen[precision];
+    if (mantissa == 0) {
+        scaled = 0;
+    } else if (oddShift <= 0) {
+        scaled = (odd << -oddShift) * unit;  // a whole number below 1e9
+    } else if (oddShift < 64 && std::bit_width(odd) + std::bit_width(unit) <= 64) {
+        const uint64_t product = odd * unit;
+        scaled = product >> oddShift;
+        const uint64_t rest = product - (scaled << oddShift);
+        const uint64_t half = uint64_t{1} << (oddShift - 1);
+        if (rest > half || (rest == half && (scaled & 1) != 0)) ++scaled;
+    } else if (shift < 84) {
+        const unsigned __int128 product = static_cast<unsigned __int128>(mantissa) * unit;
         scaled = static_cast<uint64_t>(product >> shift);
         const unsigned __int128 rest = product - (static_cast<unsigned __int128>(scaled) << shift);
         const unsigned __int128 half = static_cast<unsigned __int128>(1) << (shift - 1);
         if (rest > half || (rest == half && (scaled & 1) != 0)) ++scaled;
     }
     // The common precision gets a constant divisor.
-    const uint64_t unit = kPowersOfTen[precision];
     const uint64_t whole = precision == 6 ? scaled / 1000000 : scaled / unit;
     uint64_t fraction = scaled - whole * unit;
     out = std::to_chars(out, out + 20, whole).ptr;
     if (precision > 0) {
         *out++ = '.';
-        for (int i = precision - 1; i >= 0; --i) {
-            out[i] = static_cast<char>('0' + fraction % 10);
-            fraction /= 10;
+        if (precision == 6) {
+            // Six decimals, the writers' own, two at a time.
+            const auto f = static_cast<uint32_t>(fraction);
+            const uint32_t low = f % 10000;
+            std::memcpy(out, kDigitPairs + 2 * (f / 10000), 2);
+            std::memcpy(out + 2, kDigitPairs + 2 * (low / 100), 2);
+            std::memcpy(out + 4, kDigitPairs + 2 * (low % 100), 2);
+        } else {
+            for (int i = precision - 1; i >= 0; --i) {
+                out[i] = static_cast<char>('0' + fraction % 10);
+                fraction /= 10;
+            }
         }
         out += precision;
     }
