@@ -48,7 +48,8 @@ T* AppendOne(JobAllocator& allocator, T*& items, int32_t& count, int32_t& capaci
     if (count >= capacity || items == nullptr) {
         int64_t grown = capacity < 4 ? 4 : static_cast<int64_t>(capacity) * 2;
         if (grown > INT32_MAX) grown = INT32_MAX;
-        // Small blocks may grow in place; large ones move by copy.
+        // Small blocks may grow in place, and large ones are remapped where
+        // the system can, so the old and new arrays need not both be resident.
         T* fresh = allocator.ReallocateArray<T>(items, static_cast<size_t>(grown));
         if (fresh == nullptr) return nullptr;
         items = fresh;
