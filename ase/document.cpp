@@ -40,35 +40,17 @@ int AllocateArray(JobAllocator& allocator, T*& items, int32_t& count, int32_t ne
     return 1;
 }
 
-// Append-one with doubling capacity: returns the zeroed new last element, or
-// null with the array unchanged.
-template <typename T>
-T* AppendOne(JobAllocator& allocator, T*& items, int32_t& count, int32_t& capacity) {
-    if (count == INT32_MAX) return nullptr;
-    if (count >= capacity || items == nullptr) {
-        int64_t grown = capacity < 4 ? 4 : static_cast<int64_t>(capacity) * 2;
-        if (grown > INT32_MAX) grown = INT32_MAX;
-        // Small blocks may grow in place, and large ones are remapped where
-        // the system can, so the old and new arrays need not both be resident.
-        T* fresh = allocator.ReallocateArray<T>(items, static_cast<size_t>(grown));
-        if (fresh == nullptr) return nullptr;
-        items = fresh;
-        capacity = static_cast<int32_t>(grown);
-    }
-    T* slot = &items[count];
-    std::memset(static_cast<void*>(slot), 0, sizeof(T));
-    ++count;
-    return slot;
-}
-
 // Grow-to-count: the array keeps its `count` elements and gets at least
-// `newCount`, the new ones made by `init`. 1, or 0 with the array unchanged.
+// `newCount`, the new ones made by `init`; the capacity doubles, so that
+// growing one at a time stays linear. 1, or 0 with the array unchanged.
 template <typename T, typename Init>
 int GrowTo(JobAllocator& allocator, T*& items, int32_t& count, int32_t& capacity, int32_t newCount, Init init) {
     if (newCount <= count) return 1;
     if (newCount > capacity || items == nullptr) {
         const int32_t grown = static_cast<int32_t>(
             std::min<int64_t>(std::max<int64_t>({newCount, int64_t{capacity} * 2, 4}), INT32_MAX));
+        // Small blocks may grow in place, and large ones are remapped where
+        // the system can, so the old and new arrays need not both be resident.
         T* fresh = allocator.ReallocateArray<T>(items, static_cast<size_t>(grown));
         if (fresh == nullptr) return 0;
         items = fresh;
@@ -77,6 +59,16 @@ int GrowTo(JobAllocator& allocator, T*& items, int32_t& count, int32_t& capacity
     for (int32_t i = count; i < newCount; ++i) init(items[i]);
     count = newCount;
     return 1;
+}
+
+// Append-one: returns the zeroed new last element, or null with the array
+// unchanged.
+template <typename T>
+T* AppendOne(JobAllocator& allocator, T*& items, int32_t& count, int32_t& capacity) {
+    if (count == INT32_MAX) return nullptr;
+    const auto zero = [](T& item) { std::memset(static_cast<void*>(&item), 0, sizeof(T)); };
+    if (!GrowTo(allocator, items, count, capacity, count + 1, zero)) return nullptr;
+    return &items[count - 1];
 }
 
 void InitVertex(AseVertex& v) {

@@ -31,11 +31,7 @@ bool MayBeCountedWord(const AseLine& line) {
 // the start of its line. `star` lies inside a source buffer, so the two
 // bytes after it are readable.
 bool MayStartCountedWord(const char* data, const char* star) {
-    const unsigned char a = AsciiUpper(static_cast<unsigned char>(star[1]));
-    const unsigned char b = AsciiUpper(static_cast<unsigned char>(star[2]));
-    if (!((a == 'G' && b == 'E') || (a == 'L' && b == 'I') || (a == 'C' && b == 'A') || (a == 'M' && b == 'A'))) {
-        return false;
-    }
+    if (!MayStartCountedKeyword(star)) return false;
     for (const char* p = star; p > data;) {
         const char c = *--p;
         if (c == '\r' || c == '\n') return true;

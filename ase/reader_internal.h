@@ -155,6 +155,16 @@ inline bool IsCSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\
 inline bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
 inline unsigned char AsciiUpper(unsigned char c) { return (c >= 'a' && c <= 'z') ? c - 32 : c; }
 
+// True when the two bytes after the '*' at `star` (readable: inside a
+// source buffer) begin, in any case, one of the keywords a read counts:
+// *GEOMOBJECT, *LIGHTOBJECT, *CAMERAOBJECT, *MATERIAL_COUNT. A cheap filter
+// before the keyword lookup.
+inline bool MayStartCountedKeyword(const char* star) {
+    const unsigned char a = AsciiUpper(static_cast<unsigned char>(star[1]));
+    const unsigned char b = AsciiUpper(static_cast<unsigned char>(star[2]));
+    return (a == 'G' && b == 'E') || (a == 'L' && b == 'I') || (a == 'C' && b == 'A') || (a == 'M' && b == 'A');
+}
+
 // Case-insensitive equality of two byte ranges, ASCII letters folded only.
 bool EqualNoCase(std::string_view a, std::string_view b);
 

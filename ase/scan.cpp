@@ -335,18 +335,13 @@ BlockStep NextBlockLine(AseReader& source, std::string_view own, AseLine& line) 
 namespace {
 
 // A cheap filter for the lines of a skipped block: true when the first byte
-// that is not a C space is a '*' followed by the first two letters of a
-// line that a read counts (*GEOMOBJECT, *LIGHTOBJECT, *CAMERAOBJECT,
-// *MATERIAL_COUNT). The text is followed by readable bytes (the source's
-// padding), so the two after the '*' may be read.
+// that is not a C space is a '*' that may start a counted keyword. The text
+// is followed by readable bytes (the source's padding).
 bool MayBeCounted(const AseLine& line) {
     const char* p = line.text;
     const char* end = line.end();
     while (p < end && IsCSpace(static_cast<unsigned char>(*p))) ++p;
-    if (p == end || *p != '*') return false;
-    const unsigned char a = AsciiUpper(static_cast<unsigned char>(p[1]));
-    const unsigned char b = AsciiUpper(static_cast<unsigned char>(p[2]));
-    return (a == 'G' && b == 'E') || (a == 'L' && b == 'I') || (a == 'C' && b == 'A') || (a == 'M' && b == 'A');
+    return p != end && *p == '*' && MayStartCountedKeyword(p);
 }
 
 }  // namespace

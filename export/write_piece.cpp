@@ -138,14 +138,13 @@ char* FixedDigits(char* out, double magnitude, int precision) {
     const uint64_t unit = kPowersOfTen[precision];
     // Without its trailing zero bits the mantissa of a float widened to
     // double (the writers' values) has at most 24 bits, and its product with
-    // the scale fits 64 bits, which cost less than 128.
+    // the scale fits 64 bits, which cost less than 128. Zero and the tiniest
+    // values shift everything out and stay 0.
     const int zeros = mantissa == 0 ? 0 : std::countr_zero(mantissa);
     const uint64_t odd = mantissa >> zeros;
     const int oddShift = shift - zeros;
     uint64_t scaled = 0;
-    if (mantissa == 0) {
-        scaled = 0;
-    } else if (oddShift <= 0) {
+    if (oddShift <= 0) {
         scaled = (odd << -oddShift) * unit;  // a whole number below 1e9
     } else if (oddShift < 64 && std::bit_width(odd) + std::bit_width(unit) <= 64) {
         const uint64_t product = odd * unit;
