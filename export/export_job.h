@@ -10,6 +10,7 @@
 #include "export/export.h"
 #include "export/geometry/geometry_internal.h"
 #include "platform/platform.h"
+#include "platform/replace.h"
 #include "plugin/job.h"
 
 // One normal per host vertex, built by the export preparation and read by the
@@ -19,20 +20,19 @@ struct VertexNormalTable {
     int count = 0;
 };
 
-// The file an export writes: a new file beside the target, or the target
-// itself when that is a device or a pipe, which cannot be replaced and holds
-// nothing to keep. Whatever is still open when the record goes is closed,
-// and a temporary file that did not take the target's place is removed.
+// The file an export writes, through the platform's replacement: a new
+// file that takes the target's place only when complete (or the target
+// itself when that is a device or a pipe). Whatever is still open when the
+// record goes is closed, and a new file that did not take the target's place
+// is removed.
 struct ExportOutput {
-    std::FILE* stream = nullptr;
-    bool temporary = false;
-    char16_t temporaryPath[platform::kTemporaryPathUnits] = {};
+    platform::FileReplacement replacement;
 
     ExportOutput() = default;
     ExportOutput(const ExportOutput&) = delete;
     ExportOutput& operator=(const ExportOutput&) = delete;
     ~ExportOutput() { Discard(); }
-    // Closes the stream without checking and removes the temporary file.
+    // Closes the stream without checking and removes the new file.
     void Discard();
 };
 

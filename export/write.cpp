@@ -148,10 +148,7 @@ int ExportJob::OutOfMemory() {
 }
 
 void ExportOutput::Discard() {
-    if (stream != nullptr) std::fclose(stream);
-    stream = nullptr;
-    if (temporary) platform::RemoveFile(temporaryPath);
-    temporary = false;
+    platform::AbandonFileReplacement(replacement);
 }
 
 bool AllocateVertexNormalTable(ExportJob& job, int count) {
@@ -265,28 +262,12 @@ namespace {
 // large split-layout objects).
 enum : size_t { kStreamBufferBytes = size_t{64} << 10 };
 
-// The system's reason for a failed file operation, in words that do not
-// depend on the process locale; null when there is none to give.
-const char16_t* ReasonOf(int code) {
-    switch (code) {
-        case ENOSPC: return u"no space left on the device";
-        case EFBIG: return u"the file is too large";
-        case EIO: return u"input/output error";
-        case EACCES:
-        case EPERM: return u"access denied";
-        case EROFS: return u"the file system is read-only";
-        case EISDIR: return u"a folder of that name exists";
-        case ENOENT: return u"no such file or folder";
-        default: return nullptr;
-    }
-}
-
 // Records a failure of the output: "<action> "<file name>": <reason>." with
 // the reason when the system gave one.
 int OutputFailed(ExportJob& job, const char16_t* action, int code) {
     char16_t name[kFileNameOnlyUnits] = {};
     FileNameOnly(job.context->fileName.wide, name);
-    const char16_t* reason = ReasonOf(code);
+    const char16_t* reason = platform::FileErrorReason(code);
     if (reason != nullptr) return job.error.Fail(JobErrorKind::kFile, 0, nullptr, u"%s \"%s\": %s.", action, name, reason);
     if (code != 0) {
         return job.error.Fail(JobErrorKind::kFile, 0, nullptr, u"%s \"%s\": system error %d.", action, name, code);
@@ -297,46 +278,47 @@ int OutputFailed(ExportJob& job, const char16_t* action, int code) {
 // Opens the file the export writes: a new file beside the target, or the
 // target itself when that is a device or a pipe.
 bool OpenOutput(ExportJob& job) {
-    const char16_t* target = job.context->fileName.wide;
-    ExportOutput& output = job.output;
-    if (!ExportOutputStepFails(ExportOutputStep::kOpen)) {
-        if (platform::IsDeviceOrPipe(target)) {
-            output.stream = platform::OpenFile(target, "wt");
-        } else {
-            output.stream = platform::OpenTemporaryBeside(target, "wt", output.temporaryPath);
-            output.temporary = output.stream != nullptr;
-        }
-    }
-    if (output.stream == nullptr) {
+    platform::FileReplacement& replacement = job.output.replacement;
+    if (ExportOutputStepFails(ExportOutputStep::kOpen) ||
+        !platform::BeginFileReplacement(job.context->fileName.wide, "wt", replacement)) {
+        platform::AbandonFileReplacement(replacement);
         return job.error.Fail(JobErrorKind::kFile, 0, nullptr, u"Could not open file for writing.");
     }
     return true;
 }
 
-// Flushes and closes the written file and puts it in the target's place.
-int CommitOutput(ExportJob& job) {
-    ExportOutput& output = job.output;
-    std::FILE* stream = output.stream;
-    output.stream = nullptr;
-    errno = 0;
-    bool finished = std::fflush(stream) == 0;
-    int code = errno;
-    if (ExportOutputStepFails(ExportOutputStep::kFlush)) finished = false, code = ENOSPC;
-    // Closing releases the stream whatever happened; its result counts only
-    // when the flush went well.
-    errno = 0;
-    const bool closed = std::fclose(stream) == 0;
-    if (finished && !closed) finished = false, code = errno;
-    if (finished && ExportOutputStepFails(ExportOutputStep::kClose)) finished = false, code = EIO;
-    if (!finished) return OutputFailed(job, u"Could not finish writing", code);
-    if (!output.temporary) return 1;
-    errno = 0;
-    if (ExportOutputStepFails(ExportOutputStep::kReplace) ||
-        !platform::ReplaceFileWith(output.temporaryPath, job.context->fileName.wide)) {
-        return OutputFailed(job, u"Could not replace", errno);
+// The platform's steps of the commit that the output seam makes fail, with
+// the error each would meet.
+void ArmReplaceFault(platform::FileReplacement& replacement) {
+    const struct { ExportOutputStep step; platform::ReplaceStep platformStep; int code; } kFaults[] = {
+        {ExportOutputStep::kSync, platform::ReplaceStep::kSync, EIO},
+        {ExportOutputStep::kReserve, platform::ReplaceStep::kReserve, ENOSPC},
+        {ExportOutputStep::kClose, platform::ReplaceStep::kClose, EIO},
+        {ExportOutputStep::kReplace, platform::ReplaceStep::kCommit, EACCES},
+    };
+    for (const auto& fault : kFaults) {
+        if (ExportOutputStepFails(fault.step)) {
+            replacement.fault = {fault.platformStep, fault.code};
+            return;
+        }
     }
-    output.temporary = false;
-    return 1;
+}
+
+// Flushes the written file and puts it in the target's place.
+int CommitOutput(ExportJob& job) {
+    platform::FileReplacement& replacement = job.output.replacement;
+    errno = 0;
+    if (std::fflush(replacement.stream) != 0 || ExportOutputStepFails(ExportOutputStep::kFlush)) {
+        const int code = errno != 0 ? errno : ENOSPC;
+        return OutputFailed(job, u"Could not finish writing", code);
+    }
+    ArmReplaceFault(replacement);
+    if (platform::CommitFileReplacement(replacement)) return 1;
+    switch (replacement.failedStep) {
+        case platform::ReplaceStep::kReserve: return OutputFailed(job, u"Could not make room for", replacement.error);
+        case platform::ReplaceStep::kCommit: return OutputFailed(job, u"Could not replace", replacement.error);
+        default: return OutputFailed(job, u"Could not finish writing", replacement.error);
+    }
 }
 
 int RunExport(ExportJob& job) {
@@ -357,7 +339,7 @@ int RunExport(ExportJob& job) {
     if (job.streamBuffer == nullptr) return job.OutOfMemory();
 
     if (!OpenOutput(job)) return 0;
-    std::FILE* stream = job.output.stream;
+    std::FILE* stream = job.output.replacement.stream;
     // Pieces are small; a larger buffer than the default makes each fwrite a
     // copy and the file writes fewer.
     std::setvbuf(stream, job.streamBuffer, _IOFBF, kStreamBufferBytes);

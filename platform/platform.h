@@ -9,8 +9,8 @@
 // writes "Error: <text>" to stderr.
 //
 // The file and path calls the plug-in makes (OpenFile, FileSize, KindOfPath,
-// OpenTemporaryBeside, ReplaceFileWith, RemoveFile, SplitPath,
-// SetCurrentDirectory) convert names in fixed buffers on the stack and never
+// RemoveFile, SplitPath, SetCurrentDirectory, and the replacement of
+// platform/replace.h) convert names in fixed buffers on the stack and never
 // allocate: on POSIX a name longer than PATH_MAX bytes fails with
 // ENAMETOOLONG, as the system itself would fail it.
 //
@@ -71,26 +71,6 @@ bool IsSameFile(const char16_t* a, const char16_t* b);
 // stream's position is left at the start. Returns false when the size
 // cannot be had (not a regular file, a seek failure).
 bool FileSize(std::FILE* file, uint64_t& size);
-
-// Units of a temporary path made by OpenTemporaryBeside, terminator included.
-enum : size_t { kTemporaryPathUnits = 1024 };
-
-// Creates and opens a new, empty file for writing in `mode` ("wt" or "wb")
-// in the folder of `target`, under a name no other file has, so that a
-// complete file can later replace the target in one step. Writes its path
-// into `temporaryPath`. Returns null (and no file is left) on failure.
-std::FILE* OpenTemporaryBeside(const char16_t* target, const char* mode, char16_t temporaryPath[kTemporaryPathUnits]);
-
-// Puts the file at `from` in the place of `to` in one step, replacing what
-// was there: rename on POSIX, MoveFileExW with MOVEFILE_REPLACE_EXISTING and
-// MOVEFILE_WRITE_THROUGH on Windows. Returns false (both files as they
-// were) on failure.
-bool ReplaceFileWith(const char16_t* from, const char16_t* to);
-
-// True when `path` names an existing file that is neither a regular file nor
-// a folder: a device (/dev/null, NUL, CON) or a pipe. Such a file is written
-// in place, since it cannot be replaced and holds nothing to keep.
-bool IsDeviceOrPipe(const char16_t* path);
 
 // Removes a file. Returns false when it could not be removed.
 bool RemoveFile(const char16_t* path);

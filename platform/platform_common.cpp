@@ -3,10 +3,12 @@
 #include "platform/platform_common.h"
 
 #include <atomic>
+#include <cerrno>
 #include <mutex>
 #include <string>
 
 #include "platform/platform.h"
+#include "platform/replace.h"
 
 namespace platform {
 
@@ -127,4 +129,30 @@ void RecordErrorBox(const char16_t* text) {
 }
 
 }  // namespace detail
+const char16_t* FileErrorReason(int code) {
+    switch (code) {
+        case ENOSPC: return u"no space left on the device";
+        case EFBIG: return u"the file is too large";
+        case EIO: return u"input/output error";
+        case EACCES:
+        case EPERM: return u"access denied";
+        case EROFS: return u"the file system is read-only";
+        case EISDIR: return u"a folder of that name exists";
+        case ENOENT: return u"no such file or folder";
+        case ENOTDIR: return u"a part of the path is not a folder";
+        case ENAMETOOLONG: return u"the name is too long";
+        case EEXIST: return u"no new name could be made for the temporary file";
+#ifdef ELOOP
+        case ELOOP: return u"too many levels of symbolic links";
+#endif
+#ifdef EDQUOT
+        case EDQUOT: return u"the disk quota is exhausted";
+#endif
+        case EMFILE:
+        case ENFILE: return u"too many open files";
+        case EBUSY: return u"the file is busy";
+        default: return nullptr;
+    }
+}
+
 }  // namespace platform

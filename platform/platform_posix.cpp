@@ -15,6 +15,7 @@
 
 #include "platform/platform.h"
 #include "platform/platform_common.h"
+#include "platform/posix_path.h"
 #include "platform/utf8.h"
 
 namespace platform {
@@ -50,41 +51,6 @@ bool UnitToByte(char16_t unit, char& byte) {
         }
     }
     return false;
-}
-
-// --- File names -------------------------------------------------------------
-
-// Room for a file name handed to the OS, terminator included: the system's
-// own limit, so that a longer name fails here as the system would fail it.
-constexpr size_t kNativePathBytes = PATH_MAX;
-
-// A UTF-16 file name as the bytes the OS takes, in a buffer of its own on
-// the stack: lone U+DC80..U+DCFF become the bytes they carry. When it cannot
-// be made, `ok` is false and errno tells why.
-struct NativePath {
-    char bytes[kNativePathBytes];
-    bool ok = false;
-
-    explicit NativePath(const char16_t* path) {
-        bytes[0] = 0;
-        if (path == nullptr) {
-            errno = EINVAL;
-            return;
-        }
-        const size_t length = WideLength(path);
-        ok = Utf16ToUtf8(path, length, bytes, sizeof bytes, Utf8Faults::kCarryBytes) != kConversionFailed;
-        if (!ok) {
-            const bool fits = Utf16ToUtf8(path, length, nullptr, 0, Utf8Faults::kCarryBytes) != kConversionFailed;
-            errno = fits ? ENAMETOOLONG : EILSEQ;
-        }
-    }
-};
-
-// Bytes from the OS (a file name) as UTF-16 in `buffer`; false when they do
-// not fit.
-bool FromNative(const char* bytes, size_t length, char16_t* buffer, size_t capacityUnits) {
-    return buffer != nullptr &&
-           Utf8ToUtf16(bytes, length, buffer, capacityUnits, Utf8Faults::kCarryBytes) != kConversionFailed;
 }
 
 // --- Paths --------------------------------------------------------------------
@@ -135,6 +101,27 @@ void SplitPathImpl(const Char* path, Char* drive, Char* dir, Char* name, Char* e
 thread_local std::string tModuleError;
 
 }  // namespace
+
+// --- File names ---------------------------------------------------------------
+
+NativePath::NativePath(const char16_t* path) {
+    bytes[0] = 0;
+    if (path == nullptr) {
+        errno = EINVAL;
+        return;
+    }
+    const size_t length = WideLength(path);
+    ok = Utf16ToUtf8(path, length, bytes, sizeof bytes, Utf8Faults::kCarryBytes) != kConversionFailed;
+    if (!ok) {
+        const bool fits = Utf16ToUtf8(path, length, nullptr, 0, Utf8Faults::kCarryBytes) != kConversionFailed;
+        errno = fits ? ENAMETOOLONG : EILSEQ;
+    }
+}
+
+bool FromNative(const char* bytes, size_t length, char16_t* buffer, size_t capacityUnits) {
+    return buffer != nullptr &&
+           Utf8ToUtf16(bytes, length, buffer, capacityUnits, Utf8Faults::kCarryBytes) != kConversionFailed;
+}
 
 // --- Text ---------------------------------------------------------------------
 
@@ -240,47 +227,8 @@ bool IsSameFile(const char16_t* a, const char16_t* b) {
            one.st_ino == two.st_ino;
 }
 
-std::FILE* OpenTemporaryBeside(const char16_t* target, const char* mode, char16_t temporaryPath[kTemporaryPathUnits]) {
-    if (target == nullptr || mode == nullptr || temporaryPath == nullptr) return nullptr;
-    const NativePath native(target);
-    if (!native.ok || native.bytes[0] == 0) return nullptr;
-    // The folder of the target, then a hidden name of its own there.
-    static const char kName[] = ".asefilter-XXXXXX";
-    const char* slash = std::strrchr(native.bytes, '/');
-    const size_t folder = slash == nullptr ? 0 : static_cast<size_t>(slash - native.bytes) + 1;
-    char pattern[kNativePathBytes];
-    if (folder + sizeof kName > sizeof pattern) return nullptr;
-    std::memcpy(pattern, native.bytes, folder);
-    std::memcpy(pattern + folder, kName, sizeof kName);
-    const int fd = ::mkstemp(pattern);
-    if (fd < 0) return nullptr;
-    std::FILE* file = nullptr;
-    if (FromNative(pattern, std::strlen(pattern), temporaryPath, kTemporaryPathUnits)) {
-        // A new file of mkstemp has mode 0600; a replaced target keeps what
-        // a plainly created file would get.
-        const mode_t mask = ::umask(0);
-        ::umask(mask);
-        ::fchmod(fd, 0666 & ~mask);
-        file = ::fdopen(fd, "w");
-    }
-    if (file == nullptr) {
-        ::close(fd);
-        ::unlink(pattern);
-        temporaryPath[0] = 0;
-    }
-    return file;
-}
 
-bool ReplaceFileWith(const char16_t* from, const char16_t* to) {
-    if (from == nullptr || to == nullptr) return false;
-    const NativePath source(from);
-    const NativePath target(to);
-    return source.ok && target.ok && ::rename(source.bytes, target.bytes) == 0;
-}
 
-bool IsDeviceOrPipe(const char16_t* path) {
-    return KindOfPath(path) == PathKind::kOther;
-}
 
 bool RemoveFile(const char16_t* path) {
     const NativePath native(path);

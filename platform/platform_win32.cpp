@@ -212,48 +212,8 @@ bool FileSize(std::FILE* file, uint64_t& size) {
     return true;
 }
 
-std::FILE* OpenTemporaryBeside(const char16_t* target, const char* mode, char16_t temporaryPath[kTemporaryPathUnits]) {
-    if (target == nullptr || mode == nullptr || temporaryPath == nullptr) return nullptr;
-    const size_t length = WideLength(target);
-    size_t folder = length;
-    while (folder > 0 && target[folder - 1] != u'\\' && target[folder - 1] != u'/' && target[folder - 1] != u':') --folder;
-    const wchar_t* wideMode = L"wxb";
-    for (const char* m = mode; *m != 0; ++m) {
-        if (*m == 't') wideMode = L"wxt";
-    }
-    // Names of the process id and a counter, tried until one is new ("x":
-    // never an existing file).
-    static unsigned counter = 0;
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        wchar_t name[64];
-        swprintf(name, 64, L".asefilter-%lu-%u.tmp", static_cast<unsigned long>(GetCurrentProcessId()), ++counter);
-        const size_t nameLength = wcslen(name);
-        if (folder + nameLength + 1 > kTemporaryPathUnits) return nullptr;
-        std::memcpy(temporaryPath, target, folder * sizeof(char16_t));
-        std::memcpy(temporaryPath + folder, name, (nameLength + 1) * sizeof(wchar_t));
-        std::FILE* file = _wfopen(W(temporaryPath), wideMode);
-        if (file != nullptr) return file;
-        if (errno != EEXIST) return nullptr;
-    }
-    return nullptr;
-}
 
-bool ReplaceFileWith(const char16_t* from, const char16_t* to) {
-    if (from == nullptr || to == nullptr) return false;
-    return MoveFileExW(W(from), W(to), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
-}
 
-bool IsDeviceOrPipe(const char16_t* path) {
-    if (path == nullptr) return false;
-    // Devices have no attributes of their own; opening one without access
-    // asks for nothing but its type.
-    const HANDLE file = CreateFileW(W(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return false;
-    const DWORD type = GetFileType(file);
-    CloseHandle(file);
-    return type == FILE_TYPE_CHAR || type == FILE_TYPE_PIPE;
-}
 
 bool RemoveFile(const char16_t* path) {
     return path != nullptr && DeleteFileW(W(path)) != 0;
