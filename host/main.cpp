@@ -40,6 +40,7 @@ const std::terminate_handler gPreviousTerminate = std::set_terminate(OnTerminate
 #include <charconv>
 #include <cmath>
 #include <cstdio>
+#include <cstdint>
 #include <cstring>
 #include <iostream>
 #include <new>
@@ -56,6 +57,7 @@ const std::terminate_handler gPreviousTerminate = std::set_terminate(OnTerminate
 #include "host/text.h"
 #include "platform/command_line.h"
 #include "platform/platform.h"
+#include "platform/replace.h"
 
 #ifndef ASEHOST_VERSION
 #error "ASEHOST_VERSION is set by the build"
@@ -276,30 +278,56 @@ void ReportFailure(const HostScene& scene, const char* fallback) {
     std::cerr << "asehost: " << (text.empty() ? std::string(fallback) : text) << "\n";
 }
 
-// Writes `text` to standard output ("-") or to the file `argument`.
-// Writes to the file named by `argument` (- is standard output) through
-// `write`, which may leave a reason in `error`. False, with a message, when
-// anything of it failed.
+// The system's reason for a failed file operation, in words.
+std::string FileErrorText(int code) {
+    const char16_t* reason = platform::FileErrorReason(code);
+    return reason != nullptr ? Utf16ToUtf8(reason) : code != 0 ? std::strerror(code) : "unknown error";
+}
+
+// Holds SIGINT, SIGTERM and SIGHUP back while a file is written where the
+// system has no unnamed temporary files, so that an interrupt cannot leave
+// a named one behind; they act when the write is over.
+class InterruptsHeldFor {
+public:
+    explicit InterruptsHeldFor(const std::u16string& target)
+        : held_(platform::ReplacementNeedsBlockedInterrupts(target.c_str())),
+          previous_(held_ ? platform::BlockInterrupts() : 0) {}
+    ~InterruptsHeldFor() {
+        if (held_) platform::UnblockInterrupts(previous_);
+    }
+    InterruptsHeldFor(const InterruptsHeldFor&) = delete;
+    InterruptsHeldFor& operator=(const InterruptsHeldFor&) = delete;
+
+private:
+    bool held_;
+    uint64_t previous_;
+};
+
+// Writes through `write` to standard output ("-") or to the file named by
+// `argument`, which is replaced only whole and keeps what it is (links,
+// mode, owner); `write` may leave a reason in `error`. False, with a
+// message naming the file and the reason, when anything of it failed.
 template <typename Write>
 bool WriteOutput(const std::string& argument, Write write, std::string& error) {
-    const bool toStdout = argument == "-";
-    std::FILE* file = stdout;
-    if (toStdout) {
+    if (argument == "-") {
         std::cout.flush();
-    } else {
+        const bool ok = write(stdout) && std::fflush(stdout) == 0 && !std::ferror(stdout);
+        if (!ok) std::cerr << "asehost: cannot write to standard output" << (error.empty() ? "" : ": " + error) << "\n";
+        return ok;
+    }
+    const std::u16string path = PathArgument(argument);
+    const InterruptsHeldFor interrupts(path);
+    platform::FileReplacement replacement;
+    bool ok = platform::BeginFileReplacement(path.c_str(), "wb", replacement);
+    if (ok) {
         errno = 0;
-        file = platform::OpenFile(PathArgument(argument).c_str(), "wb");
-        if (!file) {
-            std::cerr << "asehost: cannot write \"" << argument << "\": " << (errno != 0 ? std::strerror(errno) : "cannot be opened") << "\n";
-            return false;
-        }
+        ok = write(replacement.stream);
+        if (!ok && error.empty()) error = FileErrorText(errno);
+        ok = ok && platform::CommitFileReplacement(replacement);
     }
-    bool ok = write(file);
-    ok = (toStdout ? std::fflush(file) == 0 && !std::ferror(file) : std::fclose(file) == 0) && ok;
-    if (!ok) {
-        std::cerr << "asehost: cannot write " << (toStdout ? std::string("to standard output") : "\"" + argument + "\"")
-                  << (error.empty() ? "" : ": " + error) << "\n";
-    }
+    if (!ok && error.empty()) error = FileErrorText(replacement.error);
+    platform::AbandonFileReplacement(replacement);
+    if (!ok) std::cerr << "asehost: cannot write \"" << argument << "\": " << error << "\n";
     return ok;
 }
 
@@ -336,9 +364,26 @@ bool CheckOutput(const std::string& input, const std::string& output, bool force
     return true;
 }
 
-int RunExport(const PluginLoader& loader, HostScene& scene, const std::u16string& path, const DialogChoices& choices, bool quiet) {
+// Why the export's output `path` cannot be written: the plug-in's own text
+// for that ("Could not open file for writing.") has no room for the path or
+// the reason, so the host looks for them itself.
+void ExplainUnwritableOutput(const std::string& argument, const std::u16string& path) {
+    platform::FileReplacement probe;
+    if (!platform::BeginFileReplacement(path.c_str(), "wb", probe)) {
+        std::cerr << "asehost: cannot write \"" << argument << "\": " << FileErrorText(probe.error) << "\n";
+    }
+    platform::AbandonFileReplacement(probe);
+}
+
+int RunExport(const PluginLoader& loader, HostScene& scene, const std::string& argument, const DialogChoices& choices,
+              bool quiet) {
     scene.setOperationLogEnabled(false);
-    const ExportOutcome outcome = ExportScene(loader, scene, path.c_str(), choices);
+    const std::u16string path = PathArgument(argument);
+    ExportOutcome outcome;
+    {
+        const InterruptsHeldFor interrupts(path);
+        outcome = ExportScene(loader, scene, path.c_str(), choices);
+    }
     if (scene.droppedFaceCount() > 0) {
         std::cerr << "asehost: dropped " << scene.droppedFaceCount() << " faces with fewer than three corners\n";
     }
@@ -359,6 +404,7 @@ int RunExport(const PluginLoader& loader, HostScene& scene, const std::u16string
             return kExitPluginFailed;
         case ExportOutcome::WriteFailed:
             ReportFailure(scene, "export failed");
+            if (ErrorTextOf(*scene.context()) == "Could not open file for writing.") ExplainUnwritableOutput(argument, path);
             return kExitPluginFailed;
     }
     return kExitPluginFailed;
@@ -583,6 +629,13 @@ int Run(int argc, char** argv) {
     if (*import) {
         const std::u16string path = PathArgument(importFile);
         if (!CheckInput(importFile, path)) return kExitHostError;
+        if (importOutput != "-") {
+            const std::u16string output = PathArgument(importOutput);
+            if (output == path || platform::IsSameFile(output.c_str(), path.c_str())) {
+                std::cerr << "asehost: the output \"" << importOutput << "\" is the input \"" << importFile << "\"; name another file\n";
+                return kExitHostError;
+            }
+        }
         if (!OpenPlugin(loader, importPlugin)) return kExitHostError;
         scene.setOperationLogEnabled(false);
         if (ImportFile(loader, scene, path.c_str()) != 1) {
@@ -591,7 +644,14 @@ int Run(int argc, char** argv) {
         }
         if (importJson) {
             std::string error;
-            return WriteOutput(importOutput, [&](std::FILE* out) { return scene.writeJson(out, error); }, error)
+            const auto writeJson = [&](std::FILE* out) {
+                errno = 0;
+                const bool written = scene.writeJson(out, error);
+                // The system's reason says more than the writer's own words.
+                if (!written && errno != 0 && error == "write failed") error = FileErrorText(errno);
+                return written;
+            };
+            return WriteOutput(importOutput, writeJson, error)
                        ? kExitOk
                        : kExitHostError;
         }
@@ -610,7 +670,7 @@ int Run(int argc, char** argv) {
         }
         if (!OpenPlugin(loader, exportPlugin)) return kExitHostError;
         const DialogChoices choices = exportOptions.Choices(*exportCommand);
-        return RunExport(loader, scene, PathArgument(exportOutput), choices, exportOptions.quiet);
+        return RunExport(loader, scene, exportOutput, choices, exportOptions.quiet);
     }
 
     if (*convert) {
@@ -620,13 +680,12 @@ int Run(int argc, char** argv) {
         const DialogChoices choices = convertOptions.Choices(*convert);
         if (!OpenPlugin(loader, convertPlugin)) return kExitHostError;
         scene.setOperationLogEnabled(false);
-        const std::u16string output = PathArgument(convertOutput);
         if (ImportFile(loader, scene, path.c_str()) != 1) {
             ReportFailure(scene, "import failed");
             return kExitPluginFailed;
         }
         if (!pluginAxes) TurnForExport(scene);
-        return RunExport(loader, scene, output, choices, convertOptions.quiet);
+        return RunExport(loader, scene, convertOutput, choices, convertOptions.quiet);
     }
     return kExitHostError;
 }

@@ -177,9 +177,31 @@ std::string ErrorTextOf(const HostContext& context) {
     return Utf16ToUtf8(WideOf(context.errorText));
 }
 
+namespace {
+
+// Keeps the current folder across a filter call: the plug-in moves it into
+// the folder of the file it imports, and the caller's relative paths must
+// keep meaning what the user meant.
+class CurrentFolderKept {
+public:
+    CurrentFolderKept() : saved_(platform::GetCurrentDirectory(folder_.data(), folder_.size())) {}
+    ~CurrentFolderKept() {
+        if (saved_) platform::SetCurrentDirectory(folder_.data());
+    }
+    CurrentFolderKept(const CurrentFolderKept&) = delete;
+    CurrentFolderKept& operator=(const CurrentFolderKept&) = delete;
+
+private:
+    std::vector<char16_t> folder_ = std::vector<char16_t>(4096);
+    bool saved_;
+};
+
+}  // namespace
+
 int ImportFile(const PluginLoader& plugin, HostScene& scene, const char16_t* path) {
     scene.reset();
     if (!plugin.filter() || !BeginOperation(scene, path)) return 0;
+    const CurrentFolderKept folder;
     return plugin.filter()(FILTER_MSG_IMPORT, scene.context(), nullptr, nullptr);
 }
 
@@ -208,6 +230,7 @@ void ActOnDialog(platform::DialogUser* self, platform::DialogWindow* dialog) {
 
 ExportOutcome ExportScene(const PluginLoader& plugin, HostScene& scene, const char16_t* path, const DialogChoices& choices) {
     if (!plugin.filter() || !BeginOperation(scene, path)) return ExportOutcome::PrepareFailed;
+    const CurrentFolderKept folder;
     ScriptedUser user;
     user.act = ActOnDialog;
     user.choices = &choices;

@@ -15,9 +15,12 @@ import argparse
 import os
 import re
 import shutil
+import signal
+import stat
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 ARGS = None
@@ -213,6 +216,126 @@ class Outputs(CliTestCase):
         self.assertRegex(stderr.decode(), r'not written: animation "cube" \(4 tracks, 50 frames at 10 per second\)')
         _, stderr = self.expect(0, "convert", "cube.ase", "out.ase", "--quiet")
         self.assertEqual(stderr, b"")
+
+
+class SafeOutputs(CliTestCase):
+    """Paths mean what they meant where asehost started, an output never
+    lands on the input, and a replaced file is replaced whole and keeps what
+    it is."""
+
+    def write(self, name, data):
+        with open(self.folder.file(name), "wb") as f:
+            f.write(data)
+
+    def read(self, name):
+        with open(self.folder.file(name), "rb") as f:
+            return f.read()
+
+    def test_paths_are_resolved_where_asehost_started(self):
+        # The crate has a material list, for which the plug-in moves into the
+        # file's folder while it imports.
+        os.mkdir(self.folder.file("assets"))
+        os.mkdir(self.folder.file("work"))
+        shutil.copy(os.path.join(ARGS.examples, "crate.ase"), self.folder.file(os.path.join("assets", "m.ase")))
+        self.write(os.path.join("assets", "scene.json"), b"keep")
+        work = self.folder.file("work")
+        for command in (["import", "--json", os.path.join("..", "assets", "m.ase"), "-o", "scene.json"],
+                        ["convert", os.path.join("..", "assets", "m.ase"), "out.ase", "--quiet"]):
+            code, _, err = run(*command, cwd=work)
+            self.assertEqual(code, 0, err)
+        self.assertEqual(sorted(os.listdir(work)), ["out.ase", "scene.json"])
+        self.assertEqual(self.read(os.path.join("assets", "scene.json")), b"keep")
+
+    def test_import_refuses_its_input_however_spelt(self):
+        original = self.read("cube.ase")
+        os.mkdir(self.folder.file("sub"))
+        spellings = ["cube.ase", os.path.join(".", "cube.ase"), os.path.join("sub", "..", "cube.ase")]
+        if not WINDOWS:
+            os.link(self.folder.file("cube.ase"), self.folder.file("hard.ase"))
+            os.symlink("cube.ase", self.folder.file("soft.ase"))
+            spellings += ["hard.ase", "soft.ase"]
+        for spelling in spellings:
+            self.expect(1, "import", "cube.ase", "-o", spelling, err=r"is the input")
+            self.expect(1, "import", "cube.ase", "--json", "-o", spelling, err=r"is the input")
+        self.assertEqual(self.read("cube.ase"), original)
+
+    def test_an_unwritable_output_is_named_with_its_reason(self):
+        missing = os.path.join("missing", "out.ase")
+        self.expect(3, "convert", "cube.ase", missing, "--quiet",
+                    err=r'Could not open file for writing\.\nasehost: cannot write "missing.out\.ase": no such file or folder')
+        self.expect(1, "import", "cube.ase", "-o", os.path.join("missing", "out.txt"),
+                    err=r'cannot write "missing.out\.txt": no such file or folder')
+        self.assertEqual(sorted(os.listdir(self.folder.path)), ["cube.ase", "empty.ase", "tree.ase"])
+
+    def test_links_and_mode_are_kept(self):
+        if WINDOWS:
+            self.skipTest("POSIX links and modes")
+        self.write("real.ase", b"old")
+        os.chmod(self.folder.file("real.ase"), 0o640)
+        os.symlink("real.ase", self.folder.file("link.ase"))
+        self.write("real.json", b"old")
+        os.chmod(self.folder.file("real.json"), 0o600)
+        os.link(self.folder.file("real.json"), self.folder.file("other.json"))
+        self.expect(0, "convert", "cube.ase", "link.ase", "--quiet")
+        self.expect(0, "import", "cube.ase", "--json", "-o", "real.json")
+        self.assertTrue(os.path.islink(self.folder.file("link.ase")))
+        self.assertIn(b"*GEOMOBJECT", self.read("real.ase"))
+        self.assertEqual(stat.S_IMODE(os.stat(self.folder.file("real.ase")).st_mode), 0o640)
+        self.assertEqual(self.read("other.json"), self.read("real.json"))
+        self.assertEqual(stat.S_IMODE(os.stat(self.folder.file("real.json")).st_mode), 0o600)
+
+    def test_a_full_disk_keeps_the_previous_output(self):
+        if WINDOWS or os.geteuid() != 0:
+            self.skipTest("needs root to mount a small file system")
+        small = self.folder.file("small")
+        os.mkdir(small)
+        if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=64k", "tmpfs", small], capture_output=True).returncode != 0:
+            self.skipTest("cannot mount a tmpfs here")
+        try:
+            for name in ("keep.json", "keep.ase"):
+                with open(os.path.join(small, name), "wb") as f:
+                    f.write(b"keep")
+            # Fill what is left, to the last block.
+            with open(os.path.join(small, "fill"), "wb", buffering=0) as f:
+                try:
+                    while True:
+                        f.write(b"\0" * 1024)
+                except OSError:
+                    pass
+            cube = os.path.join("..", "cube.ase")
+            for command, err in ((["import", "--json", cube, "-o", "keep.json"], r'cannot write "keep\.json": no space left'),
+                                 (["import", cube, "-o", "new.txt"], r'cannot write "new\.txt": no space left'),
+                                 (["convert", cube, "keep.ase", "--quiet"], r'"keep\.ase": no space left')):
+                code, _, stderr = run(*command, cwd=small)
+                self.assertEqual(code, 1 if command[0] == "import" else 3, stderr)
+                self.assertRegex(stderr.decode(), err)
+            self.assertEqual(sorted(os.listdir(small)), ["fill", "keep.ase", "keep.json"])
+            for name in ("keep.json", "keep.ase"):
+                with open(os.path.join(small, name), "rb") as f:
+                    self.assertEqual(f.read(), b"keep")
+        finally:
+            subprocess.run(["umount", small])
+
+    def test_an_interrupt_leaves_the_old_file_or_the_whole_new_one(self):
+        if WINDOWS:
+            self.skipTest("POSIX signals")
+        big = self.folder.file("big.ase")
+        generator = os.path.join(ARGS.samples, "..", "tools", "gen_ase.py")
+        if not os.path.exists(generator):
+            self.skipTest("no scene generator here")
+        subprocess.run([sys.executable, generator, big, "2", "60", "100"], check=True, capture_output=True)
+        self.write("out.ase", b"old")
+        for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
+            for delay in (0.05, 0.3, 1.0):
+                child = subprocess.Popen([ARGS.asehost, "convert", "big.ase", "out.ase", "--quiet"], cwd=self.folder.path,
+                                         stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                time.sleep(delay)
+                child.send_signal(sig)
+                child.wait(timeout=120)
+                self.assertEqual(sorted(os.listdir(self.folder.path)),
+                                 ["big.ase", "cube.ase", "empty.ase", "out.ase", "tree.ase"])
+                written = self.read("out.ase")
+                self.assertTrue(written == b"old" or written.endswith(b"}\n"), written[-40:])
 
 
 class FileNames(CliTestCase):
