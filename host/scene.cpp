@@ -493,17 +493,16 @@ FaceStore MakeStore(size_t count, CornersOf cornersOf) {
     if (count == 0) return store;
     // Corner counts are below 2^31, so only the sums can overflow.
     const size_t most = PTRDIFF_MAX;
-    if (count > most / (sizeof(HostFace) + sizeof(HostFaceUv))) throw std::bad_alloc();
+    if (count > most / kFaceRecordBytes) throw std::bad_alloc();
     size_t slots = 0;
     for (size_t f = 0; f < count; ++f) {
         const size_t s = static_cast<size_t>(FaceSlots(cornersOf(f)));
         if (s > most - slots) throw std::bad_alloc();
         slots += s;
     }
-    const size_t slotBytes = kUvChannels * sizeof(HostUv) + (2 + kUvChannels) * sizeof(int);
-    const size_t recordBytes = count * (sizeof(HostFace) + sizeof(HostFaceUv));
-    if (slots > (most - recordBytes) / slotBytes) throw std::bad_alloc();
-    store.block = FaceBlock(recordBytes + slots * slotBytes);
+    const size_t recordBytes = count * kFaceRecordBytes;
+    if (slots > (most - recordBytes) / kFaceSlotBytes) throw std::bad_alloc();
+    store.block = FaceBlock(recordBytes + slots * kFaceSlotBytes);
 
     std::byte* at = store.block.data();
     store.faces = reinterpret_cast<HostFace*>(at);
@@ -680,6 +679,12 @@ const HostVertexWeight* HostScene::vertexWeights(int index) const {
 
 int HostScene::droppedFaceCount() const {
     return impl_->droppedFaces;
+}
+
+size_t HostScene::faceStoreBytes() const {
+    size_t bytes = 0;
+    for (const FaceStore& store : impl_->groupStores) bytes += store.block.size();
+    return bytes;
 }
 
 void HostScene::setOperationLogEnabled(bool enabled) {

@@ -108,6 +108,11 @@ public:
     // than three corners.
     int droppedFaceCount() const;
 
+    // The bytes the face groups' stores hold now: their records and
+    // per-corner arrays, which come from malloc or the system's pages, not
+    // from operator new.
+    size_t faceStoreBytes() const;
+
     // --- Operation log and failure knobs -----------------------------------
 
     // Operations called through the context and its records, in call order

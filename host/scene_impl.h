@@ -139,6 +139,7 @@ public:
     FaceBlock& operator=(const FaceBlock&) = delete;
 
     std::byte* data() const { return data_; }
+    size_t size() const { return bytes_; }
 
 private:
     void Free();
@@ -315,5 +316,13 @@ FaceStore MakeTriangleStore(size_t count);
 inline int FaceSlots(int cornerCount) {
     return cornerCount > 3 ? cornerCount : 3;
 }
+
+// The bytes a FaceStore gives each face (its HostFace and HostFaceUv
+// records) and each of its slots (a cornerUv per channel; vertexIndices,
+// a uvIndex per channel and exportCorners). A store holds no more than
+// these sums; a triangle costs kFaceRecordBytes + 3 * kFaceSlotBytes.
+inline constexpr size_t kFaceRecordBytes = sizeof(HostFace) + sizeof(HostFaceUv);
+inline constexpr size_t kFaceSlotBytes = kUvChannels * sizeof(HostUv) + (2 + kUvChannels) * sizeof(int);
+inline constexpr size_t kTriangleBytes = kFaceRecordBytes + 3 * kFaceSlotBytes;
 
 }  // namespace asehost

@@ -55,9 +55,20 @@
 // Saving writes every key.
 #pragma once
 
+#include <cstdint>
+
 namespace asehost {
 
 // The name and version of the layout above.
 inline constexpr const char* kSceneJsonFormat = "asehost-scene/1";
+
+// The memory bound of a load: what the reader holds, and what the scene
+// store makes of the text, also when an export triangulates its faces, stays
+// below kJsonBytesPerTextByte bytes per byte of text plus
+// kJsonMemoryAllowance. A text that would need more fails at the value that
+// crosses the line, before that value is stored, with the value's key path
+// and byte offset.
+inline constexpr uint64_t kJsonBytesPerTextByte = 32;
+inline constexpr uint64_t kJsonMemoryAllowance = uint64_t{64} << 20;
 
 }  // namespace asehost

@@ -293,9 +293,11 @@ private:
         return wide;
     }
 
-    // Counts `bytes` of records against the text read so far: a text of
-    // empty records ("{}," makes a named record of hundreds of bytes) must
-    // not make the load grow far beyond its size.
+    // Counts `bytes` of records against the text read so far, before they
+    // are made: a text of empty records ("{}," makes a named record of
+    // hundreds of bytes) or of bare corners ("0," becomes a triangle of
+    // hundreds of bytes once the face is triangulated) must not make the
+    // load, or the export after it, grow far beyond the text's size.
     void Charge(size_t bytes) {
         charged_ += bytes;
         if (charged_ > kBytesPerTextByte * source_.Offset() + kAllowance) {
@@ -303,6 +305,7 @@ private:
         }
     }
     static size_t RecordCost(Ctx ctx);
+    static size_t CornerCost(size_t corner);
 
     void FinishTexture();
     void FinishFace();
@@ -321,8 +324,15 @@ private:
     std::vector<ObjectClaim> claims_;
     std::vector<std::pair<int64_t, int64_t>> refClaims_;
     int64_t refPart_[2] = {0, 0};
-    static constexpr uint64_t kBytesPerTextByte = 32;
-    static constexpr uint64_t kAllowance = 64u << 20;
+    // The memory bound of scene_json.h. Each record and corner is charged
+    // with the most it costs at the peak (RecordCost, CornerCost): a load's
+    // parts all live together, and triangulation builds the new face groups
+    // beside the old ones.
+    static constexpr uint64_t kBytesPerTextByte = kJsonBytesPerTextByte;
+    static constexpr uint64_t kAllowance = kJsonMemoryAllowance;
+    // A list that grows by doubling holds up to twice its elements, three
+    // times while it moves to a larger block.
+    static constexpr size_t kGrowth = 3;
     uint64_t charged_ = 0;
     // Per face of the scene, group after group: its kFaceHas flags.
     std::vector<uint8_t> faceFlags_;
@@ -464,12 +474,14 @@ bool SceneReader::Integer(int64_t value) {
     }
     case Ctx::VertexIndices:
         if (Element() >= static_cast<size_t>(INT32_MAX) / 8) Fail(FramePath(stack_.size()), "too many corners");
-        Charge(56);  // the index now, the corner's slots in the store later
+        Charge(CornerCost(Element()));
         faces_.vertexIndices.push_back(static_cast<int>(InRange(value, 0, INT32_MAX)));
         ++faces_.faces.back().corners;
         return Next();
     case Ctx::UvIndices: {
         const size_t c = IndexOf(2);
+        // Their slots in the store are the corners'.
+        Charge(kGrowth * sizeof(int));
         faces_.uvIndices[c].push_back(static_cast<int>(InRange(value, 0, INT32_MAX)));
         ++faces_.faces.back().uvIndexCount[c];
         return Next();
@@ -624,12 +636,39 @@ size_t SceneReader::RecordCost(Ctx ctx) {
     case Ctx::Vertex: return sizeof(HostVertex) + sizeof(HostVertexWeight*);
     case Ctx::Object: return sizeof(HostObject) + sizeof(ObjectClaim);
     case Ctx::FaceGroup: return sizeof(HostFaceGroup) + sizeof(FaceStore);
-    // The lean face now, the face and its part of the store later.
-    case Ctx::Face: return sizeof(PendingFaces::Face) + sizeof(HostFace) + 192;
+    // The lean face and its flags now, its corner count, its record and
+    // first three slots in the store later; the triangles it becomes are
+    // its corners'.
+    case Ctx::Face: return kGrowth * (sizeof(PendingFaces::Face) + sizeof(uint8_t)) + sizeof(int) + kFaceRecordBytes + 3 * kFaceSlotBytes;
     case Ctx::Bone: return sizeof(HostBone);
     case Ctx::Animation: return sizeof(HostAnimation) + sizeof(AnimationStore);
     case Ctx::Track: return sizeof(HostTrack) + sizeof(TrackStore);
     default: return 0;
+    }
+}
+
+size_t SceneReader::CornerCost(size_t corner) {
+    // Its index in the lean list; from the fourth corner (3) on a slot of
+    // its own in the store; from the third (2) on the triangle it adds to
+    // the fan that triangulation makes of the face, which a face of three
+    // corners also needs when its group is rebuilt for another face.
+    return kGrowth * sizeof(int) + (corner >= 3 ? kFaceSlotBytes : 0) + (corner >= 2 ? kTriangleBytes : 0);
+}
+
+// The kind of object each list holds; Root for the rest, which hold none.
+Ctx ElementObject(Ctx list) {
+    switch (list) {
+    case Ctx::Materials: return Ctx::Material;
+    case Ctx::Textures: return Ctx::Texture;
+    case Ctx::Vertices: return Ctx::Vertex;
+    case Ctx::Objects: return Ctx::Object;
+    case Ctx::FaceGroups: return Ctx::FaceGroup;
+    case Ctx::Faces: return Ctx::Face;
+    case Ctx::FaceUvChannels: return Ctx::FaceUvChannel;
+    case Ctx::Bones: return Ctx::Bone;
+    case Ctx::Animations: return Ctx::Animation;
+    case Ctx::Tracks: return Ctx::Track;
+    default: return Ctx::Root;
     }
 }
 
@@ -638,59 +677,49 @@ void SceneReader::OpenObject() {
         Push(Ctx::Root, true);
         return;
     }
-    const Frame& top = stack_.back();
-    Ctx ctx = Ctx::Root;
-    switch (top.ctx) {
-    case Ctx::Materials:
+    const Ctx ctx = ElementObject(stack_.back().ctx);
+    if (ctx == Ctx::Root) FailType();
+    // Charged before the record is made, so that a flood fails before it
+    // allocates.
+    Charge(RecordCost(ctx));
+    switch (ctx) {
+    case Ctx::Material:
         impl_.AppendMaterial(nullptr);
-        ctx = Ctx::Material;
         break;
-    case Ctx::Textures:
+    case Ctx::Texture:
         texture_ = PendingTexture{};
-        ctx = Ctx::Texture;
         break;
-    case Ctx::Vertices:
+    case Ctx::Vertex:
         if (impl_.vertices.size() >= static_cast<size_t>(INT32_MAX)) Fail(ValuePath(), "too many vertices");
         impl_.ResizeVertices(static_cast<int>(impl_.vertices.size()) + 1);
-        ctx = Ctx::Vertex;
         break;
-    case Ctx::Objects:
+    case Ctx::Object:
         impl_.AppendObject(nullptr);
         claims_.emplace_back();
-        ctx = Ctx::Object;
         break;
-    case Ctx::FaceGroups:
+    case Ctx::FaceGroup:
         impl_.AppendFaceGroup();
         faces_.Clear();
-        ctx = Ctx::FaceGroup;
         break;
-    case Ctx::Faces:
+    case Ctx::Face:
         if (Element() >= static_cast<size_t>(INT32_MAX)) Fail(ValuePath(), "too many faces");
         faces_.faces.emplace_back();
-        ctx = Ctx::Face;
         break;
-    case Ctx::FaceUvChannels:
+    case Ctx::FaceUvChannel:
         if (Element() >= kUvChannels) Fail(FramePath(stack_.size()), "expected two channels");
-        ctx = Ctx::FaceUvChannel;
         break;
-    case Ctx::Bones:
+    case Ctx::Bone:
         impl_.AppendBone(nullptr);
-        ctx = Ctx::Bone;
         break;
-    case Ctx::Animations:
+    case Ctx::Animation:
         impl_.AppendAnimation(nullptr);
-        ctx = Ctx::Animation;
         break;
-    case Ctx::Tracks:
+    default:  // Ctx::Track
         if (Element() >= static_cast<size_t>(INT32_MAX)) Fail(ValuePath(), "too many tracks");
         tracks_->tracks.push_back(HostTrack{});
         tracks_->keys.emplace_back();
-        ctx = Ctx::Track;
         break;
-    default:
-        FailType();
     }
-    Charge(RecordCost(ctx));
     Push(ctx, true);
 }
 

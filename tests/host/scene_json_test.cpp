@@ -1,6 +1,7 @@
 // The scene's JSON form beyond the round trip: the streaming parser against
 // nlohmann-json's, keys in any order, -0, file entry points and their
-// failures, memory of a padded text and allocation failures.
+// failures, memory of a padded text, floods of records and of corners
+// against the memory bound, and allocation failures.
 //
 // This executable replaces operator new so that a test can count the bytes
 // allocated and make the nth allocation fail.
@@ -17,6 +18,7 @@
 
 #include "host/json_events.h"
 #include "host/scene.h"
+#include "host/scene_json.h"
 
 #include "tests/host/replaced_new.h"
 #include "tests/test_files.h"
@@ -381,6 +383,84 @@ TEST(HostSceneJson, AFloodOfEmptyRecordsFailsInsteadOfGrowing) {
     named += "]}";
     ASSERT_TRUE(scene.loadJson(named, error)) << error;
     EXPECT_EQ(scene.context()->objectCount, 20000);
+}
+
+// What a load and the triangulation an export makes after it hold at once,
+// at most: the peak through operator new, plus the face stores (which come
+// from elsewhere) after the load and after triangulation, which builds the
+// new groups beside the old ones.
+struct Measured {
+    bool loaded = false;
+    std::string error;
+    size_t peak = 0;
+};
+
+Measured LoadAndTriangulate(HostScene& scene, const std::string& text) {
+    Measured measured;
+    Watching watching;
+    measured.loaded = scene.loadJson(text, measured.error);
+    const size_t loadedStores = scene.faceStoreBytes();
+    if (measured.loaded) {
+        HostContext* context = scene.context();
+        EXPECT_EQ(context->ops->TriangulateScene(context), 1);
+    }
+    measured.peak = watching.PeakAbove() + loadedStores + scene.faceStoreBytes();
+    return measured;
+}
+
+size_t Bound(size_t textBytes) { return asehost::kJsonBytesPerTextByte * textBytes + asehost::kJsonMemoryAllowance; }
+
+// Two bytes of text ("0,") make a corner, which becomes a triangle of
+// hundreds of bytes when the face is triangulated. A flood of them fails at
+// the corner that crosses the bound, naming it, before any store is made;
+// the same flood cut before that corner loads, and it and its triangles
+// stay within the bound; an n-gon too large for the allowance alone loads
+// on the strength of its text.
+TEST(HostSceneJson, ACornerFloodFailsAtItsCornerAndWhatLoadsStaysWithinTheBound) {
+    const std::string head = R"({"vertices":[{}],"faceGroups":[{"faces":[{"vertexIndices":[)";
+    auto flood = [&](size_t corners) {
+        std::string text = head;
+        for (size_t k = 0; k < corners; ++k) text += k ? ",0" : "0";
+        return text + "]}]}]}";
+    };
+    const std::string path = "faceGroups[0].faces[0].vertexIndices[";
+    HostScene scene;
+    const Measured failed = LoadAndTriangulate(scene, flood(3000000));
+    ASSERT_FALSE(failed.loaded);
+    ASSERT_EQ(failed.error.rfind(path, 0), 0u) << failed.error;
+    EXPECT_NE(failed.error.find("bytes of memory per byte of its text"), std::string::npos) << failed.error;
+    const size_t corner = std::stoul(failed.error.substr(path.size()));
+    const size_t at = failed.error.find("(at byte ");
+    ASSERT_NE(at, std::string::npos) << failed.error;
+    EXPECT_EQ(std::stoull(failed.error.substr(at + 9)), head.size() + 2 * corner) << failed.error;
+    EXPECT_EQ(scene.context()->faceGroupCount, 0);
+    // Only the list of corner indices was held: no store of their slots.
+    EXPECT_LT(failed.peak, 16 * corner) << "bytes at the peak of the failed load";
+
+    const std::string cut = flood(corner);
+    const Measured loaded = LoadAndTriangulate(scene, cut);
+    ASSERT_TRUE(loaded.loaded) << loaded.error;
+    EXPECT_EQ(scene.context()->faceGroups[0].faceCount, static_cast<int>(corner) - 2);
+    EXPECT_LE(loaded.peak, Bound(cut.size())) << "bytes at the peak for " << cut.size() << " bytes of text";
+
+    const int corners = 300000;
+    std::string ngon = R"({"vertices":[)";
+    for (int k = 0; k < corners; ++k) ngon += (k ? ",{\"position\":[" : "{\"position\":[") + std::to_string(k) + ",0.5,-2]}";
+    ngon += R"(],"faceGroups":[{"faces":[{"smoothingGroup":1,"vertexIndices":[)";
+    for (int k = 0; k < corners; ++k) ngon += (k ? "," : "") + std::to_string(k);
+    ngon += "]}]}]}";
+    const Measured large = LoadAndTriangulate(scene, ngon);
+    ASSERT_TRUE(large.loaded) << large.error;
+    EXPECT_LE(large.peak, Bound(ngon.size()));
+    const HostFaceGroup& group = scene.context()->faceGroups[0];
+    ASSERT_EQ(group.faceCount, corners - 2);
+    for (const int t : {0, 1000, corners - 3}) {
+        const HostFace& triangle = group.faces[t];
+        EXPECT_EQ(triangle.smoothingGroup, 1);
+        EXPECT_EQ(triangle.vertexIndices[0], 0);
+        EXPECT_EQ(triangle.vertexIndices[1], t + 1);
+        EXPECT_EQ(triangle.vertexIndices[2], t + 2);
+    }
 }
 
 // Failing each allocation of a load, then of a write, in turn: every failure
