@@ -27,10 +27,6 @@ void TurnForExport(HostScene& scene) {
     HostContext& c = *scene.context();
     for (int v = 0; v < c.vertexCount; ++v) {
         Turn(c.vertices[v].position);
-        Turn(c.vertices[v].normal);
-    }
-    for (int g = 0; g < c.faceGroupCount; ++g) {
-        for (int f = 0; f < c.faceGroups[g].faceCount; ++f) Turn(c.faceGroups[g].faces[f].normal);
     }
 }
 
