@@ -156,6 +156,9 @@ TEST(SceneJsonParser, GivesNlohmannJsonsEventsForEdgeCasesAtEveryChunkSize) {
         "18446744073709551615", "18446744073709551616", "9223372036854775807", "-9223372036854775808",
         "-9223372036854775809", "0.000000000000000000000000000000000000000000000000000001", "123456789012345678901234567890",
         "01", "1.", ".5", "1e", "1e+", "-", "+1", "--1", "1.5.5", "0x10", "Infinity", "NaN",
+        // A point without digits inside a document, where the in-place path
+        // reads numbers, is no number either.
+        "[1.]", "[-1.,0]", "{\"a\":1.}", "[0.,1]",
         R"("")", R"("a\"b\\c\/d\b\f\n\r\t")", R"("\u00e9\u20ac\ud83d\ude00")", R"("\ud83d")", R"("\ude00")", R"("\ud83dx")",
         R"("\u12")", R"("\x")", "\"a\tb\"", "\"\xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80\"", "\"\xc0\x80\"", "\"\xed\xa0\x80\"",
         "\"\xf4\x90\x80\x80\"", "\"\xe2\x82\"", "\"\xff\"", "\"unterminated",
@@ -235,6 +238,10 @@ TEST(SceneJsonParser, ReadsDecimalsAsTheNearestFloat) {
     // Decimals of 17 and 18 digits a few units from a midpoint, which a
     // mantissa rounded to double before the division reads the wrong way.
     for (const char* number : {"1965.26788330078126", "1.59278076887130736", "1.74940603971481324"}) add(number);
+    // Decimals of 15 digits (read in place) that are no midpoint but whose
+    // quotient rounds to one: converting the double again would round them
+    // to the even float, the wrong side.
+    for (const char* number : {"0.521570235490799", "0.833265095949173", "0.367203488945961", "5.32966160774231"}) add(number);
     text += "]";
     ExpectSameAsReference(text);
 }
