@@ -557,8 +557,10 @@ int ParseCameraSettings(AseReader& source, std::string_view name, AseCamera& cam
 Mat4 RebuildRigidTransform(const Mat4& m);
 
 // First pass over the whole source (whatever its position): counts
-// objects, lights and cameras and reads the material count. Leaves the
-// position at the end. 0 only without source data.
+// objects, lights and cameras, charging each line to the budget of the
+// whole file (the first one it cannot take sets countedOverBudget), and
+// reads the material count. Leaves the position at the end. 0 without
+// source data or when the file could not be read (recorded).
 int CountObjects(AseReader& source);
 int ParseTopLevel(AseReader& source);
 
@@ -592,8 +594,9 @@ int RemapMaterialIds(AseDocument& doc);
 // the reading: it counts as it parses and grows the arrays as blocks come.
 // It falls back to two passes (from a fresh document) where it cannot know
 // what the counting pass would have: a second *MATERIAL_COUNT line, a
-// material list before its count, and every failure but memory, so that a
+// material list before its count, and every failure of the text, so that a
 // failing file fails as two passes fail it ("No geometry found." first).
+// Memory and file failures end the read as they are.
 // A validator's read (an observer) and a test may ask for two passes.
 int ParseAseDocument(AseReader& source);
 
