@@ -119,6 +119,9 @@ int ParseFaceList(AseReader& source, std::string_view name, AseGeomObject& objec
                                   object.vertexCount);
             }
         }
+        // A face slot first filled is one more face for the host, whose
+        // records the declared count did not charge.
+        if (object.faces[i].a < 0 && !ChargeLineRecords(source, line, kHostFaceBytes)) return 0;
         object.faces[i] = face;
     }
     return step == BlockStep::kDone ? 1 : 0;

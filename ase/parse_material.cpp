@@ -106,8 +106,13 @@ int ParseMap(AseReader& source, std::string_view name, AseMaterial* material, As
         ReadQuotedString(path, line);
         char fileName[kAsePathUnits];
         FileNameOfPath(path, fileName, sizeof fileName);
+        // The host material this map goes to, the sub-material's when there
+        // is one, gets a texture when its map is first filled.
+        const char16_t* hostMap = sub != nullptr ? MapSlot(*sub, kind) : MapSlot(*material, kind);
+        const bool unfilled = hostMap[0] == 0;
         if (index == 0) AnsiToWide(fileName, MapSlot(*material, kind), kAsePathUnits);
         if (sub != nullptr) AnsiToWide(fileName, MapSlot(*sub, kind), kAsePathUnits);
+        if (unfilled && hostMap[0] != 0 && !ChargeLineRecords(source, line, kHostTextureBytes)) return 0;
     }
     return step == BlockStep::kDone ? 1 : 0;
 }
@@ -152,7 +157,7 @@ int ParseMaterial(AseReader& source, const AseLine& opening, int32_t index) {
         switch (line.keyword) {
             case Kw::kNumSubMtls:
                 if (!ReadLineInt(line, number) || number <= 0) break;
-                if (!BelieveCountLine(source, line, number, sizeof(AseSubMaterial))) return 0;
+                if (!BelieveCountLine(source, line, number, sizeof(AseSubMaterial) + kHostMaterialBytes)) return 0;
                 if (!AllocateSubMaterials(*source.allocator, material, number)) return ReaderOutOfMemory(source, line.text);
                 break;
             case Kw::kSubMaterial:

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "ase/reader_internal.h"
+#include "plugin/strings.h"
 
 namespace {
 
@@ -41,23 +42,33 @@ bool MayStartCountedWord(const char* data, const char* star) {
 }
 
 // Counts the keyword of the line that starts at the source's position when
-// it is one the first pass counts; leaves the position after the line.
+// it is one the first pass counts; leaves the position after the line. An
+// object, light or camera line is charged to the budget of the whole file
+// as it comes, so that a failure can name the line that went beyond it.
 void CountLine(AseReader& source, AseDocument& doc) {
+    const uint64_t at = uint64_t{source.base} + source.position;
     AseLine line;
     if (!NextLine(source, line) || !FindFirstWord(line) || !MayBeCountedWord(line)) return;
+    size_t bytes = 0;
     switch (LookupKeywordPadded(line.word, line.wordLength)) {
         case Kw::kMaterialCount: {
             int32_t count = 0;
             if (ReadLineInt(line, count)) {
                 doc.declaredMaterialCount = count;
                 source.materialCountRemaining = RemainingBytes(source);
+                source.materialCountAt = at;
             }
             break;
         }
-        case Kw::kGeomObject: ++doc.countedGeomObjects; break;
-        case Kw::kLightObject: ++doc.countedLights; break;
-        case Kw::kCameraObject: ++doc.countedCameras; break;
+        case Kw::kGeomObject: ++doc.countedGeomObjects, bytes = kCountedGeomObjectBytes; break;
+        case Kw::kLightObject: ++doc.countedLights, bytes = kCountedLightBytes; break;
+        case Kw::kCameraObject: ++doc.countedCameras, bytes = kCountedCameraBytes; break;
         default: break;
+    }
+    if (bytes == 0 || source.countedOverBudget) return;
+    if (!BelieveDeclaredCount(source, source.fileSize, 1, bytes)) {
+        source.countedOverBudget = true;
+        source.overBudgetAt = at;
     }
 }
 
@@ -67,6 +78,7 @@ int CountObjects(AseReader& source) {
     if (source.data == nullptr) return 0;
     AseDocument& doc = (*source.doc);
     source.materialCountRemaining = 0;
+    source.countedOverBudget = false;
     // The text in blocks of 64 bytes, each marked by its stars at once: only
     // a '*' that starts a line's first word with the right letters has its
     // line split and looked up.
@@ -131,8 +143,9 @@ bool CountAsRead(AseReader& source, const AseLine& line) {
     if (source.materialCountLines++ > 0) return NeedTwoPasses(source);
     doc.declaredMaterialCount = count;
     source.materialCountRemaining = RemainingBytes(source);
+    source.materialCountAt = uint64_t{source.base} + static_cast<uint64_t>(line.text - source.data);
     if (count <= 0) return !source.materialListBeforeCount || NeedTwoPasses(source);
-    if (!BelieveDeclaredCount(source, source.materialCountRemaining, count, sizeof(AseMaterial))) {
+    if (!BelieveDeclaredCount(source, source.materialCountRemaining, count, sizeof(AseMaterial) + kHostMaterialBytes)) {
         return NeedTwoPasses(source);
     }
     if (!AllocateMaterials(doc, count)) return ReaderOutOfMemory(source, line.text) != 0;
@@ -290,22 +303,19 @@ int ReadInTwoPasses(AseReader& source) {
         return ReaderFail(source, nullptr, JobErrorKind::kContent, nullptr, u"No geometry found.");
     }
     // Counted lines run through the whole file, so their bound is the
-    // file's (see kCountedGeomObjectBytes).
-    if (!BelieveDeclaredCount(source, source.fileSize, doc.countedGeomObjects, kCountedGeomObjectBytes) ||
-        !BelieveDeclaredCount(source, source.fileSize, doc.countedLights, kCountedLightBytes) ||
-        !BelieveDeclaredCount(source, source.fileSize, doc.countedCameras, kCountedCameraBytes)) {
-        return ReaderFail(source, nullptr, JobErrorKind::kLimit, nullptr,
-                          u"the file holds %d objects, %d lights and %d cameras: more than a file of %lld bytes "
-                          u"can describe",
-                          doc.countedGeomObjects, doc.countedLights, doc.countedCameras,
-                          static_cast<long long>(source.fileSize));
+    // file's (see kCountedGeomObjectBytes); the counting pass charged them.
+    if (source.countedOverBudget) {
+        char16_t detail[kJobErrorDetailUnits];
+        FormatWide(detail, kJobErrorDetailUnits,
+                   u"the file holds %d objects, %d lights and %d cameras: more than a file of %lld bytes can describe",
+                   doc.countedGeomObjects, doc.countedLights, doc.countedCameras,
+                   static_cast<long long>(source.fileSize));
+        return ReaderFailAtOffset(source, source.overBudgetAt, JobErrorKind::kLimit, detail);
     }
     if (doc.declaredMaterialCount > 0) {
         if (!BelieveDeclaredCount(source, source.materialCountRemaining, doc.declaredMaterialCount,
-                                  sizeof(AseMaterial))) {
-            return ReaderFail(source, nullptr, JobErrorKind::kLimit, nullptr,
-                              u"*MATERIAL_COUNT %d declares more than a file of this size can hold",
-                              doc.declaredMaterialCount);
+                                  sizeof(AseMaterial) + kHostMaterialBytes)) {
+            return FailCountBeyondBound(source, source.materialCountAt, "*MATERIAL_COUNT", doc.declaredMaterialCount);
         }
         if (!AllocateMaterials(doc, doc.declaredMaterialCount)) return ReaderOutOfMemory(source, nullptr);
     }
@@ -338,11 +348,13 @@ int ParseAseDocument(AseReader& source) {
     bool read = false;
     if (source.observer == nullptr && !source.twoPasses) {
         read = ReadInOnePass(source) != 0;
-        // Memory that cannot be had would not be had in two passes either,
-        // and a whole pass that met no object line is what the counting
-        // pass would have found.
+        // Two passes are for what the text holds: memory that cannot be
+        // had would not be had in two passes either, a file that cannot be
+        // read (or changed while it was read) would fail them with its own
+        // message or worse, and a whole pass that met no object line is
+        // what the counting pass would have found.
         const JobErrorKind kind = source.error->kind;
-        if (!read && kind != JobErrorKind::kMemory && kind != JobErrorKind::kContent) {
+        if (!read && kind != JobErrorKind::kMemory && kind != JobErrorKind::kFile && kind != JobErrorKind::kContent) {
             *source.error = JobError{};
             char16_t path[kAsePathUnits];
             std::memcpy(path, doc.sourcePath, sizeof path);

@@ -74,8 +74,13 @@ struct AseReader {
     // BelieveDeclaredCount); the parse starts it at 0.
     uint64_t believedBytes;
     // Bytes of the file after the *MATERIAL_COUNT line that holds, for the
-    // bound of that count.
+    // bound of that count, and the file offset where that line starts.
     uint64_t materialCountRemaining;
+    uint64_t materialCountAt;
+    // Set by the counting pass at the first object, light or camera line
+    // whose charge the budget could not take, with the offset of that line.
+    bool countedOverBudget;
+    uint64_t overBudgetAt;
     // How the read goes (see ParseAseDocument). `twoPasses`: the counting
     // pass comes first (a test's choice). In one pass, objects, lights,
     // cameras and the material count are counted as their lines come
@@ -128,6 +133,14 @@ inline constexpr uint32_t kSourceWindowBytes = uint32_t{4} << 20;
 // (AllocateSourceBuffer, FinishAseSource). Returns 1, or 0 with the failure
 // recorded (memory, or a file that could not be read).
 int OpenAseSourceWindow(AseReader& source, std::FILE* file, uint32_t fileSize, uint32_t windowBytes);
+
+// Makes `source` a whole source of every byte `file` holds from its
+// position on, read until the file ends: for a file whose size is not known
+// before it is read (a pipe, a device, a file of the kind that reports size
+// 0). The buffer grows by doubling and is cut to the text at the end; the
+// text is converted as FinishAseSource converts it. Returns 1, or 0 with the
+// failure recorded (memory, a read error, more bytes than a source can hold).
+int ReadAseSourceToEnd(AseReader& source, std::FILE* file);
 
 // Starts a pass over the source from its first byte: a window reads the
 // file again from its start. Returns 1, or 0 with the failure recorded.
@@ -443,9 +456,11 @@ int SkipBlock(AseReader& source, std::string_view own);
 // fails the import with a message that names it. A vertex is charged with
 // the host vertex the builder makes of it; faces are charged here with
 // their document record only, since the host is given only the faces lines
-// filled, and those are charged when the read is done (kHostFaceBytes).
-// The slack lets a small file declare a few large records: a material
-// takes about 2.4 KB. Appended keys are real lines no smaller than their
+// filled, and each face line that fills one is charged with its host
+// records (kHostFaceBytes, ChargeLineRecords). Materials are charged with
+// the host's records too (kHostMaterialBytes, kHostTextureBytes). Every
+// charge beyond the bound names its line. The slack lets a small file
+// declare a few large records: a material takes about 5 KB. Appended keys are real lines no smaller than their
 // records and need no bound.
 //
 // The multiple leaves room for the records that every object costs
@@ -464,6 +479,19 @@ inline constexpr uint64_t kDeclaredSlackBytes = 64 * 1024;
 inline constexpr size_t kHostVertexBytes = sizeof(HostVertex) + sizeof(HostVertexWeight) + 4 * sizeof(void*);
 inline constexpr size_t kHostFaceBytes = sizeof(HostFace) + sizeof(HostFaceUv) + 3 * 2 * sizeof(int) +
                                          kUvChannels * 3 * (sizeof(HostUv) + sizeof(int));
+
+// The host's records per material and per texture. Materials come one at a
+// time, so a host that appends them to an array of doubling capacity holds
+// up to three records per material while it grows it (the old array and the
+// new one), with its slot of texture pointers each. A texture may be given
+// the room of a two-layer one, the largest kind, and a block header. Both
+// are charged to the budget: a material at its count line (each material
+// and sub-material may become one host material), a texture when a
+// *BITMAP line first fills a map of a material that becomes one.
+inline constexpr size_t kHostRecordsPerAppend = 3;
+inline constexpr size_t kHostMaterialBytes =
+    kHostRecordsPerAppend * (sizeof(HostMaterial) + kTextureChannels * sizeof(void*));
+inline constexpr size_t kHostTextureBytes = sizeof(HostLayeredTexture) + 2 * sizeof(HostTextureLayer) + 16;
 
 // The object, light and camera lines that a read counts are real lines
 // too, but a line of a dozen bytes ("*GEOMOBJECT" and its line end) would
@@ -493,6 +521,16 @@ bool BelieveDeclaredCount(AseReader& source, uint64_t remaining, int64_t count, 
 // message that names the keyword and the count.
 bool BelieveCountLine(AseReader& source, const AseLine& line, int64_t count, size_t elementBytes);
 
+// Fails the read for the count `count` of `keyword` (NUL-terminated) beyond
+// the bound, at the line that starts at file offset `at`, as
+// BelieveCountLine words it. Returns 0.
+int FailCountBeyondBound(AseReader& source, uint64_t at, const char* keyword, int64_t count);
+
+// Charges `bytes` of records that `line` makes (a face it fills, a texture
+// it sets) to the budget of the whole file. False, with the failure recorded
+// at the line, when the budget cannot take them.
+bool ChargeLineRecords(AseReader& source, const AseLine& line, size_t bytes);
+
 // --- Parsers ---------------------------------------------------------------------
 // Each is entered after its opening line was read and pushed; `name` is that
 // line's first word. 1 on success, 0 on failure (which fails the import).
@@ -519,8 +557,10 @@ int ParseCameraSettings(AseReader& source, std::string_view name, AseCamera& cam
 Mat4 RebuildRigidTransform(const Mat4& m);
 
 // First pass over the whole source (whatever its position): counts
-// objects, lights and cameras and reads the material count. Leaves the
-// position at the end. 0 only without source data.
+// objects, lights and cameras, charging each line to the budget of the
+// whole file (the first one it cannot take sets countedOverBudget), and
+// reads the material count. Leaves the position at the end. 0 without
+// source data or when the file could not be read (recorded).
 int CountObjects(AseReader& source);
 int ParseTopLevel(AseReader& source);
 
@@ -554,8 +594,9 @@ int RemapMaterialIds(AseDocument& doc);
 // the reading: it counts as it parses and grows the arrays as blocks come.
 // It falls back to two passes (from a fresh document) where it cannot know
 // what the counting pass would have: a second *MATERIAL_COUNT line, a
-// material list before its count, and every failure but memory, so that a
+// material list before its count, and every failure of the text, so that a
 // failing file fails as two passes fail it ("No geometry found." first).
+// Memory and file failures end the read as they are.
 // A validator's read (an observer) and a test may ask for two passes.
 int ParseAseDocument(AseReader& source);
 
@@ -567,10 +608,24 @@ int ParseAseDocument(AseReader& source);
 // and lone LF ends counts each end once, as the line splitting does.
 int64_t LineNumberAt(const AseReader& source, const char* at);
 
+// The same for the byte at offset `at` of the file, in the window or before
+// it (then the file is read again up to the window's end).
+int64_t LineNumberAtOffset(const AseReader& source, uint64_t at);
+
 // Records the read's first failure at the line holding `at` (null: no line)
 // with `what` (may be null) and a detail formatted as FormatWide does.
 // Returns 0, so that a failing step can `return ReaderFail(...)`.
 int ReaderFail(AseReader& source, const char* at, JobErrorKind kind, const char16_t* what, const char16_t* format, ...);
+
+// Records the read's first failure, `detail`, at the line holding the byte
+// at file offset `at`. Returns 0.
+int ReaderFailAtOffset(AseReader& source, uint64_t at, JobErrorKind kind, const char16_t* detail);
+
+// Records a failure of the file itself (it could not be read, changed
+// while it was read, or is too large), naming the file as the import's
+// other file failures do ("\"path\": detail") when the document knows its
+// path. Returns 0.
+int ReaderFileFail(AseReader& source, JobErrorKind kind, const char16_t* detail);
 
 // The failure for memory that could not be had while reading the line at
 // `at`. Returns 0.

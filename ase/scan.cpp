@@ -381,16 +381,49 @@ bool BelieveDeclaredCount(AseReader& source, uint64_t remaining, int64_t count, 
     return true;
 }
 
+namespace {
+
+// The line's first word as a NUL-terminated text for a message, cut to fit.
+struct WordOfLine {
+    explicit WordOfLine(const AseLine& line) {
+        const size_t length = std::min<size_t>(line.wordLength, sizeof text - 1);
+        std::memcpy(text, line.word, length);
+        text[length] = '\0';
+    }
+    char text[64];
+};
+
+}  // namespace
+
 bool BelieveCountLine(AseReader& source, const AseLine& line, int64_t count, size_t elementBytes) {
     if (BelieveDeclaredCount(source, RemainingBytes(source), count, elementBytes)) return true;
-    char keyword[64];
-    const size_t length = std::min<size_t>(line.wordLength, sizeof keyword - 1);
-    std::memcpy(keyword, line.word, length);
-    keyword[length] = '\0';
-    ReaderFail(source, line.text, JobErrorKind::kLimit, nullptr,
-               u"%S %lld declares more than a file of this size can hold (the declared counts may take at most "
-               u"%d bytes per byte of the file)",
+    const WordOfLine keyword(line);
+    FailCountBeyondBound(source, uint64_t{source.base} + static_cast<uint64_t>(line.text - source.data), keyword.text,
+                         count);
+    return false;
+}
+
+int FailCountBeyondBound(AseReader& source, uint64_t at, const char* keyword, int64_t count) {
+    char16_t detail[kJobErrorDetailUnits];
+    FormatWide(detail, kJobErrorDetailUnits,
+               u"%S %lld declares more than a file of this size can hold (the declared counts may take at most %d "
+               u"bytes per byte of the file)",
                keyword, static_cast<long long>(count), static_cast<int>(kDeclaredBytesPerFileByte));
+    return ReaderFailAtOffset(source, at, JobErrorKind::kLimit, detail);
+}
+
+bool ChargeLineRecords(AseReader& source, const AseLine& line, size_t bytes) {
+    // Only the whole file's bound applies: the line itself is real text,
+    // whatever follows it.
+    const uint64_t total = kDeclaredBytesPerFileByte * source.fileSize + kDeclaredSlackBytes;
+    if (source.believedBytes <= total && bytes <= total - source.believedBytes) {
+        source.believedBytes += bytes;
+        return true;
+    }
+    ReaderFail(source, line.text, JobErrorKind::kLimit, nullptr,
+               u"%S makes more records than a file of this size can hold (its records may take at most %d bytes "
+               u"per byte of the file)",
+               WordOfLine(line).text, static_cast<int>(kDeclaredBytesPerFileByte));
     return false;
 }
 
@@ -425,21 +458,20 @@ int64_t CountLineEnds(const char* p, size_t n, bool& afterCr) {
     return ends;
 }
 
-// Counts the line ends of the file's bytes before the window by reading
-// them again, then reads on to where the window ends, so that the stream is
-// where the next slide expects it. -1 when the file cannot be read so.
-int64_t LineEndsBeforeWindow(const AseReader& source, bool& afterCr) {
+// Counts the line ends of the file's bytes before offset `stop` (at most
+// the window's start) by reading them again, then reads on to where the
+// window ends, so that the stream is where the next slide expects it. -1
+// when the file cannot be read so.
+int64_t LineEndsBefore(const AseReader& source, uint64_t stop, bool& afterCr) {
     if (source.base == 0) return 0;
     if (source.file == nullptr || std::fseek(source.file, 0, SEEK_SET) != 0) return -1;
     char chunk[16384];
     int64_t ends = 0;
-    const uint64_t stop = uint64_t{source.base} + source.size;
-    for (uint64_t at = 0; at < stop;) {
-        const size_t wanted = static_cast<size_t>(std::min<uint64_t>(sizeof chunk, stop - at));
+    const uint64_t end = uint64_t{source.base} + source.size;
+    for (uint64_t at = 0; at < end;) {
+        const size_t wanted = static_cast<size_t>(std::min<uint64_t>(sizeof chunk, end - at));
         if (std::fread(chunk, 1, wanted, source.file) != wanted) return -1;
-        if (at < source.base) {
-            ends += CountLineEnds(chunk, static_cast<size_t>(std::min<uint64_t>(wanted, source.base - at)), afterCr);
-        }
+        if (at < stop) ends += CountLineEnds(chunk, static_cast<size_t>(std::min<uint64_t>(wanted, stop - at)), afterCr);
         at += wanted;
     }
     return ends;
@@ -447,15 +479,20 @@ int64_t LineEndsBeforeWindow(const AseReader& source, bool& afterCr) {
 
 }  // namespace
 
-int64_t LineNumberAt(const AseReader& source, const char* at) {
-    if (source.data == nullptr || at == nullptr || at < source.data) return 0;
-    const size_t end = std::min<size_t>(static_cast<size_t>(at - source.data), source.size);
+int64_t LineNumberAtOffset(const AseReader& source, uint64_t at) {
+    if (source.data == nullptr) return 0;
     // Line ends are counted here, at a failure, so that the scanner never
     // counts them.
     bool afterCr = false;
-    const int64_t before = LineEndsBeforeWindow(source, afterCr);
+    const int64_t before = LineEndsBefore(source, std::min<uint64_t>(at, source.base), afterCr);
     if (before < 0) return 0;
-    return 1 + before + CountLineEnds(source.data, end, afterCr);
+    const uint64_t inWindow = at > source.base ? std::min<uint64_t>(at - source.base, source.size) : 0;
+    return 1 + before + CountLineEnds(source.data, static_cast<size_t>(inWindow), afterCr);
+}
+
+int64_t LineNumberAt(const AseReader& source, const char* at) {
+    if (source.data == nullptr || at == nullptr || at < source.data) return 0;
+    return LineNumberAtOffset(source, uint64_t{source.base} + static_cast<uint64_t>(at - source.data));
 }
 
 int ReaderFail(AseReader& source, const char* at, JobErrorKind kind, const char16_t* what, const char16_t* format, ...) {
@@ -466,6 +503,19 @@ int ReaderFail(AseReader& source, const char* at, JobErrorKind kind, const char1
     VFormatWide(detail, kJobErrorDetailUnits, format, args);
     va_end(args);
     return source.error->Fail(kind, LineNumberAt(source, at), what, u"%s", detail);
+}
+
+int ReaderFailAtOffset(AseReader& source, uint64_t at, JobErrorKind kind, const char16_t* detail) {
+    if (source.error == nullptr || source.error->Failed()) return 0;
+    return source.error->Fail(kind, LineNumberAtOffset(source, at), nullptr, u"%s", detail);
+}
+
+int ReaderFileFail(AseReader& source, JobErrorKind kind, const char16_t* detail) {
+    char16_t what[kJobErrorWhatUnits] = {};
+    if (source.doc != nullptr && source.doc->sourcePath[0] != 0) {
+        FormatWide(what, kJobErrorWhatUnits, u"\"%s\":", source.doc->sourcePath);
+    }
+    return ReaderFail(source, nullptr, kind, what[0] != 0 ? what : nullptr, u"%s", detail);
 }
 
 int ReaderOutOfMemory(AseReader& source, const char* at) {

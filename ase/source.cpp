@@ -10,6 +10,7 @@
 
 #include "ase/reader_internal.h"
 #include "platform/platform.h"
+#include "plugin/strings.h"
 
 namespace {
 
@@ -225,13 +226,64 @@ int OpenAseSourceWindow(AseReader& source, std::FILE* file, uint32_t fileSize, u
     return 1;
 }
 
+int ReadAseSourceToEnd(AseReader& source, std::FILE* file) {
+    ReleaseAseSource(source);
+    if (file == nullptr || source.allocator == nullptr) {
+        return ReaderFail(source, nullptr, JobErrorKind::kInternal, nullptr, u"no file to read");
+    }
+    constexpr uint64_t kMost = UINT32_MAX - kSourcePadding;
+    size_t capacity = 0;
+    size_t size = 0;
+    char* data = nullptr;
+    for (;;) {
+        if (size == capacity) {
+            // One byte past the most a source holds tells a file that is
+            // too large from one that is just large enough.
+            if (capacity > kMost) break;
+            const uint64_t doubled = std::max<uint64_t>(uint64_t{capacity} * 2, 64 * 1024);
+            const size_t grown = static_cast<size_t>(std::min<uint64_t>(doubled, kMost + 1));
+            char* fresh = static_cast<char*>(source.allocator->Reallocate(data, grown + kSourcePadding));
+            if (fresh == nullptr) {
+                source.allocator->Free(data);
+                return ReaderOutOfMemory(source, nullptr);
+            }
+            data = fresh;
+            capacity = grown;
+        }
+        // fread stops short only at the end of the file or at an error.
+        const size_t wanted = capacity - size;
+        const size_t got = std::fread(data + size, 1, wanted, file);
+        size += got;
+        if (got == wanted) continue;
+        if (std::ferror(file) != 0) {
+            source.allocator->Free(data);
+            return ReaderFileFail(source, JobErrorKind::kFile, u"the file could not be read to its end");
+        }
+        break;
+    }
+    if (size > kMost) {
+        source.allocator->Free(data);
+        char16_t detail[kJobErrorDetailUnits];
+        FormatWide(detail, kJobErrorDetailUnits, u"the file holds more than the %lld bytes that can be read",
+                   static_cast<long long>(kMost));
+        return ReaderFileFail(source, JobErrorKind::kLimit, detail);
+    }
+    // The source keeps no more than its text: the rest goes back at once.
+    char* fitted = static_cast<char*>(source.allocator->Reallocate(data, size + kSourcePadding));
+    source.data = fitted != nullptr ? fitted : data;
+    source.size = static_cast<uint32_t>(size);
+    source.capacity = static_cast<uint32_t>(size);
+    FinishAseSource(source);
+    return 1;
+}
+
 int RewindAseSource(AseReader& source) {
     if (source.data == nullptr) return 0;
     ++source.passes;
     source.position = 0;
     if (source.base == 0) return 1;  // the text's start is in memory
     if (source.file == nullptr || std::fseek(source.file, 0, SEEK_SET) != 0) {
-        return ReaderFail(source, nullptr, JobErrorKind::kFile, nullptr, u"the file could not be read again");
+        return ReaderFileFail(source, JobErrorKind::kFile, u"the file could not be read again");
     }
     source.base = 0;
     source.size = 0;
@@ -267,9 +319,8 @@ int SlideAseWindow(AseReader& source, uint32_t keep) {
         // cut short since it was opened. What was read stays unused.
         const bool error = std::ferror(source.file) != 0;
         source.file = nullptr;
-        return ReaderFail(source, nullptr, JobErrorKind::kFile, nullptr,
-                          error ? u"the file could not be read to its end"
-                                : u"the file became shorter while it was read");
+        return ReaderFileFail(source, JobErrorKind::kFile, error ? u"the file could not be read to its end"
+                                            : u"the file became shorter while it was read");
     }
     return 1;
 }

@@ -56,17 +56,26 @@ int ImportJob::Load(const char16_t* path) {
         }
         return error_.Fail(JobErrorKind::kFile, 0, what, u"the file could not be opened");
     }
+    size_t n = 0;
+    for (; path[n] != 0 && n + 1 < kAsePathUnits; ++n) doc_.sourcePath[n] = path[n];
+    doc_.sourcePath[n] = 0;
+    // A file whose size is not known before it is read (a pipe, a device,
+    // or one that reports size 0 while it holds text) is read to its end;
+    // its bytes then bound its budget as a size would.
     uint64_t size = 0;
-    if (!platform::FileSize(file_, size)) {
+    const bool sized = platform::FileSize(file_, size);
+    if (!sized && platform::KindOfPath(path) != platform::PathKind::kOther) {
         return error_.Fail(JobErrorKind::kFile, 0, what, u"it is not a file (a folder?)");
+    }
+    if (!sized || size == 0) {
+        const int read = ReadAseSourceToEnd(reader_, file_);
+        CloseFile();
+        return read;
     }
     if (size > UINT32_MAX - kSourcePadding) {
         return error_.Fail(JobErrorKind::kLimit, 0, what, u"the file is %lld bytes; at most %lld can be read",
                            static_cast<long long>(size), static_cast<long long>(UINT32_MAX - kSourcePadding));
     }
-    size_t n = 0;
-    for (; path[n] != 0 && n + 1 < kAsePathUnits; ++n) doc_.sourcePath[n] = path[n];
-    doc_.sourcePath[n] = 0;
 
     unsigned char head[3] = {};
     const size_t headBytes = std::fread(head, 1, sizeof head, file_);
@@ -98,15 +107,6 @@ int ImportJob::Read() {
     reader_.twoPasses = gTwoPassesForTesting;
     if (!ParseAseDocument(reader_)) return 0;
     stack_.Clear();
-    // The host is given only the faces that lines filled; their host
-    // records join the budget of the read.
-    int64_t filled = 0;
-    for (int32_t i = 0; i < doc_.geomObjectCount; ++i) filled += FilledFaceCount(doc_.geomObjects[i]);
-    if (!BelieveDeclaredCount(reader_, reader_.fileSize, filled, kHostFaceBytes)) {
-        return error_.Fail(JobErrorKind::kLimit, 0, nullptr,
-                           u"the file's %lld faces need more memory than a file of this size may take",
-                           static_cast<long long>(filled));
-    }
     ResolveParentIndices(doc_);
     ComputeLocalTransforms(doc_);
     ResolveVertexColors(doc_);

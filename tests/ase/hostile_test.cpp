@@ -1,6 +1,7 @@
 // Hostile input: fault files, generated extremes, every allocation failing
 // in turn and every truncation of the fixtures. Each parse must end with
 // the expected result and leave nothing behind.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -222,27 +223,113 @@ TEST_F(HostileInput, EveryTruncationParsesWithoutHarm) {
     }
 }
 
-// A file read through a window is read again for the second pass: one cut
-// short in between fails the read with a message.
-TEST_F(HostileInput, AFileCutShortBetweenThePassesFailsTheRead) {
-    const std::string text = Data("every_array.ase") + asetest::Object("", "second");
+// A file read through a window and cut short while it is read fails the
+// read with that message, named as the import names its file, whether the
+// cut comes within the one pass or between two: a failure of the file is
+// never read again in two passes.
+TEST_F(HostileInput, AFileCutShortWhileItIsReadFailsWithItsOwnMessage) {
+    // Longer than what the stream buffers, so that the cut is seen.
+    const std::string text =
+        Data("every_array.ase") + "*COMMENT " + std::string(100000, 'x') + "\n" + asetest::Object("", "second");
     const std::string path = testing::TempDir() + "ase_shrinking.ase";
-    testfiles::WriteFile(path, text);
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    ASSERT_NE(file, nullptr);
-    asetest::ResetAll();
-    AseReader& source = asetest::TheReading().reader;
-    ASSERT_EQ(OpenAseSourceWindow(source, file, static_cast<uint32_t>(text.size()), 64), 1);
-    ASSERT_EQ(CountObjects(source), 1);
-    EXPECT_EQ(Doc().countedGeomObjects, 2);
-    ASSERT_EQ(AllocateGeomObjects(Doc(), Doc().countedGeomObjects), 1);
-    std::filesystem::resize_file(path, text.size() / 2);
-    ASSERT_EQ(RewindAseSource(source), 1);
-    ParseTopLevel(source);
-    EXPECT_TRUE(ReadFailed(source));
-    EXPECT_EQ(asetest::ErrorText(), u"the file became shorter while it was read");
-    std::fclose(file);
+    for (const bool betweenPasses : {false, true}) {
+        SCOPED_TRACE(betweenPasses ? "between the passes" : "in one pass");
+        testfiles::WriteFile(path, text);
+        std::FILE* file = std::fopen(path.c_str(), "rb");
+        ASSERT_NE(file, nullptr);
+        asetest::ResetAll();
+        std::copy_n(u"cut.ase", 8, Doc().sourcePath);
+        AseReader& source = asetest::TheReading().reader;
+        ASSERT_EQ(OpenAseSourceWindow(source, file, static_cast<uint32_t>(text.size()), 64), 1);
+        if (betweenPasses) {
+            ASSERT_EQ(CountObjects(source), 1);
+            EXPECT_EQ(Doc().countedGeomObjects, 2);
+            ASSERT_EQ(AllocateGeomObjects(Doc(), Doc().countedGeomObjects), 1);
+            std::filesystem::resize_file(path, text.size() / 2);
+            // The window grew for the long line: the cut may show at once.
+            if (RewindAseSource(source)) ParseTopLevel(source);
+        } else {
+            std::filesystem::resize_file(path, text.size() / 2);
+            EXPECT_EQ(ParseAseDocument(source), 0);
+            EXPECT_EQ(source.passes, 1u);
+        }
+        EXPECT_TRUE(ReadFailed(source));
+        EXPECT_EQ(asetest::Error().kind, JobErrorKind::kFile);
+        EXPECT_EQ(asetest::ErrorText(), u"\"cut.ase\": the file became shorter while it was read");
+        std::fclose(file);
+    }
     std::filesystem::remove(path);
+}
+
+// Every charge beyond the budget names the line that made it: a material
+// count, the first object or light line that the file's budget could not
+// take, the face line whose host records went beyond it. The count lines
+// are named the same way whether read whole or in two passes through a
+// window.
+TEST_F(HostileInput, EveryBudgetFailureNamesItsLine) {
+    const std::string objects = Data("hostile/object_flood.ase");
+    std::string lights = asetest::Object("");
+    for (int i = 0; i < 20000; ++i) lights += "*LIGHTOBJECT\n";
+    // The first counted line whose charge the budget of the whole file
+    // cannot take, after `before` lines that are not charged.
+    auto firstBeyond = [](const std::string& text, size_t first, size_t bytes, int64_t before) {
+        const uint64_t budget = kDeclaredBytesPerFileByte * text.size() + kDeclaredSlackBytes - first;
+        return before + 1 + static_cast<int64_t>(budget / bytes);
+    };
+    // Vertices that take all of the budget but about 2 KB: face lines then
+    // go beyond it after a dozen faces.
+    std::string faces = "*GEOMOBJECT {\n*MESH {\n*MESH_NUMVERTEX 0000000\n*MESH_NUMFACES 1000\n*MESH_FACE_LIST {\n";
+    for (int f = 0; f < 1000; ++f) faces += "*MESH_FACE " + std::to_string(f) + ":a 0 b 0 c 0 d 0 e 0 f 0\n";
+    faces += "}\n}\n}\n";
+    const uint64_t budget = kDeclaredBytesPerFileByte * faces.size() + kDeclaredSlackBytes - kCountedGeomObjectBytes -
+                            1000 * sizeof(AseFace);
+    const std::string vertices = std::to_string((budget - 2048) / (sizeof(AseVertex) + kHostVertexBytes));
+    faces.replace(faces.find("0000000"), 7, std::string(7 - vertices.size(), '0') + vertices);
+    const struct {
+        const char* name;
+        std::string text;
+        int64_t line;
+        std::u16string message;  // how the message begins after the line
+    } cases[] = {
+        {"material count", Data("hostile/huge_material_count.ase"), 2, u"*MATERIAL_COUNT 2147483647 declares more"},
+        {"sub-material count", Data("hostile/huge_submaterial_count.ase"), 4, u"*NUMSUBMTLS 100000000 declares more"},
+        {"object lines", objects, firstBeyond(objects, 0, kCountedGeomObjectBytes, 0), u"the file holds 5000 objects"},
+        {"light lines", lights, firstBeyond(lights, kCountedGeomObjectBytes, kCountedLightBytes, 3), u"the file holds 1 objects, 20000 lights"},
+        {"face lines", faces, 0, u"*MESH_FACE makes more records"},
+    };
+    for (const auto& c : cases) {
+        for (const uint32_t window : {0u, 64u}) {
+            SCOPED_TRACE(std::string(c.name) + " window " + std::to_string(window));
+            asetest::ResetAll();
+            AseReader& source = asetest::TheReading().reader;
+            const std::string path = testing::TempDir() + "ase_budget.ase";
+            std::FILE* file = nullptr;
+            if (window == 0) {
+                ASSERT_EQ(MakeAseSource(source, c.text.data(), c.text.size()), 1);
+            } else {
+                testfiles::WriteFile(path, c.text);
+                file = std::fopen(path.c_str(), "rb");
+                ASSERT_NE(file, nullptr);
+                ASSERT_EQ(OpenAseSourceWindow(source, file, static_cast<uint32_t>(c.text.size()), window), 1);
+            }
+            EXPECT_EQ(ParseAseDocument(source), 0);
+            if (file != nullptr) std::fclose(file);
+            EXPECT_EQ(asetest::Error().kind, JobErrorKind::kLimit);
+            if (c.line > 0) {
+                EXPECT_EQ(asetest::Error().line, c.line);
+            }
+            EXPECT_GT(asetest::Error().line, 1);
+            const std::u16string text = asetest::ErrorText();
+            const std::string line = "line " + std::to_string(asetest::Error().line) + ": ";
+            const std::u16string prefix(line.begin(), line.end());
+            EXPECT_EQ(text.substr(0, prefix.size() + c.message.size()), prefix + c.message);
+        }
+    }
+    std::filesystem::remove(testing::TempDir() + "ase_budget.ase");
+    // With vertices fewer by the host records of the faces, the faces fit.
+    const size_t fewer = 1000 * kHostFaceBytes / (sizeof(AseVertex) + kHostVertexBytes) + 1;
+    faces.replace(faces.find(vertices), vertices.size(), std::to_string(std::stoul(vertices) - fewer));
+    EXPECT_EQ(Parse(faces), 1) << asetest::Error().line;
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <filesystem>
 #include <regex>
 #include <string>
@@ -16,7 +17,39 @@
 #include "import/import_job.h"
 #include "plugin/job.h"
 #include "plugin/plugin.h"
+#include "ase/reader_internal.h"
+#include "tests/host/replaced_new.h"
 #include "tests/test_files.h"
+
+namespace {
+
+// The host's memory: every operator new of the program counted, with the
+// live and the peak bytes (the host's records are its allocations through
+// operator new; the job's come from the job allocator).
+struct NewCount {
+    size_t live = 0;
+    size_t peak = 0;
+};
+NewCount gNew;
+constexpr size_t kNewHeader = alignof(std::max_align_t);
+
+}  // namespace
+
+void* ReplacedNew(size_t size) noexcept {
+    auto* block = static_cast<unsigned char*>(std::malloc(size + kNewHeader));
+    if (block == nullptr) return nullptr;
+    *reinterpret_cast<size_t*>(block) = size;
+    gNew.live += size;
+    if (gNew.live > gNew.peak) gNew.peak = gNew.live;
+    return block + kNewHeader;
+}
+
+void ReplacedDelete(void* pointer) noexcept {
+    if (pointer == nullptr) return;
+    auto* block = static_cast<unsigned char*>(pointer) - kNewHeader;
+    gNew.live -= *reinterpret_cast<size_t*>(block);
+    std::free(block);
+}
 
 namespace {
 
@@ -161,6 +194,45 @@ TEST(ImportMemory, SmallObjectsImportAndDeclaredFloodsStayBounded) {
     EXPECT_LE(verticesPeak, 2 * fs::file_size(vertices));
     fs::remove(faces);
     fs::remove(vertices);
+}
+
+// Sub-materials with a texture each, their text as short as the budget
+// lets it be for their records (the document's, the host's material and
+// texture): the whole import, the job's peak and the host's taken as if at
+// the same moment, stays within 17 times the file plus 64 KiB. The same
+// sub-materials with shorter text are refused at their count line.
+TEST(ImportMemory, SubMaterialsWithMapsKeepTheWholeImportWithinTheStatedMultiple) {
+    const size_t charged = sizeof(AseSubMaterial) + kHostMaterialBytes + kHostTextureBytes;
+    const size_t shortest = charged / kDeclaredBytesPerFileByte + 1;
+    HostScene scene;
+    for (const size_t each : {shortest, size_t{250}}) {
+        SCOPED_TRACE(each);
+        const int count = 20000;
+        std::string text = "*MATERIAL_LIST {\n*MATERIAL_COUNT 1\n*MATERIAL 0 {\n*NUMSUBMTLS 20000\n";
+        for (int s = 0; s < count; ++s) {
+            const std::string head = "*SUBMATERIAL " + std::to_string(s) + " {\n*MAP_DIFFUSE {\n*BITMAP \"";
+            const std::string tail = ".png\"\n}\n}\n";
+            text += head + std::string(each - head.size() - tail.size(), 'p') + tail;
+        }
+        text += "}\n}\n" + ReadFile(Fault("unfilled_face_slot_first_object.ase"));
+        const fs::path path = TempFile("ase_sub_materials.ase");
+        WriteFile(path, text);
+        JobPeakBytesForTesting();
+        const size_t newBase = gNew.live;
+        gNew.peak = gNew.live;
+        const int result = Import(scene, path);
+        const size_t peak = JobPeakBytesForTesting() + (gNew.peak - newBase);
+        if (each == shortest) {
+            ASSERT_EQ(result, 1) << ErrorOf(scene);
+            EXPECT_EQ(scene.context()->materialCount, count);
+        } else {
+            EXPECT_EQ(result, 0);
+            EXPECT_EQ(ErrorOf(scene).rfind("line 4: *NUMSUBMTLS 20000 declares more", 0), 0u) << ErrorOf(scene);
+        }
+        EXPECT_LE(peak, kImportBytesPerFileByte * text.size() + kDeclaredSlackBytes)
+            << peak << " bytes for a file of " << text.size();
+        fs::remove(path);
+    }
 }
 
 // The colours of materials and sub-materials as the file states them: the
