@@ -480,15 +480,17 @@ inline constexpr size_t kHostVertexBytes = sizeof(HostVertex) + sizeof(HostVerte
 inline constexpr size_t kHostFaceBytes = sizeof(HostFace) + sizeof(HostFaceUv) + 3 * 2 * sizeof(int) +
                                          kUvChannels * 3 * (sizeof(HostUv) + sizeof(int));
 
-// The host's records per material and per texture. Materials come one at a
-// time, so a host that appends them to an array of doubling capacity holds
-// up to three records per material while it grows it (the old array and the
-// new one), with its slot of texture pointers each. A texture may be given
+// The host's records per material and per texture. A material is charged
+// one host record with its slot of texture pointers: charging the copies a
+// host holds while it grows an array of doubling capacity (up to three
+// records a material, for a moment) would refuse real multi/sub materials
+// whose sub-materials are short, and the whole import stays within the
+// stated multiple without it (ImportMemory tests). A texture may be given
 // the room of a two-layer one, the largest kind, and a block header. Both
 // are charged to the budget: a material at its count line (each material
 // and sub-material may become one host material), a texture when a
 // *BITMAP line first fills a map of a material that becomes one.
-inline constexpr size_t kHostRecordsPerAppend = 3;
+inline constexpr size_t kHostRecordsPerAppend = 1;
 inline constexpr size_t kHostMaterialBytes =
     kHostRecordsPerAppend * (sizeof(HostMaterial) + kTextureChannels * sizeof(void*));
 inline constexpr size_t kHostTextureBytes = sizeof(HostLayeredTexture) + 2 * sizeof(HostTextureLayer) + 16;
