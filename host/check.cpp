@@ -12,9 +12,10 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <deque>
+#include <functional>
 #include <string_view>
 #include <unordered_map>
-#include <unordered_set>
 
 #include <nlohmann/json.hpp>
 
@@ -96,6 +97,20 @@ constexpr CountInfo kCounts[kCountKinds] = {
     {Kw::kNumSubMtls, Kw::kSubMaterial, Kw::kMaterial, "sub-materials"},
 };
 
+// The blocks that own counts fall in groups by the counts they own: a mesh
+// owns the texture counts too, unless a mapping channel inside it owns them.
+enum OwnerGroup : int { kMeshGroup, kTexGroup, kMaterialListGroup, kMaterialGroup, kOwnerGroups };
+
+constexpr OwnerGroup GroupOf(int kind) {
+    switch (kind) {
+        case kTexVertices:
+        case kTexFaces: return kTexGroup;
+        case kMaterials: return kMaterialListGroup;
+        case kSubMaterials: return kMaterialGroup;
+        default: return kMeshGroup;
+    }
+}
+
 // The block that owns the count of `kind`.
 bool OwnsCount(Kw block, int kind) {
     switch (block) {
@@ -107,11 +122,34 @@ bool OwnsCount(Kw block, int kind) {
     }
 }
 
+// How many counts a block of `keyword` owns, and where the count of `kind`
+// lies among them (both in kCounts order).
+int CountSlots(Kw keyword) {
+    switch (keyword) {
+        case Kw::kMesh: return kColorFaces + 1;
+        case Kw::kMeshMappingChannel: return 2;
+        case Kw::kMaterialList:
+        case Kw::kMaterial: return 1;
+        default: return 0;
+    }
+}
+
+int SlotOf(Kw keyword, int kind) {
+    switch (keyword) {
+        case Kw::kMesh: return kind;
+        case Kw::kMeshMappingChannel: return kind - kTexVertices;
+        default: return 0;
+    }
+}
+
+// Line numbers are kept in 32 bits where a block keeps them: a file is
+// under 4 GiB (the reader's sizes are 32-bit) and a line with a word holds
+// a byte, so the number of such a line fits.
 struct Counted {
-    int64_t declared = -1;  // -1: no count line
-    int64_t declaredLine = 0;
-    int64_t held = 0;
-    int64_t firstItemLine = 0;
+    int32_t declared = -1;  // -1: no count line
+    uint32_t declaredLine = 0;
+    uint32_t held = 0;
+    uint32_t firstItemLine = 0;
 };
 
 // A texture or colour face line, checked against its vertices when the block
@@ -122,16 +160,36 @@ struct TriLine {
     int32_t corners[3];
 };
 
+// An open block as the observer mirrors it, in 12 bytes: a file can nest
+// blocks two bytes apiece. What a line's lookups need is copied from the
+// block around it when the block is pushed, so each lookup takes one step
+// whatever the depth.
 struct Frame {
-    Kw keyword;
-    std::string word;
-    int64_t line;
-    bool skipped;
     int32_t object;  // the object block it lies in, or -1
-    Counted counted[kCountKinds];
-    std::vector<TriLine> texFaces;
-    std::vector<TriLine> colorFaces;
-    bool secondChannelTaken = false;
+    int32_t owner;  // owners_ index of the innermost block that owns counts, or -1
+    Kw keyword;
+    Kw top;  // the innermost known keyword: this block's or one around it
+    bool skipped;
+};
+
+// What a block that owns counts keeps while it is open: its counts (made
+// when a line first needs them), where its face lines begin (face lines
+// are 20 bytes and more, so their numbers fit 32 bits) and the innermost
+// owner of each group, itself or one around it.
+struct Owner {
+    Kw keyword;
+    bool secondChannelTaken;
+    int32_t counts;  // counted_ index of its first count, or -1 before a line needs them
+    uint32_t texStart;  // its texture face lines: texFaces_ from here on
+    uint32_t colorStart;
+    int32_t around[kOwnerGroups];  // owners_ indices, or -1
+};
+
+// The line and word of a block a report may name as left open: kept for the
+// outermost blocks only, the ones an open-block finding lists.
+struct Opened {
+    int64_t line;
+    std::string word;
 };
 
 struct ObjectLines {
@@ -139,6 +197,104 @@ struct ObjectLines {
     int64_t nameLine = 0;
     int64_t parentLine = 0;
     std::string name;
+};
+
+// Every kind of finding the observer makes, with its name and severity.
+enum class Kind : uint8_t {
+    kStrayBrace,
+    kMalformedLine,
+    kDroppedLine,
+    kMissingTexture,
+    kStrayText,
+    kUnusedKeyword,
+    kUnknownKeyword,
+    kChannelDropped,
+    kLightsDropped,
+    kCamerasDropped,
+    kNormalsDropped,
+    kMorphDropped,
+    kSmoothingDropped,
+    kUvIndex,
+    kColourIndex,
+    kCountMismatch,
+    kColourFaces,
+    kOpenBlock,
+    kDuplicateName,
+    kMissingParent,
+    kParentCycle,
+    kKinds
+};
+
+struct KindInfo {
+    const char* name;
+    CheckSeverity severity;
+};
+
+constexpr KindInfo kKinds[static_cast<int>(Kind::kKinds)] = {
+    {"stray-brace", CheckSeverity::kWarning},     {"malformed-line", CheckSeverity::kWarning},
+    {"dropped-line", CheckSeverity::kWarning},    {"missing-texture", CheckSeverity::kWarning},
+    {"stray-text", CheckSeverity::kWarning},      {"unused-keyword", CheckSeverity::kNote},
+    {"unknown-keyword", CheckSeverity::kWarning}, {"channel-dropped", CheckSeverity::kNote},
+    {"lights-dropped", CheckSeverity::kNote},     {"cameras-dropped", CheckSeverity::kNote},
+    {"normals-dropped", CheckSeverity::kNote},    {"morph-dropped", CheckSeverity::kNote},
+    {"smoothing-dropped", CheckSeverity::kNote},  {"uv-index", CheckSeverity::kWarning},
+    {"colour-index", CheckSeverity::kWarning},    {"count-mismatch", CheckSeverity::kWarning},
+    {"colour-faces", CheckSeverity::kWarning},    {"open-block", CheckSeverity::kWarning},
+    {"duplicate-name", CheckSeverity::kWarning},  {"missing-parent", CheckSeverity::kWarning},
+    {"parent-cycle", CheckSeverity::kWarning},
+};
+
+const KindInfo& InfoOf(Kind kind) { return kKinds[static_cast<int>(kind)]; }
+
+// A set of distinct byte strings, each numbered in the order it was first
+// added. The strings lie back to back in one buffer and the table holds
+// numbers only, so a string costs its bytes and about 16 more: 8 for where
+// it ends and 4 to 8 for its slot (the table is kept between a quarter and
+// half full). Expected linear time for any number of strings.
+class KeySet {
+public:
+    // The number of `key`; `added` tells whether it was new.
+    uint32_t Insert(std::string_view key, bool& added) {
+        if ((ends_.size() + 1) * 2 > slots_.size()) Grow();
+        const size_t mask = slots_.size() - 1;
+        for (size_t i = Hash(key) & mask;; i = (i + 1) & mask) {
+            const uint32_t slot = slots_[i];
+            if (slot == 0) {
+                bytes_.append(key);
+                ends_.push_back(bytes_.size());
+                slots_[i] = static_cast<uint32_t>(ends_.size());
+                added = true;
+                return slots_[i] - 1;
+            }
+            if (At(slot - 1) == key) {
+                added = false;
+                return slot - 1;
+            }
+        }
+    }
+
+private:
+    static size_t Hash(std::string_view key) { return std::hash<std::string_view>{}(key); }
+
+    std::string_view At(uint32_t n) const {
+        const size_t begin = n == 0 ? 0 : ends_[n - 1];
+        return std::string_view(bytes_).substr(begin, ends_[n] - begin);
+    }
+
+    void Grow() {
+        std::vector<uint32_t> slots(std::max<size_t>(slots_.size() * 2, 64), 0);
+        const size_t mask = slots.size() - 1;
+        for (uint32_t n = 0; n < ends_.size(); ++n) {
+            size_t i = Hash(At(n)) & mask;
+            while (slots[i] != 0) i = (i + 1) & mask;
+            slots[i] = n + 1;
+        }
+        slots_ = std::move(slots);
+    }
+
+    std::string bytes_;
+    std::vector<size_t> ends_;
+    std::vector<uint32_t> slots_;  // a string's number + 1, or 0: free; a power of two long
 };
 
 std::string Upper(std::string_view word) {
@@ -166,6 +322,17 @@ std::string Excerpt(const AseLine& line) {
     return out;
 }
 
+// `n` with its thousands apart ("999,900"), whatever the locale.
+std::string Grouped(int64_t n) {
+    const std::string digits = std::to_string(n);
+    std::string out;
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0 && digits[i - 1] != '-') out += ',';
+        out += digits[i];
+    }
+    return out;
+}
+
 bool FileExists(const char16_t* path) {
     std::FILE* file = platform::OpenFile(path, "rb");
     if (file == nullptr) return false;
@@ -173,6 +340,14 @@ bool FileExists(const char16_t* path) {
     return true;
 }
 
+// The observer. Its memory, whatever the file holds, is within a small
+// multiple of the file's bytes: per open block a 12-byte frame (and an
+// owner of 32 bytes, with 16 per count once a line needs one, for a block
+// that owns counts); per distinct keyword, texture or bad word its bytes
+// and about 16 (KeySet); per object its lines and name; per texture or
+// colour face line 24 bytes; and at most kCheckListedPerKind findings of
+// each kind. The test that feeds it files built to blow each of these up
+// holds its peak within 8 times the file and 1 MiB.
 class Checker final : public AseReaderObserver {
 public:
     explicit Checker(std::u16string textureDirectory) : textureDirectory_(std::move(textureDirectory)) {}
@@ -184,10 +359,12 @@ public:
             Push(line, number, skipped);
         } else if (line.closes) {
             if (frames_.empty()) {
-                if (!skipped) Tally("stray-brace", number, CheckSeverity::kWarning, "stray-brace",
-                                    "a closing brace that closes no block: ignored");
+                if (!skipped) {
+                    Tally(Kind::kStrayBrace, {}, number, [] { return "a closing brace that closes no block: ignored"; });
+                }
             } else {
                 Close(frames_.back());
+                if (opened_.size() == frames_.size()) opened_.pop_back();
                 frames_.pop_back();
             }
         }
@@ -197,52 +374,59 @@ public:
         const int64_t number = LineOf(source, line.text);
         const std::string word = Upper(line.Word());
         if (why == AseSkip::kMalformed) {
-            Tally("malformed:" + word, number, CheckSeverity::kWarning, "malformed-line",
-                  std::string("cannot read \"") + Excerpt(line) + "\": the line is skipped");
+            Tally(Kind::kMalformedLine, word, number, [&] {
+                return std::string("cannot read \"") + Excerpt(line) + "\": the line is skipped";
+            });
             return;
         }
-        int32_t index = 0;
-        ReadLineInt(line, index);
-        std::string reason = "no count line declares its list";
-        for (const CountInfo& info : kCounts) {
-            if (info.itemKeyword != line.keyword) continue;
-            const Counted* counted = OwnerCount(static_cast<int>(&info - kCounts));
-            if (counted != nullptr && counted->declared > 0) {
-                reason = "it lies outside the " + std::to_string(counted->declared) + " " + info.noun + " that " +
-                      std::string(KeywordText(info.countKeyword)) + " declares";
+        Tally(Kind::kDroppedLine, word, number, [&] {
+            int32_t index = 0;
+            ReadLineInt(line, index);
+            std::string reason = "no count line declares its list";
+            for (int kind = 0; kind < kCountKinds; ++kind) {
+                const CountInfo& info = kCounts[kind];
+                if (info.itemKeyword != line.keyword) continue;
+                const Counted* counted = FindCount(kind);
+                if (counted != nullptr && counted->declared > 0) {
+                    reason = "it lies outside the " + std::to_string(counted->declared) + " " + info.noun + " that " +
+                             std::string(KeywordText(info.countKeyword)) + " declares";
+                }
             }
-        }
-        Tally("dropped:" + word, number, CheckSeverity::kWarning, "dropped-line",
-              word + " " + std::to_string(index) + " is dropped: " + reason);
+            return word + " " + std::to_string(index) + " is dropped: " + reason;
+        });
     }
 
     // After the import: the end of the file and the document-level checks.
     void Finish(const ImportJob& job, bool imported) {
         if (imported) {
-            for (size_t i = frames_.size(); i-- > 0;) {
-                Frame& frame = frames_[i];
-                Add(frame.line, CheckSeverity::kWarning, "open-block",
-                    frame.word + " opened here is still open at the end of the file: is the file cut short?");
-                Close(frame);
+            // Outermost first, so that the blocks listed are the ones a
+            // reader of the file meets first.
+            for (size_t i = 0; i < frames_.size(); ++i) {
+                if (!Counts(Kind::kOpenBlock) || i >= opened_.size()) continue;
+                List(Kind::kOpenBlock, opened_[i].line,
+                     opened_[i].word + " opened here is still open at the end of the file: is the file cut short?");
             }
+            for (size_t i = frames_.size(); i-- > 0;) Close(frames_[i]);
             CheckDocument(job.Document());
         }
         frames_.clear();
-        for (const auto& [key, tally] : tallies_) {
-            if (tally.count > 1) {
-                findings_[tally.finding].message += " (" + std::to_string(tally.count) + " lines like this)";
-            }
+        for (size_t i = 0; i < findings_.size(); ++i) {
+            if (lines_[i] > 1) findings_[i].message += " (" + std::to_string(lines_[i]) + " lines like this)";
+        }
+        for (int k = 0; k < static_cast<int>(Kind::kKinds); ++k) {
+            const int64_t more = found_[k] - kCheckListedPerKind;
+            if (more <= 0) continue;
+            findings_.push_back({0, kKinds[k].severity, kKinds[k].name,
+                                 "... and " + Grouped(more) + " more " + kKinds[k].name + " findings"});
         }
     }
 
     std::vector<CheckFinding> TakeFindings() { return std::move(findings_); }
 
-private:
-    struct Tallied {
-        size_t finding;
-        int64_t count;
-    };
+    // Every finding made, listed or not, of `severity`.
+    int64_t Total(CheckSeverity severity) const { return totals_[static_cast<int>(severity)]; }
 
+private:
     // The 1-based number of the line at `at`: line ends are counted from the
     // last line asked about, the way the reader numbers its failures.
     int64_t LineOf(const AseReader& source, const char* at) {
@@ -262,40 +446,71 @@ private:
         return line_;
     }
 
-    void Add(int64_t line, CheckSeverity severity, std::string kind, std::string message) {
-        findings_.push_back({line, severity, std::move(kind), std::move(message)});
+    // Counts a finding of `kind` in the totals; true when it is one of the
+    // first kCheckListedPerKind of its kind, which are listed.
+    bool Counts(Kind kind) {
+        ++totals_[static_cast<int>(InfoOf(kind).severity)];
+        return found_[static_cast<int>(kind)]++ < kCheckListedPerKind;
     }
 
-    // One finding per key with the first line; later ones only counted.
-    void Tally(const std::string& key, int64_t line, CheckSeverity severity, const char* kind, std::string message) {
-        auto [it, added] = tallies_.try_emplace(key, Tallied{findings_.size(), 0});
-        ++it->second.count;
-        if (added) Add(line, severity, kind, std::move(message));
+    void List(Kind kind, int64_t line, std::string message) {
+        findings_.push_back({line, InfoOf(kind).severity, InfoOf(kind).name, std::move(message)});
+        lines_.push_back(1);
     }
 
-    // The innermost block a parser reads: blocks of unknown keywords are
-    // pushed and popped but their lines go to the parser of the block
-    // around them.
-    Kw TopKeyword() const {
-        for (size_t i = frames_.size(); i-- > 0;) {
-            if (frames_[i].keyword != Kw::kUnknown) return frames_[i].keyword;
+    // A finding; `message` makes its text, only when it is listed.
+    template <typename Message>
+    void Add(Kind kind, int64_t line, Message&& message) {
+        if (Counts(kind)) List(kind, line, message());
+    }
+
+    // One finding per distinct `key` of the kind, on its first line; later
+    // lines of a listed one are counted in its text. Known and unknown
+    // keywords share their keys: a keyword's first line decides its kind.
+    template <typename Message>
+    void Tally(Kind kind, std::string_view key, int64_t line, Message&& message) {
+        const Kind group = kind == Kind::kUnusedKeyword ? Kind::kUnknownKeyword : kind;
+        key_.assign(1, static_cast<char>(group)).append(key);
+        bool added = false;
+        const uint32_t n = keys_.Insert(key_, added);
+        if (!added) {
+            if (auto it = listedKeys_.find(n); it != listedKeys_.end()) ++lines_[it->second];
+            return;
         }
-        return Kw::kUnknown;
+        if (!Counts(kind)) return;
+        listedKeys_.emplace(n, findings_.size());
+        List(kind, line, message());
     }
 
-    // The count of `kind` in the innermost block that owns such counts.
-    Counted* OwnerCount(int kind) {
-        for (size_t i = frames_.size(); i-- > 0;) {
-            if (OwnsCount(frames_[i].keyword, kind)) return &frames_[i].counted[kind];
-        }
-        return nullptr;
+    // The innermost open block, or the file's top level as a block.
+    const Frame& Current() const { return frames_.empty() ? kTopLevel : frames_.back(); }
+
+    // The owners_ index of the innermost open block that owns counts of
+    // `group`, or -1.
+    int32_t OwnerOf(int group) const {
+        const int32_t innermost = Current().owner;
+        return innermost < 0 ? -1 : owners_[static_cast<size_t>(innermost)].around[group];
     }
 
-    Frame* Owner(Kw keyword) {
-        for (size_t i = frames_.size(); i-- > 0;) {
-            if (frames_[i].keyword == keyword) return &frames_[i];
+    // The count of `kind` in the innermost block that owns such counts: null
+    // when none is open or the block has none yet (FindCount), or made then
+    // (MakeCount; null only when none is open).
+    const Counted* FindCount(int kind) const {
+        const int32_t owner = OwnerOf(GroupOf(kind));
+        if (owner < 0 || owners_[static_cast<size_t>(owner)].counts < 0) return nullptr;
+        const Owner& o = owners_[static_cast<size_t>(owner)];
+        return &counted_[static_cast<size_t>(o.counts + SlotOf(o.keyword, kind))];
+    }
+
+    Counted* MakeCount(int kind) {
+        const int32_t owner = OwnerOf(GroupOf(kind));
+        if (owner < 0) return nullptr;
+        Owner& o = owners_[static_cast<size_t>(owner)];
+        if (o.counts < 0) {
+            o.counts = static_cast<int32_t>(counted_.size());
+            counted_.resize(counted_.size() + static_cast<size_t>(CountSlots(o.keyword)));
         }
-        return nullptr;
+        return &counted_[static_cast<size_t>(o.counts + SlotOf(o.keyword, kind))];
     }
 
     std::string ObjectName(int32_t object) const {
@@ -304,35 +519,57 @@ private:
     }
 
     void Push(const AseLine& line, int64_t number, bool skipped) {
-        Frame frame;
+        Frame frame = Current();
         frame.keyword = line.keyword;
-        frame.word = std::string(line.Word());
-        frame.line = number;
-        frame.skipped = skipped || (!frames_.empty() && frames_.back().skipped);
-        frame.object = frames_.empty() ? -1 : frames_.back().object;
-        if (line.keyword == Kw::kGeomObject && !frame.skipped) {
-            frame.object = static_cast<int32_t>(objects_.size());
-            objects_.push_back({number, 0, 0, {}});
+        if (line.keyword != Kw::kUnknown) frame.top = line.keyword;
+        frame.skipped = skipped || frame.skipped;
+        if (!frame.skipped) {
+            if (line.keyword == Kw::kGeomObject) {
+                frame.object = static_cast<int32_t>(objects_.size());
+                objects_.push_back({number, 0, 0, {}});
+            }
+            if (CountSlots(line.keyword) > 0) {
+                const auto index = static_cast<int32_t>(owners_.size());
+                Owner owner{line.keyword, false, -1, static_cast<uint32_t>(texFaces_.size()),
+                            static_cast<uint32_t>(colorFaces_.size()), {-1, -1, -1, -1}};
+                for (int group = 0; group < kOwnerGroups; ++group) {
+                    owner.around[group] = OwnsCount(line.keyword, GroupFirstKind(group)) ? index : OwnerOf(group);
+                }
+                owners_.push_back(owner);
+                frame.owner = index;
+            }
         }
-        frames_.push_back(std::move(frame));
+        if (static_cast<int64_t>(frames_.size()) < kCheckListedPerKind) {
+            opened_.push_back({number, std::string(line.Word())});
+        }
+        frames_.push_back(frame);
+    }
+
+    static int GroupFirstKind(int group) {
+        switch (group) {
+            case kTexGroup: return kTexVertices;
+            case kMaterialListGroup: return kMaterials;
+            case kMaterialGroup: return kSubMaterials;
+            default: return kVertices;
+        }
     }
 
     // What a line of a read block tells: counts, items, names, what the
     // import leaves out.
     void Inspect(const AseLine& line, int64_t number) {
-        const Kw top = TopKeyword();
+        const Kw top = Current().top;
         for (int kind = 0; kind < kCountKinds; ++kind) {
             const CountInfo& info = kCounts[kind];
             if (line.keyword == info.countKeyword && OwnsCount(top, kind)) {
                 int32_t value = 0;
-                Counted* counted = OwnerCount(kind);
-                if (counted != nullptr && ReadLineInt(line, value)) {
+                if (!ReadLineInt(line, value)) continue;
+                if (Counted* counted = MakeCount(kind)) {
                     counted->declared = value;
-                    counted->declaredLine = number;
+                    counted->declaredLine = static_cast<uint32_t>(number);
                 }
             } else if (line.keyword == info.itemKeyword && top == info.listKeyword) {
-                if (Counted* counted = OwnerCount(kind)) {
-                    if (counted->held++ == 0) counted->firstItemLine = number;
+                if (Counted* counted = MakeCount(kind)) {
+                    if (counted->held++ == 0) counted->firstItemLine = static_cast<uint32_t>(number);
                 }
                 if (kind == kTexFaces || kind == kColorFaces) KeepTriLine(line, number, kind);
                 if (kind == kFaces && !smoothingSeen_) NoteSmoothing(line, number);
@@ -347,22 +584,23 @@ private:
                 return;
             case Kw::kBitmap: CheckTexture(line, number); return;
             case Kw::kLightObject:
-                Tally("lights", number, CheckSeverity::kNote, "lights-dropped",
-                      "lights are not handed to the host: an import carries geometry, materials, bones and "
-                      "animation");
+                Tally(Kind::kLightsDropped, {}, number, [] {
+                    return "lights are not handed to the host: an import carries geometry, materials, bones and "
+                           "animation";
+                });
                 return;
             case Kw::kCameraObject:
-                Tally("cameras", number, CheckSeverity::kNote, "cameras-dropped",
-                      "cameras are not handed to the host: an import carries geometry, materials, bones and "
-                      "animation");
+                Tally(Kind::kCamerasDropped, {}, number, [] {
+                    return "cameras are not handed to the host: an import carries geometry, materials, bones and "
+                           "animation";
+                });
                 return;
             case Kw::kMeshNormals:
-                Tally("normals", number, CheckSeverity::kNote, "normals-dropped",
-                      "the file's normals are not handed to the host: it makes its own");
+                Tally(Kind::kNormalsDropped, {}, number,
+                      [] { return "the file's normals are not handed to the host: it makes its own"; });
                 return;
             case Kw::kMeshAnimation:
-                Tally("morph", number, CheckSeverity::kNote, "morph-dropped",
-                      "*MESH_ANIMATION (mesh frames) is not read");
+                Tally(Kind::kMorphDropped, {}, number, [] { return "*MESH_ANIMATION (mesh frames) is not read"; });
                 return;
             case Kw::kMeshMappingChannel: NoteChannel(line, number); return;
             case Kw::kUnknown: NoteUnknown(line, number); return;
@@ -378,11 +616,10 @@ private:
         for (int32_t& corner : tri.corners) {
             if (!ReadInt(p, end, corner)) return;
         }
-        Frame* owner = nullptr;
-        for (size_t i = frames_.size(); i-- > 0 && owner == nullptr;) {
-            if (OwnsCount(frames_[i].keyword, kind)) owner = &frames_[i];
-        }
-        if (owner != nullptr) (kind == kTexFaces ? owner->texFaces : owner->colorFaces).push_back(tri);
+        // Lines go to the innermost owner, which closes before any owner
+        // around it: each owner's lines are the tail from its start.
+        if (OwnerOf(GroupOf(kind)) < 0) return;
+        (kind == kTexFaces ? texFaces_ : colorFaces_).push_back(tri);
     }
 
     void NoteSmoothing(const AseLine& line, int64_t number) {
@@ -394,12 +631,12 @@ private:
         while (p < text.size() && IsCSpace(static_cast<unsigned char>(text[p]))) ++p;
         if (p >= text.size() || !IsDigit(static_cast<unsigned char>(text[p]))) return;
         smoothingSeen_ = true;
-        Add(number, CheckSeverity::kNote, "smoothing-dropped",
-            "the file's smoothing groups are not handed to the host: it makes its own");
+        Add(Kind::kSmoothingDropped, number,
+            [] { return "the file's smoothing groups are not handed to the host: it makes its own"; });
     }
 
     void NameObject(const AseLine& line, int64_t number, bool parent) {
-        const int32_t object = frames_.back().object;
+        const int32_t object = Current().object;
         if (object < 0 || static_cast<size_t>(object) >= objects_.size()) return;
         ObjectLines& lines = objects_[static_cast<size_t>(object)];
         if (parent) {
@@ -411,9 +648,10 @@ private:
     }
 
     // A map's bitmap is looked for by its file name in the imported file's
-    // folder, as the import places its textures.
+    // folder, as the import places its textures. Names are remembered by
+    // their bytes, not by the longer paths they resolve to.
     void CheckTexture(const AseLine& line, int64_t number) {
-        const Kw top = TopKeyword();
+        const Kw top = Current().top;
         if (top != Kw::kMapDiffuse && top != Kw::kMapOpacity && top != Kw::kMapSpecular && top != Kw::kMapBump) {
             return;
         }
@@ -427,13 +665,14 @@ private:
             !ResolveTexturePath(textureDirectory_.c_str(), wideName, full)) {
             return;
         }
-        const std::u16string key(full);
-        auto [it, added] = textureExists_.try_emplace(key, false);
-        if (added) it->second = FileExists(full);
-        if (it->second) return;
-        Tally("texture:" + Utf16ToUtf8(key), number, CheckSeverity::kWarning, "missing-texture",
-              std::string("texture \"") + std::string(path) + "\" is looked for as \"" + Utf16ToUtf8(key) +
-                  "\", which does not exist");
+        bool added = false;
+        const uint32_t n = textures_.Insert(name, added);
+        if (added) textureFound_.push_back(FileExists(full));
+        if (textureFound_[n]) return;
+        Tally(Kind::kMissingTexture, name, number, [&] {
+            const std::string resolved = Utf16ToUtf8(full);
+            return std::string("texture \"") + path + "\" is looked for as \"" + resolved + "\", which does not exist";
+        });
     }
 
     // The second UV channel is the first mapping channel numbered 2 of each
@@ -441,80 +680,108 @@ private:
     void NoteChannel(const AseLine& line, int64_t number) {
         int32_t channel = 0;
         if (!ReadLineInt(line, channel)) return;
-        Frame* mesh = Owner(Kw::kMesh);
-        if (channel == 2 && mesh != nullptr && !mesh->secondChannelTaken) {
-            mesh->secondChannelTaken = true;
+        const int32_t mesh = OwnerOf(kMeshGroup);
+        if (channel == 2 && mesh >= 0 && !owners_[static_cast<size_t>(mesh)].secondChannelTaken) {
+            owners_[static_cast<size_t>(mesh)].secondChannelTaken = true;
             return;
         }
-        Tally("channel", number, CheckSeverity::kNote, "channel-dropped",
-              std::string("mapping channel ") + std::to_string(channel) + " of " + ObjectName(frames_.back().object) +
-                  " is not handed to the host: only the first channel numbered 2 becomes the second UV channel");
+        Tally(Kind::kChannelDropped, {}, number, [&] {
+            return std::string("mapping channel ") + std::to_string(channel) + " of " + ObjectName(Current().object) +
+                   " is not handed to the host: only the first channel numbered 2 becomes the second UV channel";
+        });
     }
 
     void NoteUnknown(const AseLine& line, int64_t number) {
         const std::string_view word = line.Word();
         if (word == "{") return;
         if (word.empty() || word[0] != '*') {
-            Tally("text", number, CheckSeverity::kWarning, "stray-text",
-                  std::string("\"") + Excerpt(line) + "\" starts with no keyword: the line is ignored");
+            Tally(Kind::kStrayText, {}, number, [&] {
+                return std::string("\"") + Excerpt(line) + "\" starts with no keyword: the line is ignored";
+            });
             return;
         }
         const std::string upper = Upper(word);
-        if (tallies_.count("keyword:" + upper) == 0 && IsUnusedKeyword(upper)) {
-            Tally("keyword:" + upper, number, CheckSeverity::kNote, "unused-keyword",
-                  upper + " is not used by the import: the line is read past");
+        if (IsUnusedKeyword(upper)) {
+            Tally(Kind::kUnusedKeyword, upper, number,
+                  [&] { return upper + " is not used by the import: the line is read past"; });
         } else {
-            Tally("keyword:" + upper, number, CheckSeverity::kWarning, "unknown-keyword",
-                  std::string(word) + " is not a keyword the reader knows: the line is ignored");
+            Tally(Kind::kUnknownKeyword, upper, number, [&] {
+                return std::string(word) + " is not a keyword the reader knows: the line is ignored";
+            });
         }
     }
 
-    // A block closes: its counts against its lines, its texture and colour
-    // faces against their vertices.
-    void Close(Frame& frame) {
-        if (frame.skipped) return;
+    // A block closes: when it owns counts, its counts against its lines, its
+    // texture and colour faces against their vertices.
+    void Close(const Frame& frame) {
+        if (frame.skipped || CountSlots(frame.keyword) == 0) return;
+        // Owners are pushed and closed with their frames, so this one is last.
+        const Owner owner = owners_.back();
+        const auto count = [&](int kind) {
+            return owner.counts < 0 ? Counted{}
+                                    : counted_[static_cast<size_t>(owner.counts + SlotOf(owner.keyword, kind))];
+        };
         for (int kind = 0; kind < kCountKinds; ++kind) {
             if (!OwnsCount(frame.keyword, kind)) continue;
-            const Counted& c = frame.counted[kind];
+            const Counted c = count(kind);
             const CountInfo& info = kCounts[kind];
-            const std::string where = frame.object >= 0 ? " in " + ObjectName(frame.object) : std::string();
+            const auto where = [&] { return frame.object >= 0 ? " in " + ObjectName(frame.object) : std::string(); };
             if (c.declared < 0 && c.held > 0) {
-                Add(c.firstItemLine, CheckSeverity::kWarning, "count-mismatch",
-                    std::to_string(c.held) + " " + std::string(KeywordText(info.itemKeyword)) + " lines" + where +
-                        ", but no " + std::string(KeywordText(info.countKeyword)) + " declares them");
-            } else if (c.declared >= 0 && c.declared != c.held) {
-                Add(c.declaredLine, CheckSeverity::kWarning, "count-mismatch",
-                    std::string(KeywordText(info.countKeyword)) + " declares " + std::to_string(c.declared) + " " +
-                        info.noun + where + ", the file holds " + std::to_string(c.held));
+                Add(Kind::kCountMismatch, c.firstItemLine, [&] {
+                    return std::to_string(c.held) + " " + std::string(KeywordText(info.itemKeyword)) + " lines" +
+                           where() + ", but no " + std::string(KeywordText(info.countKeyword)) + " declares them";
+                });
+            } else if (c.declared >= 0 && static_cast<int64_t>(c.declared) != c.held) {
+                Add(Kind::kCountMismatch, c.declaredLine, [&] {
+                    return std::string(KeywordText(info.countKeyword)) + " declares " + std::to_string(c.declared) +
+                           " " + info.noun + where() + ", the file holds " + std::to_string(c.held);
+                });
             }
         }
-        CheckTriLines(frame, frame.texFaces, frame.counted[kTexVertices].declared, "uv-index", "texture",
-                      "keeps the host's UV");
-        CheckTriLines(frame, frame.colorFaces, frame.counted[kColorVertices].declared, "colour-index", "colour",
-                      "adds no colour to its vertex");
-        const Counted& colorFaces = frame.counted[kColorFaces];
-        const Counted& faces = frame.counted[kFaces];
-        if (frame.keyword == Kw::kMesh && colorFaces.declared > 0 && colorFaces.declared != faces.declared) {
-            Add(colorFaces.declaredLine, CheckSeverity::kWarning, "colour-faces",
-                std::string("*MESH_NUMCVFACES declares ") + std::to_string(colorFaces.declared) + " colour faces for " +
-                    std::to_string(std::max<int64_t>(faces.declared, 0)) + " faces in " + ObjectName(frame.object) +
-                    ": the colours are not applied");
+        if (OwnsCount(frame.keyword, kTexFaces)) {
+            CheckTriLines(frame, texFaces_, owner.texStart, count(kTexVertices).declared, Kind::kUvIndex, "texture",
+                          "keeps the host's UV");
         }
+        if (frame.keyword == Kw::kMesh) {
+            CheckTriLines(frame, colorFaces_, owner.colorStart, count(kColorVertices).declared, Kind::kColourIndex,
+                          "colour", "adds no colour to its vertex");
+            const Counted colorFaces = count(kColorFaces);
+            const Counted faces = count(kFaces);
+            if (colorFaces.declared > 0 && colorFaces.declared != faces.declared) {
+                Add(Kind::kColourFaces, colorFaces.declaredLine, [&] {
+                    return std::string("*MESH_NUMCVFACES declares ") + std::to_string(colorFaces.declared) +
+                           " colour faces for " + std::to_string(std::max<int32_t>(faces.declared, 0)) +
+                           " faces in " + ObjectName(frame.object) + ": the colours are not applied";
+                });
+            }
+        }
+        // The counts of the owner go with it when they are the last made
+        // (an owner around it may have made its own since).
+        if (owner.counts >= 0 &&
+            static_cast<size_t>(owner.counts) + static_cast<size_t>(CountSlots(owner.keyword)) == counted_.size()) {
+            counted_.resize(static_cast<size_t>(owner.counts));
+        }
+        owners_.pop_back();
     }
 
-    void CheckTriLines(const Frame& frame, const std::vector<TriLine>& lines, int64_t vertices, const char* kind,
+    // The face lines of the closing owner, from `start` on, are checked and
+    // let go.
+    void CheckTriLines(const Frame& frame, std::deque<TriLine>& lines, size_t start, int32_t vertices, Kind kind,
                        const char* noun, const char* consequence) {
         const int64_t limit = std::max<int64_t>(vertices, 0);
-        for (const TriLine& tri : lines) {
+        for (size_t i = start; i < lines.size(); ++i) {
+            const TriLine& tri = lines[i];
             for (const int32_t corner : tri.corners) {
                 if (corner >= 0 && corner < limit) continue;
-                Tally(std::string(kind), tri.line, CheckSeverity::kWarning, kind,
-                      std::string(noun) + " face " + std::to_string(tri.index) + " of " + ObjectName(frame.object) +
-                          " uses " + noun + " vertex " + std::to_string(corner) + ", but there are " +
-                          std::to_string(limit) + ": that corner " + consequence);
+                Tally(kind, {}, tri.line, [&] {
+                    return std::string(noun) + " face " + std::to_string(tri.index) + " of " +
+                           ObjectName(frame.object) + " uses " + noun + " vertex " + std::to_string(corner) +
+                           ", but there are " + std::to_string(limit) + ": that corner " + consequence;
+                });
                 break;
             }
         }
+        lines.resize(std::min(start, lines.size()));
     }
 
     // Names and parents, in linear expected time: parents name the first
@@ -526,23 +793,31 @@ private:
             if (name.empty()) continue;
             auto [it, added] = firstOfName.try_emplace(name, i);
             if (added) continue;
-            Add(LinesOf(i).nameLine, CheckSeverity::kWarning, "duplicate-name",
-                std::string("\"") + std::string(name) + "\" is also the name of the object at line " +
-                    std::to_string(LinesOf(it->second).nameLine) + ": a parent of that name is the first");
+            Add(Kind::kDuplicateName, LinesOf(i).nameLine, [&, first = it->second] {
+                return std::string("\"") + std::string(name) + "\" is also the name of the object at line " +
+                       std::to_string(LinesOf(first).nameLine) + ": a parent of that name is the first";
+            });
         }
         for (int32_t i = 0; i < doc.geomObjectCount; ++i) {
             const AseGeomObject& object = doc.geomObjects[i];
-            const std::string name = object.nodeName;
-            const std::string parent = object.parentName;
+            const std::string_view name = object.nodeName;
+            const std::string_view parent = object.parentName;
             if (parent.empty()) continue;
+            // Appended: g++ 12 sees a false overlap (-Wrestrict) in "\"" + text.
+            const auto quoted = [](std::string_view text) {
+                std::string out(1, '"');
+                return out.append(text).append(1, '"');
+            };
             if (firstOfName.count(parent) == 0) {
-                Add(LinesOf(i).parentLine, CheckSeverity::kWarning, "missing-parent",
-                    "parent \"" + parent + "\" of \"" + name + "\" names no object: \"" + name +
-                        "\" is imported as a root");
+                Add(Kind::kMissingParent, LinesOf(i).parentLine, [&] {
+                    return "parent " + quoted(parent) + " of " + quoted(name) + " names no object: " + quoted(name) +
+                           " is imported as a root";
+                });
             } else if (object.parentIndex < 0) {
-                Add(LinesOf(i).parentLine, CheckSeverity::kWarning, "parent-cycle",
-                    "parent \"" + parent + "\" of \"" + name + "\" would make \"" + name +
-                        "\" its own ancestor: it is imported as a root");
+                Add(Kind::kParentCycle, LinesOf(i).parentLine, [&] {
+                    return "parent " + quoted(parent) + " of " + quoted(name) + " would make " + quoted(name) +
+                           " its own ancestor: it is imported as a root";
+                });
             }
         }
     }
@@ -552,15 +827,30 @@ private:
                                                                              : ObjectLines{};
     }
 
+    static constexpr Frame kTopLevel = {-1, -1, Kw::kUnknown, Kw::kUnknown, false};
+
     std::u16string textureDirectory_;
     const char* data_ = nullptr;
     const char* cursor_ = nullptr;
     int64_t line_ = 1;
-    std::vector<Frame> frames_;
-    std::vector<ObjectLines> objects_;
-    std::vector<CheckFinding> findings_;
-    std::unordered_map<std::string, Tallied> tallies_;
-    std::unordered_map<std::u16string, bool> textureExists_;
+    // What grows with the file is kept in deques, so that growing never
+    // holds an old and a new copy at once.
+    std::deque<Frame> frames_;
+    std::deque<Owner> owners_;
+    std::vector<Opened> opened_;  // of the outermost open blocks only
+    std::deque<Counted> counted_;
+    std::deque<TriLine> texFaces_;
+    std::deque<TriLine> colorFaces_;
+    std::deque<ObjectLines> objects_;
+    std::vector<CheckFinding> findings_;  // listed, in the order found
+    std::vector<int64_t> lines_;  // per listed finding, the lines it stands for
+    KeySet keys_;  // of every tallied finding, listed or not, by kind
+    std::unordered_map<uint32_t, size_t> listedKeys_;  // key number to listed finding
+    std::string key_;  // scratch for a key
+    KeySet textures_;  // every texture name looked for
+    std::vector<bool> textureFound_;  // by texture name number
+    int64_t found_[static_cast<int>(Kind::kKinds)] = {};
+    int64_t totals_[3] = {};  // by severity
     bool smoothingSeen_ = false;
 };
 
@@ -613,19 +903,16 @@ CheckReport CheckAseFile(const std::u16string& path, const std::string& displayN
     report.opened = true;
     checker.Finish(job, imported);
     report.findings = checker.TakeFindings();
+    report.errors = checker.Total(CheckSeverity::kError);
+    report.warnings = checker.Total(CheckSeverity::kWarning);
+    report.notes = checker.Total(CheckSeverity::kNote);
     if (!imported) {
         report.findings.push_back({error.line, CheckSeverity::kError, ImportFailureKind(error.kind),
                                    std::string("the import fails: ") + ErrorText(error)});
+        ++report.errors;
     }
     std::stable_sort(report.findings.begin(), report.findings.end(),
                      [](const CheckFinding& a, const CheckFinding& b) { return a.line < b.line; });
-    for (const CheckFinding& finding : report.findings) {
-        switch (finding.severity) {
-            case CheckSeverity::kError: ++report.errors; break;
-            case CheckSeverity::kWarning: ++report.warnings; break;
-            case CheckSeverity::kNote: ++report.notes; break;
-        }
-    }
     return report;
 }
 

@@ -25,11 +25,20 @@ struct CheckReport {
     std::string file;  // as the user named it, UTF-8
     bool opened = false;  // false: the file could not be opened or read
     std::string openError;
-    std::vector<CheckFinding> findings;  // by line
-    int errors = 0;
-    int warnings = 0;
-    int notes = 0;
+    // By line. At most kCheckListedPerKind findings of one kind are listed;
+    // the rest of that kind are summed up in one more finding of the kind,
+    // on line 0.
+    std::vector<CheckFinding> findings;
+    // Every finding, listed or summed up (a summing-up finding is not one).
+    int64_t errors = 0;
+    int64_t warnings = 0;
+    int64_t notes = 0;
 };
+
+// How many findings of one kind a report lists. Keeping no more than these
+// (and what finds the rest compact) holds check's own memory within a small
+// multiple of the file: see check.cpp.
+inline constexpr int64_t kCheckListedPerKind = 100;
 
 // Checks the file at `path` (UTF-16; made absolute here). `displayName` is
 // what the report calls it. The import it runs changes the current folder

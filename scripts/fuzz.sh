@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Runs both fuzz targets for SECONDS in total (default 180), split between
-# them: the import fuzzer (bytes as an .ase file) and the export fuzzer
-# (dialog choices and a JSON scene). Seeds are the test fixtures and the
+# Runs the three fuzz targets for SECONDS in total (default 180), split
+# between them: the import fuzzer (bytes as an .ase file), the check fuzzer
+# (the same bytes through asehost check) and the export fuzzer (dialog
+# choices and a JSON scene). Seeds are the test fixtures and the
 # example, with byte-order-mark versions of the small ASE fixtures (UTF-8,
 # UTF-16 LE and BE) made here. The corpus folders are kept under
 # build/fuzz/corpus between runs; findings land in build/fuzz/artifacts.
@@ -14,7 +15,7 @@ bin=build/fuzz/fuzz
 # were started in, whatever an import does to the current directory.
 corpus=build/fuzz/corpus
 artifacts=build/fuzz/artifacts
-mkdir -p "$corpus/import" "$corpus/export" "$artifacts"
+mkdir -p "$corpus/import" "$corpus/check" "$corpus/export" "$artifacts"
 
 echo "== seeds"
 # Each seed named after its path, so that fixtures of one name in different
@@ -73,8 +74,12 @@ run() {
     grep -E '^#[0-9]+.*(DONE|pulse)|^stat::' "$artifacts/$name.log" | tail -n 8
 }
 
-half=$((seconds / 2))
+# check reads what the import reads: it starts from the same seeds.
+cp -n "$corpus"/import/* "$corpus/check/"
+
+third=$((seconds / 3))
 status=0
-run import_fuzzer $((seconds - half)) || status=1
-run export_fuzzer "$half" || status=1
+run import_fuzzer $((seconds - 2 * third)) || status=1
+run check_fuzzer "$third" || status=1
+run export_fuzzer "$third" || status=1
 exit $status
