@@ -272,6 +272,22 @@ void PrintSummary(std::ostream& out, HostScene& scene) {
     }
 }
 
+// True when the file at `path` starts as ASE text does (after blanks and a
+// UTF-8 byte-order mark): a scene named where a module was expected.
+bool LooksLikeAseText(const std::u16string& path) {
+    std::FILE* file = platform::OpenFile(path.c_str(), "rb");
+    if (file == nullptr) return false;
+    char head[64] = {};
+    const size_t n = std::fread(head, 1, sizeof head - 1, file);
+    std::fclose(file);
+    std::string_view text(head, n);
+    if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t' || text.front() == '\r' || text.front() == '\n')) {
+        text.remove_prefix(1);
+    }
+    return !text.empty() && text.front() == '*';
+}
+
 // Reports a failed filter call with the plug-in's error text, if any.
 void ReportFailure(const HostScene& scene, const char* fallback) {
     const std::string text = ErrorTextOf(*scene.context());
@@ -447,6 +463,10 @@ float DialogAngle(const std::string& text, bool& plain) {
     return angle;
 }
 
+// The exit codes of every command but check, which has its own.
+constexpr const char* kExitCodesText =
+    "Exit codes: 0 done; 1 the host could not do its part; 2 the export dialog was cancelled; 3 the plug-in reported a failure.\n";
+
 // The dialog's controls as command-line options.
 struct DialogOptions {
     std::string checks[10];
@@ -467,7 +487,7 @@ struct DialogOptions {
         command.add_flag("--cancel", cancel, "Press Cancel instead of OK");
         command.add_flag("--quiet", quiet, "Do not list what the written file leaves out");
         command.add_flag("--force", force, "Write over the input or to a name that does not end in .ase");
-        command.footer("Defaults shown are the options dialog's state when the plug-in is loaded.\n");
+        command.footer(std::string("Defaults shown are the options dialog's state when the plug-in is loaded.\n\n") + kExitCodesText);
     }
 
     // The choices for the dialog; warns about an angle the dialog will read
@@ -512,7 +532,7 @@ int Run(int argc, char** argv) {
     app.allow_windows_style_options(false);
     app.require_subcommand(0, 1);
     app.set_version_flag("--version", "asehost " ASEHOST_VERSION);
-    app.footer("Exit codes: 0 done; 1 the host could not do its part; 2 the export dialog was cancelled; 3 the plug-in reported a failure.\n");
+    app.footer(kExitCodesText);
 
     std::string infoModule, infoPlugin;
     CLI::App* info = app.add_subcommand("info", "Show what the plug-in's registration reported");
@@ -550,6 +570,7 @@ int Run(int argc, char** argv) {
     CLI::App* check = app.add_subcommand(
         "check", "Check an ASE file with the plug-in's reader: exit 0 clean, 4 warnings, 3 the import would fail");
     check->add_option("FILE", checkFile, "ASE file")->required();
+    check->footer("Exit codes: 0 clean (notes only); 4 warnings; 3 the import would fail; 1 the file cannot be opened.\n");
     check->add_flag("--json", checkJson, "Print the findings as JSON");
 
     std::string helpTopic;
@@ -606,6 +627,10 @@ int Run(int argc, char** argv) {
         const bool opened = loader.open(path.c_str(), error);
         if (!opened && loader.registerCallCount() == 0) {
             std::cerr << "asehost: " << error << "\n";
+            if (LooksLikeAseText(path)) {
+                std::cerr << "asehost: \"" << named << "\" is an ASE scene, not a plug-in module: info shows what a module "
+                             "registers; to read the scene, run asehost import (or check) \"" << named << "\"\n";
+            }
             return kExitHostError;
         }
         const PluginInfo& record = loader.info();

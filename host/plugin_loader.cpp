@@ -6,15 +6,19 @@
 #include <vector>
 
 #include "asefilter/install_dirs.h"
+#include "asefilter/version.h"
 #include "host/text.h"
 #include "platform/dialog.h"
 #include "platform/platform.h"
 
 namespace asehost {
 
+// What a written file says of its creator: this product and its version.
+// The host has no web address of its own, so the website field stays empty
+// rather than naming a place that does not exist.
 const char16_t kHostAppName[] = u"asehost";
-const char16_t kHostVersion[] = u"1.0";
-const char16_t kHostWebsite[] = u"https://asehost.example.org";
+const char16_t kHostVersion[] = ASEFILTER_VERSION_TEXT16;
+const char16_t kHostWebsite[] = u"";
 
 const CheckBoxInfo kCheckBoxes[10] = {
     {1004, "export-materials", true},

@@ -338,6 +338,20 @@ class SafeOutputs(CliTestCase):
                 self.assertTrue(written == b"old" or written.endswith(b"}\n"), written[-40:])
 
 
+class Messages(CliTestCase):
+    """Words that help: each command's own exit codes, a hint for a scene
+    named as a module, and what a written file says of its creator."""
+
+    def test_help_and_hints(self):
+        self.expect(0, "help", "check", out=r"Exit codes: 0 clean \(notes only\); 4 warnings; 3 the import would fail; 1")
+        self.expect(0, "help", "convert", out=r"2 the export dialog was cancelled")
+        self.expect(1, "info", "cube.ase", err=r'"cube\.ase" is an ASE scene, not a plug-in module.*asehost import')
+        self.expect(0, "convert", "cube.ase", "out.ase", "--quiet")
+        with open(self.folder.file("out.ase"), "rb") as f:
+            head = f.read(200).replace(b"\r\n", b"\n")
+        self.assertIn(f'*COMMENT "Creator: asehost {ARGS.version}"\n*COMMENT "Website: "\n'.encode(), head)
+
+
 class FileNames(CliTestCase):
     """Every name a user can type opens that file and writes that name."""
 
