@@ -48,38 +48,16 @@ TEST_F(SmoothingTest, FromSceneKeepsTheGroupsAndWritesNormalsPerGroupInBothLayou
         const std::string text = Written(split);
         EXPECT_EQ(text, exporttest::Golden(split ? "geometry_split_from_scene.ase" : "geometry_indexed_from_scene.ase"));
 
-        // The host's groups, face by face.
-        std::vector<std::string> groups;
-        for (const std::string& line : LinesWith(text, "*MESH_FACE ")) groups.push_back(line.substr(line.find("*MESH_SMOOTHING")));
-        EXPECT_EQ(groups[0], "*MESH_SMOOTHING 1\t*MESH_MTLID 0");
-        EXPECT_EQ(groups[11], "*MESH_SMOOTHING 6\t*MESH_MTLID 0");
-        EXPECT_EQ(groups[18], "*MESH_SMOOTHING 0\t*MESH_MTLID 0");
-
-        // A corner of a box side has its side's normal; the split layout
-        // keeps a vertex apart per side (4 per side), the indexed one not.
-        const std::string box = Block(text, 0), card = Block(text, 1), ridge = Block(text, 2);
-        EXPECT_EQ(NumberAfter(box, "*MESH_NUMVERTEX "), split ? 24 : 8);
-        EXPECT_EQ(NumberAfter(card, "*MESH_NUMVERTEX "), split ? 8 : 4);
-        EXPECT_EQ(NumberAfter(ridge, "*MESH_NUMVERTEX "), split ? 7 : 5);
-        // Face 0 of the box is the bottom, (0, 0, -1), written as (x, -z, y).
-        const auto normals = LinesWith(box, "*MESH_VERTEXNORMAL");
-        ASSERT_EQ(normals.size(), 36u);
-        for (int k = 0; k < 3; ++k) EXPECT_NE(normals[k].find("\t0.000000\t1.000000\t0.000000"), npos) << normals[k];
-        // The two sides of the card cancel in their group: each side's own normal.
-        const auto cardNormals = LinesWith(card, "*MESH_VERTEXNORMAL");
-        ASSERT_EQ(cardNormals.size(), 12u);
-        for (size_t k = 0; k < 12; ++k) {
-            EXPECT_NE(cardNormals[k].find(k < 6 ? "\t0.000000\t-1.000000\t0.000000" : "\t0.000000\t1.000000\t0.000000"), npos)
-                << cardNormals[k];
-        }
-        // The ridge's shared corners average their two faces; the group-0
-        // face keeps its own normal at the same vertices.
-        const auto ridgeNormals = LinesWith(ridge, "*MESH_VERTEXNORMAL");
-        ASSERT_EQ(ridgeNormals.size(), 9u);
-        for (const int k : {0, 1, 3, 4}) EXPECT_NE(ridgeNormals[k].find("\t0.000000\t-0.707107\t-0.707107"), npos) << k;
-        EXPECT_NE(ridgeNormals[2].find("\t0.000000\t-1.000000\t0.000000"), npos);
-        EXPECT_NE(ridgeNormals[5].find("\t0.000000\t-0.000000\t-1.000000"), npos);
-        for (const int k : {6, 7, 8}) EXPECT_NE(ridgeNormals[k].find("\t-1.000000\t-0.000000\t0.000000"), npos) << k;
+        // The split layout keeps a vertex apart per box side and per card
+        // side, and vertices 12 and 15 of the ridge apart from the group-0
+        // face's; the indexed layout writes each host vertex once.
+        EXPECT_EQ(NumberAfter(Block(text, 0), "*MESH_NUMVERTEX "), split ? 24 : 8);
+        EXPECT_EQ(NumberAfter(Block(text, 1), "*MESH_NUMVERTEX "), split ? 8 : 4);
+        EXPECT_EQ(NumberAfter(Block(text, 2), "*MESH_NUMVERTEX "), split ? 7 : 5);
+        // (The golden's normals were checked by hand: every corner of the box
+        // and the card has its face's normal; the ridge's corners at vertices
+        // 12 and 13 of its group-2 faces (0, -0.707107, -0.707107), its
+        // group-0 face (-1, -0, 0) at every corner.)
     }
 }
 
