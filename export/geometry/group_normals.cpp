@@ -4,6 +4,7 @@
 // written.
 #include <cmath>
 #include <cstdint>
+#include <new>
 
 #include "export/geometry/geometry_internal.h"
 
@@ -37,16 +38,19 @@ GroupCornerNormals::GroupCornerNormals(JobAllocator& allocator, const HostContex
         total += static_cast<size_t>(CornerCountOf(FaceAt(context, faces.refs[f])));
     }
     first_[static_cast<size_t>(faces.count)] = total;
+    // Sums are numbered in 32 bits, which halves the tables' traffic; an
+    // object of more corners is more than the export can hold anyway.
+    if (total > static_cast<size_t>(INT32_MAX)) throw std::bad_alloc();
 
     // Open addressing at most half full: slots hold a sum's number or -1.
     size_t slotCount = 16;
     while (slotCount < 2 * total) slotCount *= 2;
     const size_t mask = slotCount - 1;
-    std::vector<int64_t, JobStdAllocator<int64_t>> slots(slotCount, -1, JobStdAllocator<int64_t>(allocator));
+    std::vector<int32_t, JobStdAllocator<int32_t>> slots(slotCount, -1, JobStdAllocator<int32_t>(allocator));
     std::vector<GroupSum, JobStdAllocator<GroupSum>> sums{JobStdAllocator<GroupSum>(allocator)};
     // The sum each corner belongs to, or -1 for a corner that keeps its
     // face's normal.
-    std::vector<int64_t, JobStdAllocator<int64_t>> sumOf(total, -1, JobStdAllocator<int64_t>(allocator));
+    std::vector<int32_t, JobStdAllocator<int32_t>> sumOf(total, -1, JobStdAllocator<int32_t>(allocator));
 
     size_t corner = 0;
     for (int f = 0; f < faces.count; ++f) {
@@ -66,7 +70,7 @@ GroupCornerNormals::GroupCornerNormals(JobAllocator& allocator, const HostContex
                 slot = (slot + 1) & mask;
             }
             if (slots[slot] < 0) {
-                slots[slot] = static_cast<int64_t>(sums.size());
+                slots[slot] = static_cast<int32_t>(sums.size());
                 sums.push_back(GroupSum{vertex, face.smoothingGroup, {0.0f, 0.0f, 0.0f}});
             }
             GroupSum& s = sums[static_cast<size_t>(slots[slot])];
