@@ -10,7 +10,9 @@ namespace platform {
 struct DialogWindow;
 }
 
-enum SmoothingMode : int { SmoothAllSame = 0, SmoothPerGroup = 1, SmoothPerAngle = 2 };
+// The smoothing list's entries in list order. "From scene" keeps the groups
+// the host holds and writes normals per group.
+enum SmoothingMode : int { SmoothAllSame = 0, SmoothPerGroup = 1, SmoothPerAngle = 2, SmoothFromScene = 3 };
 
 // The export settings. They start with their defaults when the module is
 // loaded, are changed only by the options dialog, and are never saved. Flags

@@ -38,7 +38,8 @@ constexpr CheckBoxField kCheckBoxes[] = {
     {IDC_USE_FULL_TEXTURE_PATH, &ExportOptions::useFullTexturePath},
 };
 
-const char16_t* const kSmoothingModeTexts[] = {u"All the same", u"Per group", u"Per angle"};
+// The smoothing list, in SmoothingMode order.
+const char16_t* const kSmoothingModeTexts[] = {u"All the same", u"Per group", u"Per angle", u"From scene"};
 
 unsigned LowWord(uintptr_t value) {
     return static_cast<unsigned>(value & 0xFFFFu);

@@ -50,7 +50,10 @@ bool SceneHasCorners(HostContext* context) {
     return found;
 }
 
+// Sets every face's smoothing group by the mode: "From scene" keeps the
+// host's, the others start from 0.
 void AssignSmoothingGroups(HostContext* context, const ExportOptions& options) {
+    if (options.smoothingMode == SmoothFromScene) return;
     ForEachFace(context, [](HostFace& face) { face.smoothingGroup = 0; });
     if (options.smoothingMode == SmoothPerGroup) {
         ForEachFace(context, [](HostFace& face) {
@@ -66,7 +69,9 @@ void AssignSmoothingGroups(HostContext* context, const ExportOptions& options) {
 }
 
 // The normalised, unweighted sum of the normals of the faces around each
-// vertex. Corners naming no vertex of the table add nothing.
+// vertex. Corners naming no vertex of the table add nothing. A sum shorter
+// than kZeroNormalLength has no direction and is left (0, 0, 0): the writers
+// give its corners their faces' normals.
 void ComputeVertexNormals(HostContext* context, VertexNormalTable& table) {
     for (int i = 0; i < table.count; ++i) table.normals[i][0] = table.normals[i][1] = table.normals[i][2] = 0.0f;
     ForEachFace(context, [&](HostFace& face) {
@@ -82,11 +87,13 @@ void ComputeVertexNormals(HostContext* context, VertexNormalTable& table) {
     for (int i = 0; i < table.count; ++i) {
         const Vec3 n = {table.normals[i][0], table.normals[i][1], table.normals[i][2]};
         const float length = Vec3Length(&n);
-        if (length > 0.0f) {
+        if (length >= kZeroNormalLength) {
             const float scale = 1.0f / length;
             table.normals[i][0] = n.x * scale;
             table.normals[i][1] = n.y * scale;
             table.normals[i][2] = n.z * scale;
+        } else {
+            table.normals[i][0] = table.normals[i][1] = table.normals[i][2] = 0.0f;
         }
     }
 }
@@ -188,7 +195,10 @@ bool PrepareSceneForExport(ExportJob& job) {
         for (int k = 0; k < CornersOf(face); ++k) face.exportCorners[k] = face.vertexIndices[k];
     });
 
-    if (table.normals != nullptr && context->vertices != nullptr && context->faceGroups != nullptr) {
+    // "From scene" sums per group as each object is written; the table's
+    // sums over all faces would not be read.
+    if (table.normals != nullptr && context->vertices != nullptr && context->faceGroups != nullptr &&
+        job.options.smoothingMode != SmoothFromScene) {
         ComputeVertexNormals(context, table);
     }
 

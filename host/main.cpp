@@ -467,6 +467,21 @@ float DialogAngle(const std::string& text, bool& plain) {
 constexpr const char* kExitCodesText =
     "Exit codes: 0 done; 1 the host could not do its part; 2 the export dialog was cancelled; 3 the plug-in reported a failure.\n";
 
+// The smoothing list's entries by their command-line names, in list order.
+const char* const kSmoothingNames[] = {"all", "group", "angle", "scene"};
+constexpr int kSceneSmoothing = 3;
+
+// Whether the host's second UV channel holds anything but the (0, 0) every
+// corner starts with: the import filled it from a second mapping channel.
+bool HasSecondUvChannel(const HostContext& context) {
+    if (context.uvStore == nullptr) return false;
+    const HostUvChannel& channel = context.uvStore->channels[1];
+    for (int i = 0; channel.uvs != nullptr && i < channel.count; ++i) {
+        if (channel.uvs[i].u != 0.0f || channel.uvs[i].v != 0.0f) return true;
+    }
+    return false;
+}
+
 // The dialog's controls as command-line options.
 struct DialogOptions {
     std::string checks[10];
@@ -475,6 +490,7 @@ struct DialogOptions {
     bool cancel = false;
     bool quiet = false;
     bool force = false;
+    bool dialogDefaults = false;
 
     void Add(CLI::App& command) {
         for (int k = 0; k < 10; ++k) {
@@ -482,7 +498,9 @@ struct DialogOptions {
                 ->check(CLI::IsMember({"on", "off"}))
                 ->default_str(kCheckBoxes[k].dialogDefault ? "on" : "off");
         }
-        command.add_option("--smoothing", smoothing, "Smoothing list selection")->check(CLI::IsMember({"all", "group", "angle"}))->default_str("all");
+        command.add_option("--smoothing", smoothing, "Smoothing list selection (scene: keep the scene's smoothing groups and write normals per group)")
+            ->check(CLI::IsMember(std::vector<std::string>(std::begin(kSmoothingNames), std::end(kSmoothingNames))))
+            ->default_str("all");
         command.add_option("--angle", angle, "Text typed into the angle edit, used with --smoothing angle (0 to 180 degrees)")->default_str("35.000");
         command.add_flag("--cancel", cancel, "Press Cancel instead of OK");
         command.add_flag("--quiet", quiet, "Do not list what the written file leaves out");
@@ -497,9 +515,9 @@ struct DialogOptions {
         for (int k = 0; k < 10; ++k) {
             if (!checks[k].empty()) choices.checks[k] = checks[k] == "on" ? 1 : 0;
         }
-        if (smoothing == "all") choices.smoothing = 0;
-        if (smoothing == "group") choices.smoothing = 1;
-        if (smoothing == "angle") choices.smoothing = 2;
+        for (int k = 0; k < static_cast<int>(std::size(kSmoothingNames)); ++k) {
+            if (smoothing == kSmoothingNames[k]) choices.smoothing = k;
+        }
         if (command.count("--angle") > 0) {
             choices.typeAngle = true;
             choices.angleText = ArgumentToWide(angle);
@@ -514,6 +532,30 @@ struct DialogOptions {
         }
         choices.cancel = cancel;
         return choices;
+    }
+
+    // convert's own defaults, which keep what the imported `scene` holds:
+    // the scene's smoothing groups, and the second UV channel when it has
+    // one. --dialog-defaults leaves the dialog's; an option given wins.
+    void AddConvertDefaults(CLI::App& command) {
+        command.add_flag("--dialog-defaults", dialogDefaults,
+                         "Start from the dialog's defaults instead of convert's (--smoothing scene, and "
+                         "--export-multiple-uvsets=on for a file with a second mapping channel)");
+        command.footer(
+            "Defaults shown are the options dialog's state when the plug-in is loaded; convert itself, unless "
+            "--dialog-defaults is given, uses --smoothing scene and, for a file with a second mapping channel, "
+            "--export-multiple-uvsets=on.\n\n" +
+            std::string(kExitCodesText));
+    }
+    void ApplyConvertDefaults(const HostScene& scene, DialogChoices& choices) const {
+        if (dialogDefaults) return;
+        if (smoothing.empty()) choices.smoothing = kSceneSmoothing;
+        for (int k = 0; k < 10; ++k) {
+            if (std::strcmp(kCheckBoxes[k].flag, "export-multiple-uvsets") == 0 && checks[k].empty() &&
+                HasSecondUvChannel(*scene.context())) {
+                choices.checks[k] = 1;
+            }
+        }
     }
 };
 
@@ -564,6 +606,7 @@ int Run(int argc, char** argv) {
     convert->add_option("--plugin", convertPlugin, "Plug-in module");
     convert->add_flag("--plugin-axes", pluginAxes, "Write what the plug-in gives, (x, -z, y) of the file's (x, y, z), instead of the file's own orientation");
     convertOptions.Add(*convert);
+    convertOptions.AddConvertDefaults(*convert);
 
     std::string checkFile;
     bool checkJson = false;
@@ -702,13 +745,14 @@ int Run(int argc, char** argv) {
         const std::u16string path = PathArgument(convertInput);
         if (!CheckInput(convertInput, path)) return kExitHostError;
         if (!CheckOutput(convertInput, convertOutput, convertOptions.force)) return kExitHostError;
-        const DialogChoices choices = convertOptions.Choices(*convert);
+        DialogChoices choices = convertOptions.Choices(*convert);
         if (!OpenPlugin(loader, convertPlugin)) return kExitHostError;
         scene.setOperationLogEnabled(false);
         if (ImportFile(loader, scene, path.c_str()) != 1) {
             ReportFailure(scene, "import failed");
             return kExitPluginFailed;
         }
+        convertOptions.ApplyConvertDefaults(scene, choices);
         if (!pluginAxes) TurnForExport(scene);
         return RunExport(loader, scene, convertOutput, choices, convertOptions.quiet);
     }

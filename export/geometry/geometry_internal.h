@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <vector>
 
 #include "plugin/host_api.h"
 #include "plugin/job.h"
@@ -68,6 +69,9 @@ bool GetObjectFaces(ExportJob& job, int objectIndex, ObjectFaceList* out);
 inline HostFace& FaceAt(HostContext* context, FaceRef ref) {
     return context->faceGroups[ref.group].faces[ref.face];
 }
+inline const HostFace& FaceAt(const HostContext* context, FaceRef ref) {
+    return context->faceGroups[ref.group].faces[ref.face];
+}
 
 // The face's corner count, negative counts read as 0.
 inline int CornerCountOf(const HostFace& face) {
@@ -76,7 +80,7 @@ inline int CornerCountOf(const HostFace& face) {
 
 // Host vertex of corner `corner`, or null when the face has no index list or
 // the index lies outside the host's vertex array. Such a corner is exported as
-// a vertex at the origin with zero normal and colour.
+// a vertex at the origin with zero colour and its face's normal.
 const HostVertex* CornerVertex(const HostContext* context, const HostFace& face, int corner);
 
 // The texture coordinate of corner `corner` in UV channel `channel`: the store
@@ -86,6 +90,50 @@ const HostVertex* CornerVertex(const HostContext* context, const HostFace& face,
 // given, receives the index, or the channel's count for such a corner (one
 // past the valid indices, so that all of them share one key).
 HostUv CornerUv(const HostContext* context, const HostFace& face, int channel, int corner, int* key);
+
+// ---------------------------------------------------------------------------
+// Corner normals
+
+// A normal shorter than this has no direction to write: a corner whose
+// vertex-normal sum is that short (the two sides of a card cancel) is written
+// with its face's normal instead, in every smoothing mode.
+inline constexpr float kZeroNormalLength = 1e-6f;
+
+// `normal` when it is not null and at least kZeroNormalLength long, else
+// `faceNormal`. NaN components count as a direction: the host's value is
+// written as it is.
+inline const float* NormalOrFaceNormal(const float* normal, const float* faceNormal) {
+    if (normal == nullptr) return faceNormal;
+    const float squared = normal[0] * normal[0] + normal[1] * normal[1] + normal[2] * normal[2];
+    return squared < kZeroNormalLength * kZeroNormalLength ? faceNormal : normal;
+}
+
+// The corner normals of the "From scene" smoothing mode for the faces of one
+// object: a corner's normal is the normalised, unweighted sum of the normals
+// of the object's faces that use the same host vertex and have the same
+// (non-zero) smoothing group; a face of group 0, a corner naming no host
+// vertex and a corner whose sum is shorter than kZeroNormalLength take the
+// face's own normal. Built in one pass over the corners with a hash table
+// keyed by (vertex, group), so in time linear in the corners.
+class GroupCornerNormals {
+public:
+    // Throws std::bad_alloc.
+    GroupCornerNormals(JobAllocator& allocator, const HostContext* context, const ObjectFaceList& faces);
+    // The normal of corner `corner` of face `face` (the position in the
+    // list), or null for a corner the face does not have.
+    const float* At(int face, int corner) const {
+        const size_t first = first_[static_cast<size_t>(face)];
+        if (corner < 0 || static_cast<size_t>(corner) >= first_[static_cast<size_t>(face) + 1] - first) return nullptr;
+        return normals_[first + static_cast<size_t>(corner)].xyz;
+    }
+
+private:
+    struct Normal {
+        float xyz[3];
+    };
+    std::vector<size_t, JobStdAllocator<size_t>> first_;  // per face, then the total
+    std::vector<Normal, JobStdAllocator<Normal>> normals_;
+};
 
 // ---------------------------------------------------------------------------
 // DynArray: a growable array in blocks of a job's allocator

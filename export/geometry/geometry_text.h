@@ -13,6 +13,13 @@
 #include "plugin/host_api.h"
 #include "plugin/job.h"
 
+// Whether *MESH_SMOOTHING carries each face's group (else every face is
+// written in group 1).
+inline bool WritesFaceGroups(const ExportOptions& options) {
+    return options.smoothingMode == SmoothPerGroup || options.smoothingMode == SmoothPerAngle ||
+           options.smoothingMode == SmoothFromScene;
+}
+
 // Which list a face's corner numbers index.
 enum class CornerList { Vertex, Uv0, Uv1 };
 
@@ -128,7 +135,8 @@ inline void WriteTriple(LineWriter& w, float a, float b, float c) {
 
 // The values one writer exports; a Source provides
 //   int VertexCount(), const float* Position(i), const float* Color(i),
-//   const float* VertexNormal(i) (null for a number outside the list),
+//   const float* CornerNormal(f, k) (the vertex normal written at corner k
+//   of face f; null writes (0, 0, 0)),
 //   int Uv0Count(), HostUv Uv0(i), int Uv1Count(), HostUv Uv1(i),
 //   int FaceCount(), void Corners(f, CornerList, int out[3]),
 //   const float* FaceNormal(f), int Smoothing(f), int MaterialIndex(f).
@@ -137,7 +145,7 @@ template <class Source>
 int WriteMeshBlocks(std::FILE* stream, const ExportOptions& options, const Source& src, const MaterialIdMap& materials) {
     const int vertexCount = src.VertexCount();
     const int faceCount = src.FaceCount();
-    const bool smoothByGroup = options.smoothingMode == SmoothPerGroup || options.smoothingMode == SmoothPerAngle;
+    const bool smoothByGroup = WritesFaceGroups(options);
     int c[3];
     LineWriter w(stream);
 
@@ -223,7 +231,7 @@ int WriteMeshBlocks(std::FILE* stream, const ExportOptions& options, const Sourc
             w.Int(f);
             WriteTriple(w, fn[0], -fn[2], fn[1]);
             for (int k = 0; k < 3; ++k) {
-                const float* n = options.useFaceNormals == 1 ? fn : src.VertexNormal(c[k]);
+                const float* n = options.useFaceNormals == 1 ? fn : src.CornerNormal(f, k);
                 if (n == nullptr) n = kZero;
                 w.Text("\t\t\t\t*MESH_VERTEXNORMAL ");
                 w.Int(c[k]);

@@ -3,6 +3,7 @@
 // lists of their own with their own face indices.
 #include <cstring>
 #include <new>
+#include <optional>
 
 #include "export/export_job.h"
 #include "export/geometry/geometry.h"
@@ -13,12 +14,24 @@ namespace {
 
 struct IndexedSource {
     const ExportMesh* mesh;
+    // The per-group corner normals of the "From scene" mode, else null.
+    const GroupCornerNormals* groupNormals;
 
     int VertexCount() const { return mesh->vertexCount; }
     const float* Position(int i) const { return mesh->vertices[i].position; }
     const float* Color(int i) const { return mesh->vertices[i].color; }
-    const float* VertexNormal(int i) const {
-        return i >= 0 && i < mesh->vertexCount ? mesh->vertices[i].normal : nullptr;
+    // The group's normal in "From scene" mode; otherwise the host's normal
+    // of the corner's vertex, which, at a vertex whose faces cancel, is
+    // replaced by the face's normal. The corners a short face lacks are
+    // written as vertex 0, with its normal.
+    const float* CornerNormal(int f, int k) const {
+        if (groupNormals != nullptr) {
+            if (const float* n = groupNormals->At(f, k)) return n;
+        }
+        int c[3];
+        Corners(f, CornerList::Vertex, c);
+        const float* n = c[k] >= 0 && c[k] < mesh->vertexCount ? mesh->vertices[c[k]].normal : nullptr;
+        return NormalOrFaceNormal(n, mesh->faces[f].normal);
     }
     int Uv0Count() const { return mesh->uv0Count; }
     HostUv Uv0(int i) const { return mesh->uv0[i]; }
@@ -46,9 +59,18 @@ int WriteIndexed(ExportJob& job, std::FILE* stream, int objectIndex, int materia
     if (!PrepareExportMesh(job, set, objectIndex) || set->count < 1 || set->meshes == nullptr) return 0;
     const HostObject& object = context->objects[objectIndex];
     const MaterialIdMap materials(job.allocator, object, job.options.exportMaterials == 1);
+    // The mesh's faces are the object's list in order, so the list's
+    // positions number the corner normals.
+    ObjectFaceList faces;
+    if (!GetObjectFaces(job, objectIndex, &faces)) return 0;
+    std::optional<GroupCornerNormals> groupNormals;
+    const ExportOptions& options = job.options;
+    if (options.smoothingMode == SmoothFromScene && options.exportVertexNormals == 1 && options.useFaceNormals != 1)
+        groupNormals.emplace(job.allocator, context, faces);
 
     if (!WriteNodeHeader(stream, object)) return 0;
-    if (!WriteMeshBlocks(stream, job.options, IndexedSource{&set->meshes[0]}, materials)) return 0;
+    const IndexedSource source{&set->meshes[0], groupNormals ? &*groupNormals : nullptr};
+    if (!WriteMeshBlocks(stream, job.options, source, materials)) return 0;
     return WriteObjectTail(stream, job.options, materialOrdinal);
 }
 

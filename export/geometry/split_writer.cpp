@@ -7,6 +7,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <optional>
 #include <vector>
 
 #include "export/export_job.h"
@@ -277,17 +278,22 @@ private:
     JobVector<int> numbers_;
 };
 
-// The split vertex a corner would create.
+// The split vertex a corner would create, with `groupNormal` (the corner's
+// normal in "From scene" mode) or else the table's normal of its vertex; a
+// corner whose vertex has no normal of length takes its face's normal, so
+// that the two sides of a card keep apart.
 SplitVertex CornerSplitVertex(const HostContext* context, const VertexNormalTable& normals, const HostFace& face,
-                              int corner) {
+                              int corner, const float* groupNormal) {
     SplitVertex s{};
     s.sourceVertex = -1;
+    const float* normal = groupNormal;
     if (const HostVertex* v = CornerVertex(context, face, corner)) {
         s.sourceVertex = face.vertexIndices[corner];
         std::memcpy(s.position, v->position, sizeof s.position);
         std::memcpy(s.color, v->color, sizeof s.color);
-        if (s.sourceVertex < normals.count) std::memcpy(s.normal, normals.normals[s.sourceVertex], sizeof s.normal);
+        if (normal == nullptr && s.sourceVertex < normals.count) normal = normals.normals[s.sourceVertex];
     }
+    std::memcpy(s.normal, NormalOrFaceNormal(normal, face.normal), sizeof s.normal);
     // Channel 1 is read through channel 1's own index list, as the indexed
     // layout's preparation does; when the host gives both channels the same
     // per-corner indices this is the channel-0 index as well.
@@ -307,7 +313,11 @@ struct SplitSource {
     int VertexCount() const { return vertexCount; }
     const float* Position(int i) const { return vertices[i].position; }
     const float* Color(int i) const { return vertices[i].color; }
-    const float* VertexNormal(int i) const { return i >= 0 && i < vertexCount ? vertices[i].normal : nullptr; }
+    // The normal of the corner's split vertex, which CornerSplitVertex chose.
+    const float* CornerNormal(int f, int k) const {
+        const int i = corners[3 * f + k];
+        return i >= 0 && i < vertexCount ? vertices[i].normal : nullptr;
+    }
     int Uv0Count() const { return vertexCount; }
     HostUv Uv0(int i) const { return vertices[i].uv0; }
     int Uv1Count() const { return vertexCount; }
@@ -353,12 +363,17 @@ int WriteSplit(ExportJob& job, std::FILE* stream, int objectIndex, int materialO
     SplitVertexIndex index(job.allocator, static_cast<int>(cornerTotal), test);
     RecentSplitVertex recent(job.allocator, static_cast<int>(cornerTotal / 2));
     JobVector<int> corners(static_cast<size_t>(faces.count) * 3, 0, JobStdAllocator<int>(job.allocator));
+    // Only normals that are written and keep corners apart are worth the
+    // per-group sums.
+    std::optional<GroupCornerNormals> groupNormals;
+    if (options.smoothingMode == SmoothFromScene && test.normals) groupNormals.emplace(job.allocator, context, faces);
     int madeCount = 0;
     for (int f = 0; f < faces.count; ++f) {
         HostFace& face = FaceAt(context, faces.refs[f]);
         const int cornerCount = CornerCountOf(face);
         for (int c = 0; c < cornerCount; ++c) {
-            const SplitVertex corner = CornerSplitVertex(context, normals, face, c);
+            const float* groupNormal = groupNormals ? groupNormals->At(f, c) : nullptr;
+            const SplitVertex corner = CornerSplitVertex(context, normals, face, c, groupNormal);
             int number = recent.Find(made.data(), corner, test);
             if (number < 0) {
                 number = index.Find(made.data(), corner);

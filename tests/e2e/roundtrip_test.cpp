@@ -1,10 +1,13 @@
 // Round trips through the loaded module: import, export with the options
 // dialog worked by a user who presses OK, import the written file again.
+#include <algorithm>
 #include <cmath>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "e2e_support.h"
+#include "export/export.h"
 #include "host/text.h"
 #include "tests/platform/on_windows.h"
 
@@ -32,7 +35,10 @@ void ExpectNear(const float* actual, const std::vector<float>& expected, const c
 // with faces, in order) with their faces in scan order. Per corner: the
 // position comes back as (x, -z, y), colour and texture coordinates as they
 // were (channel 1 only when it was exported), and each face's material by name.
-void ExpectSameSceneBack(const HostContext& sent, const HostContext& back, bool secondChannel) {
+// With `groupsOf` (the scene as first imported), each face's smoothing group
+// comes back as that scene's face of the same place holds it.
+void ExpectSameSceneBack(const HostContext& sent, const HostContext& back, bool secondChannel,
+                         const HostContext* groupsOf = nullptr) {
     int ordinal = 0;
     for (int o = 0; o < sent.objectCount; ++o) {
         if (sent.objects[o].faceCount == 0) continue;
@@ -49,6 +55,11 @@ void ExpectSameSceneBack(const HostContext& sent, const HostContext& back, bool 
                 SCOPED_TRACE(NameOf(sent.objects[o].name) + " face " + std::to_string(f - 1));
                 ASSERT_EQ(b.cornerCount, 3);
                 EXPECT_EQ(MaterialOf(back, b, ordinal), MaterialOf(sent, a, ordinal));
+                if (groupsOf != nullptr) {
+                    ASSERT_LT(g, groupsOf->faceGroupCount);
+                    ASSERT_LT(i, groupsOf->faceGroups[g].faceCount);
+                    EXPECT_EQ(b.smoothingGroup, groupsOf->faceGroups[g].faces[i].smoothingGroup);
+                }
                 for (int k = 0; k < 3; ++k) {
                     const HostVertex& va = sent.vertices[a.vertexIndices[k]];
                     const HostVertex& vb = back.vertices[b.vertexIndices[k]];
@@ -120,6 +131,43 @@ TEST(EndToEndRoundTrip, ReimportGivesBackTheExportedSceneAndRepeatsAreIdentical)
             RoundTrip(source, layout, source == sources.front());
         }
     }
+}
+
+// The export as convert does it by default ("From scene" smoothing, the second
+// UV channel when the file has one) of every fixture and sample that imports:
+// materials, positions, both channels and each face's smoothing group come
+// back as import gives them. The plug-in's axes are kept (convert
+// --plugin-axes), so that positions compare as the other round trips do.
+TEST(EndToEndRoundTrip, ConvertsDefaultsKeepMaterialsPositionsUvsAndSmoothingGroups) {
+    std::vector<std::string> sources = {std::string(ASE_TEST_DATA_DIR) + "/../../examples/crate.ase"};
+    for (const auto& entry : std::filesystem::directory_iterator(std::string(ASE_TEST_DATA_DIR) + "/e2e")) {
+        if (entry.path().extension() == ".ase") sources.push_back(entry.path().string());
+    }
+    for (const char* name : {"ThreeCubesGreen.ASE", "RotatingCube.ASE", "anim.ASE"}) {
+        if (const std::string path = e2e::SamplePath(name); !path.empty()) sources.push_back(path);
+    }
+    std::sort(sources.begin(), sources.end());
+    int converted = 0;
+    for (const std::string& source : sources) {
+        SCOPED_TRACE(source);
+        HostScene imported, sent;
+        if (e2e::Import(imported, source) != 1) continue;  // (the import's tests cover refusals)
+        ASSERT_EQ(e2e::Import(sent, source), 1);
+        const bool secondChannel = e2e::ReadFile(source).find("*MESH_MAPPINGCHANNEL 2") != std::string::npos;
+        asehost::DialogChoices choices;  // the dialog's defaults but for convert's two
+        choices.smoothing = SmoothFromScene;
+        choices.checks[4] = secondChannel ? 1 : 0;  // export-multiple-uvsets
+        const std::filesystem::path out = e2e::FreshTempDir("convert_defaults") / "out.ase";
+        const asehost::ExportOutcome outcome = asehost::ExportScene(e2e::Plugin(), sent, out.u16string().c_str(), choices);
+        if (outcome == asehost::ExportOutcome::DialogNotShown) GTEST_SKIP() << "the options dialog cannot open here";
+        ASSERT_EQ(outcome, asehost::ExportOutcome::Written) << asehost::ErrorTextOf(*sent.context());
+        EXPECT_EQ(e2e::ReadFile(out).find("*MESH_MAPPINGCHANNEL 2") != std::string::npos, secondChannel);
+        HostScene back;
+        ASSERT_EQ(e2e::Import(back, out), 1) << asehost::ErrorTextOf(*back.context());
+        ExpectSameSceneBack(*sent.context(), *back.context(), secondChannel, imported.context());
+        ++converted;
+    }
+    EXPECT_GE(converted, 6);
 }
 
 TEST(EndToEndRoundTrip, BothLayoutsKeepColoursOfCoincidentVertices) {

@@ -29,13 +29,14 @@ TEST(OptionsDialog, ShowsTheOptionsAndKeepsOnOkEveryControlOnCancelTheSmoothingM
     ExpectShows(NextOpening(), nullptr, u"35.000");
     EXPECT_EQ(RunDialog([](DialogWindow* d) {
                   for (const CheckBox& box : kBoxes) UserSetCheck(d, box.id, box.defaultValue == 0);
-                  for (int mode : {SmoothPerAngle, SmoothAllSame, SmoothPerGroup, SmoothPerAngle}) {
+                  // Four entries, "From scene" last.
+                  for (int mode : {SmoothPerAngle, SmoothFromScene, SmoothAllSame, SmoothPerGroup, SmoothPerAngle}) {
                       UserSelectListItem(d, IDC_SMOOTHING_MODE, mode);
                       EXPECT_EQ(TheExportOptions().smoothingMode, mode);
                       EXPECT_EQ(Look(d).angleEnabled, mode == SmoothPerAngle);
                   }
                   // A position the list does not have leaves mode and state alone.
-                  UserSelectListItem(d, IDC_SMOOTHING_MODE, 3);
+                  UserSelectListItem(d, IDC_SMOOTHING_MODE, 4);
                   EXPECT_EQ(Look(d).selection, kComboError);
                   EXPECT_TRUE(Look(d).angleEnabled);
                   UserTypeText(d, IDC_SMOOTHING_ANGLE, u"47.25");
@@ -58,6 +59,18 @@ TEST(OptionsDialog, ShowsTheOptionsAndKeepsOnOkEveryControlOnCancelTheSmoothingM
     EXPECT_EQ(o.smoothingMode, SmoothPerGroup);
     EXPECT_EQ(o.exportMaterials, 0);
     ExpectShows(NextOpening(), &o, u"47.250");
+
+    // "From scene" kept by OK is what the next opening selects; a stored mode
+    // the list lacks selects nothing, and the angle stays off.
+    RunDialog([](DialogWindow* d) {
+        UserSelectListItem(d, IDC_SMOOTHING_MODE, SmoothFromScene);
+        UserPressButton(d, kIdOk);
+    });
+    ExpectShows(NextOpening(), &o, u"47.250");
+    TheExportOptions().smoothingMode = 4;
+    const Shown unknown = NextOpening();
+    EXPECT_EQ(unknown.selection, kComboError);
+    EXPECT_FALSE(unknown.angleEnabled);
 }
 
 // The angle is the text's leading number, read as the runtime's conversion reads

@@ -123,6 +123,41 @@ TEST_F(ExportWriteTest, VertexNormalsAreTheNormalisedSumOfTheirFaces) {
     EXPECT_EQ(odd->exportCorners[1], 99);
 }
 
+// Faces 0 and 1 of normals_scene.json lie back to back on vertices 0, 1 and
+// 2: at vertices 0 and 2 their normals cancel. Those corners are written
+// with their own face's normal, per face, whatever the mode; a sum just over
+// 1e-6 long keeps its direction for both faces.
+TEST_F(ExportWriteTest, CornersWhoseVertexSumHasNoDirectionTakeTheirFaceNormal) {
+    LoadScene(scene_, Golden("normals_scene.json"));
+    // Face 1's normal, and what its first corner (vertex 0) is then written with, as (x, -z, y).
+    const struct { float back; const char* corner; } cases[] = {
+        {-1.0f, "\t0.000000\t1.000000\t0.000000"},       // the sum is zero: the face's own
+        {-0.9999999f, "\t0.000000\t1.000000\t0.000000"},  // about 1.2e-7 long: still the face's
+        {-0.999998f, "\t0.000000\t-1.000000\t0.000000"},  // about 2e-6 long: the sum's direction
+    };
+    for (const auto& c : cases) {
+        for (int mode : {SmoothAllSame, SmoothPerGroup, SmoothPerAngle, SmoothFromScene}) {
+            SCOPED_TRACE(std::to_string(c.back) + " mode " + std::to_string(mode));
+            // One group for every face, which "From scene" keeps.
+            for (HostFace& face : Faces()) face.smoothingGroup = 1;
+            Faces()[1].normal[2] = c.back;
+            TheExportOptions().smoothingMode = mode;
+            std::string text;
+            ASSERT_EQ(Export("zero.ase", &text), 1);
+            std::vector<std::string> corners;
+            for (size_t at = text.find("*MESH_VERTEXNORMAL"); at != npos; at = text.find("*MESH_VERTEXNORMAL", at + 1)) {
+                const size_t values = text.find('\t', at);
+                corners.push_back(text.substr(values, text.find('\n', at) - values));
+            }
+            ASSERT_EQ(corners.size(), 9u);
+            EXPECT_EQ(corners[0], "\t0.000000\t-1.000000\t0.000000");  // face 0 at vertex 0: up
+            EXPECT_EQ(corners[1], "\t0.600000\t-0.000000\t0.800000");   // vertex 1 has a direction
+            EXPECT_EQ(corners[3], c.corner);
+            EXPECT_EQ(corners[4], corners[3]);  // vertex 2 as vertex 0
+        }
+    }
+}
+
 // material_scene.json: object 0 uses the two-sided "Wood" with maps on every
 // channel, 1 uses two layered materials, 2 uses none, 3 has no faces.
 class MaterialWriterTest : public ExportWriteTest {

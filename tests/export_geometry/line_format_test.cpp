@@ -56,7 +56,7 @@ int InterpretedFaceList(std::FILE* stream, const InterpretedListText& text, cons
 
 // The values one writer exports; a Source provides
 //   int VertexCount(), const float* Position(i), const float* Color(i),
-//   const float* VertexNormal(i) (null for a number outside the list),
+//   const float* CornerNormal(f, k) (null for a corner naming no vertex),
 //   int Uv0Count(), HostUv Uv0(i), int Uv1Count(), HostUv Uv1(i),
 //   int FaceCount(), void Corners(f, CornerList, int out[3]),
 //   const float* FaceNormal(f), int Smoothing(f), int MaterialIndex(f).
@@ -64,7 +64,8 @@ template <class Source>
 int InterpretedMeshBlocks(std::FILE* stream, const ExportOptions& options, const Source& src, const MaterialIdMap& materials) {
     const int vertexCount = src.VertexCount();
     const int faceCount = src.FaceCount();
-    const bool smoothByGroup = options.smoothingMode == SmoothPerGroup || options.smoothingMode == SmoothPerAngle;
+    const bool smoothByGroup = options.smoothingMode == SmoothPerGroup || options.smoothingMode == SmoothPerAngle ||
+                               options.smoothingMode == SmoothFromScene;
     int c[3];
 
     if (!WritePiece(stream, "\t*MESH {\n\t\t*TIMEVALUE 0\n\t\t*MESH_NUMVERTEX %d\n\t\t*MESH_NUMFACES %d\n", vertexCount,
@@ -121,7 +122,7 @@ int InterpretedMeshBlocks(std::FILE* stream, const ExportOptions& options, const
             const float* fn = src.FaceNormal(f);
             const float* n[3];
             for (int k = 0; k < 3; ++k) {
-                n[k] = options.useFaceNormals == 1 ? fn : src.VertexNormal(c[k]);
+                n[k] = options.useFaceNormals == 1 ? fn : src.CornerNormal(f, k);
                 if (n[k] == nullptr) n[k] = kZero;
             }
             if (!WritePiece(stream,
@@ -149,7 +150,10 @@ struct RandomSource {
     int VertexCount() const { return static_cast<int>(positions.size()); }
     const float* Position(int i) const { return positions[i].data(); }
     const float* Color(int i) const { return colors[i].data(); }
-    const float* VertexNormal(int i) const { return i >= 0 && i < VertexCount() ? normals[i].data() : nullptr; }
+    const float* CornerNormal(int f, int k) const {
+        const int i = corners[f][k];
+        return i >= 0 && i < VertexCount() ? normals[i].data() : nullptr;
+    }
     int Uv0Count() const { return static_cast<int>(uv0.size()); }
     HostUv Uv0(int i) const { return uv0[i]; }
     int Uv1Count() const { return static_cast<int>(uv1.size()); }
@@ -215,7 +219,7 @@ TEST(LineFormatting, DirectLinesAreTheBytesOfTheirFormatStringsForAnyNumbers) {
         const ExportOptions options{.exportMaterials = bits & 1, .exportTextureCoords = (bits >> 1) & 1,
                                     .exportVertexNormals = (bits >> 2) & 1, .exportVertexColors = (bits >> 3) & 1,
                                     .exportMultipleUvSets = (bits >> 4) & 1, .useFaceNormals = round % 3 == 0 ? 1 : 2,
-                                    .smoothingMode = round % 4};
+                                    .smoothingMode = round % 5};
         const MaterialIdMap materials(allocator, object, options.exportMaterials == 1);
         int direct = 0, interpreted = 0;
         const std::string expected =

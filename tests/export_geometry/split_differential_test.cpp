@@ -60,7 +60,7 @@ struct ReferenceMesh {
     int VertexCount() const { return static_cast<int>(made.size()); }
     const float* Position(int i) const { return made[i].host->position; }
     const float* Color(int i) const { return made[i].host->color; }
-    const float* VertexNormal(int i) const { return made[i].normal; }
+    const float* CornerNormal(int f, int k) const { return made[corners[3 * f + k]].normal; }
     int Uv0Count() const { return VertexCount(); }
     HostUv Uv0(int i) const { return made[i].uv[0]; }
     int Uv1Count() const { return VertexCount(); }

@@ -92,7 +92,7 @@ class ExitCodes(CliTestCase):
         with open(self.folder.file("scene.json"), "wb") as f:
             f.write(json_text)
         self.expect(0, "export", "scene.json", "out.ase", "--quiet")
-        self.expect(0, "convert", "cube.ase", "out2.ase", "--quiet")
+        self.expect(0, "convert", "--dialog-defaults", "cube.ase", "out2.ase", "--quiet")
         for name in ("out.ase", "out2.ase"):
             with open(self.folder.file(name), "rb") as f:
                 self.assertTrue(f.read().startswith(b"*3DSMAX_ASCIIEXPORT"))
@@ -102,7 +102,7 @@ class ExitCodes(CliTestCase):
         self.expect(1, err=r"no command given")
         self.expect(1, "frobnicate", "cube.ase", err=r'unknown command "frobnicate".*info, import, export, convert')
         self.expect(1, "import", err=r"FILE is required")
-        self.expect(1, "convert", "cube.ase", "out.ase", "--smoothing", "sometimes")
+        self.expect(1, "convert", "--dialog-defaults", "cube.ase", "out.ase", "--smoothing", "sometimes")
         self.expect(1, "info", "a.so", "--plugin", "b.so")
         # Files: missing, a folder, a scene the host rejects.
         os.mkdir(self.folder.file("folder.ase"))
@@ -112,13 +112,13 @@ class ExitCodes(CliTestCase):
             self.expect(1, *command, "folder.ase", *output, err=r'cannot open "folder\.ase": it is a folder')
         long_name = "n" * 250 + ".ase"
         self.expect(1, "import", long_name, err=r"characters long as a full path; the host's file names hold 259")
-        self.expect(1, "convert", "cube.ase", long_name, err=r"the host's file names hold 259")
+        self.expect(1, "convert", "--dialog-defaults", "cube.ase", long_name, err=r"the host's file names hold 259")
         with open(self.folder.file("bad.json"), "w") as f:
             f.write('{"vertices": [')
         self.expect(1, "export", "bad.json", "out.ase", err=r"bad\.json: ")
         # The plug-in module.
         for command in (["info", "--plugin", "nowhere.so"], ["import", "cube.ase", "--plugin", "nowhere.so"],
-                        ["convert", "cube.ase", "out.ase", "--plugin", "nowhere.so"]):
+                        ["convert", "--dialog-defaults", "cube.ase", "out.ase", "--plugin", "nowhere.so"]):
             self.expect(1, *command, err=r"cannot load the plug-in module")
         self.assertFalse(os.path.exists(self.folder.file("out.ase")))
 
@@ -129,14 +129,14 @@ class ExitCodes(CliTestCase):
         self.expect(1, "import", "cube.ase", err=r'cannot open "cube\.ase": Permission denied')
 
     def test_2_cancelled(self):
-        self.expect(2, "convert", "cube.ase", "out.ase", "--cancel", err=r"export cancelled")
+        self.expect(2, "convert", "--dialog-defaults", "cube.ase", "out.ase", "--cancel", err=r"export cancelled")
         self.assertFalse(os.path.exists(self.folder.file("out.ase")))
 
     def test_3_plugin_failed(self):
         # The plug-in's own error text is printed.
         self.expect(3, "import", "empty.ase", err=r"asehost: No geometry found\.")
-        self.expect(3, "convert", "empty.ase", "out.ase", err=r"asehost: No geometry found\.")
-        self.expect(3, "convert", "cube.ase", os.path.join("no-such-folder", "out.ase"), err=r"Could not open file for writing\.")
+        self.expect(3, "convert", "--dialog-defaults", "empty.ase", "out.ase", err=r"asehost: No geometry found\.")
+        self.expect(3, "convert", "--dialog-defaults", "cube.ase", os.path.join("no-such-folder", "out.ase"), err=r"Could not open file for writing\.")
 
 
 class Outputs(CliTestCase):
@@ -170,14 +170,14 @@ class Outputs(CliTestCase):
         if WINDOWS:
             spellings.append("CUBE.ASE")
         for spelling in spellings:
-            self.expect(1, "convert", "cube.ase", spelling, err=r"is the input.*--force")
+            self.expect(1, "convert", "--dialog-defaults", "cube.ase", spelling, err=r"is the input.*--force")
         with open(self.folder.file("cube.ase"), "rb") as f:
             self.assertEqual(f.read(), original)
-        self.expect(1, "convert", "cube.ase", "out.obj", err=r"does not end in \.ase.*--force")
-        self.expect(1, "convert", "cube.ase", "-", err=r'instead of "-"')
+        self.expect(1, "convert", "--dialog-defaults", "cube.ase", "out.obj", err=r"does not end in \.ase.*--force")
+        self.expect(1, "convert", "--dialog-defaults", "cube.ase", "-", err=r'instead of "-"')
         self.assertEqual(sorted(os.listdir(self.folder.path)), ["cube.ase", "empty.ase", "sub", "tree.ase"])
-        self.expect(0, "convert", "cube.ase", "out.obj", "--force", "--quiet")
-        self.expect(0, "convert", "cube.ase", "cube.ase", "--force", "--quiet")
+        self.expect(0, "convert", "--dialog-defaults", "cube.ase", "out.obj", "--force", "--quiet")
+        self.expect(0, "convert", "--dialog-defaults", "cube.ase", "cube.ase", "--force", "--quiet")
         with open(self.folder.file("cube.ase"), "rb") as f:
             self.assertIn(b"Creator: asehost", f.read())
         json_text, _ = self.expect(0, "import", "cube.ase", "--json")
@@ -204,18 +204,66 @@ class Outputs(CliTestCase):
                  (["--angle", "", "--smoothing", "angle"], r'as 35\.000'),
                  (["--angle", "12"], r"--angle is used only with --smoothing angle")]
         for options, warning in cases:
-            self.expect(0, "convert", "cube.ase", "out.ase", "--quiet", *options, err=warning)
-        _, stderr = self.expect(0, "convert", "cube.ase", "out.ase", "--quiet", "--angle", "40", "--smoothing", "angle")
+            self.expect(0, "convert", "--dialog-defaults", "cube.ase", "out.ase", "--quiet", *options, err=warning)
+        _, stderr = self.expect(0, "convert", "--dialog-defaults", "cube.ase", "out.ase", "--quiet", "--angle", "40", "--smoothing", "angle")
         self.assertEqual(stderr, b"")
 
     def test_what_the_file_does_not_carry(self):
-        _, stderr = self.expect(0, "convert", "tree.ase", "out.ase")
+        _, stderr = self.expect(0, "convert", "--dialog-defaults", "tree.ase", "out.ase")
         lines = stderr.decode().splitlines()
         self.assertTrue(any(re.match(r"asehost: not written: the bone hierarchy \(\d+ bones", line) for line in lines), lines)
-        _, stderr = self.expect(0, "convert", "cube.ase", "out.ase")
+        _, stderr = self.expect(0, "convert", "--dialog-defaults", "cube.ase", "out.ase")
         self.assertRegex(stderr.decode(), r'not written: animation "cube" \(4 tracks, 50 frames at 10 per second\)')
-        _, stderr = self.expect(0, "convert", "cube.ase", "out.ase", "--quiet")
+        _, stderr = self.expect(0, "convert", "--dialog-defaults", "cube.ase", "out.ase", "--quiet")
         self.assertEqual(stderr, b"")
+
+
+class ConvertDefaults(CliTestCase):
+    """convert keeps what it can unless told otherwise: the scene's smoothing
+    groups, and the second UV channel of a file that has one; export of a
+    JSON scene starts from the dialog's defaults."""
+
+    def written(self, *arguments):
+        """The file convert or export writes with `arguments`, without the
+        lines that name the file or the time."""
+        self.expect(0, *arguments, "out.ase", "--quiet")
+        with open(self.folder.file("out.ase"), "rb") as f:
+            return re.sub(rb"\*COMMENT \"Time: [^\n]*\n", b"", f.read())
+
+    def test_convert_keeps_groups_and_the_second_channel_unless_told_otherwise(self):
+        shutil.copy(os.path.join(ARGS.fixtures, "channels.ase"), self.folder.file("channels.ase"))
+        default = self.written("convert", "channels.ase")
+        self.assertIn(b"*MESH_MAPPINGCHANNEL 2 {", default)
+        self.assertEqual(default, self.written("convert", "channels.ase", "--dialog-defaults", "--smoothing", "scene",
+                                               "--export-multiple-uvsets", "on"))
+        dialog = self.written("convert", "channels.ase", "--dialog-defaults")
+        self.assertNotIn(b"*MESH_MAPPINGCHANNEL", dialog)
+        self.assertEqual(set(re.findall(rb"\*MESH_SMOOTHING (\d+)", dialog)), {b"1"})
+        self.assertEqual(dialog, self.written("convert", "channels.ase", "--smoothing", "all",
+                                              "--export-multiple-uvsets", "off"))
+        # Each option given wins over convert's default for it, and only for it.
+        self.assertEqual(self.written("convert", "channels.ase", "--smoothing", "group"),
+                         self.written("convert", "channels.ase", "--dialog-defaults", "--smoothing", "group",
+                                      "--export-multiple-uvsets", "on"))
+        self.assertEqual(self.written("convert", "channels.ase", "--export-multiple-uvsets", "off"),
+                         self.written("convert", "channels.ase", "--dialog-defaults", "--smoothing", "scene"))
+        # A file without a second channel gets no empty one.
+        self.assertNotIn(b"*MESH_MAPPINGCHANNEL", self.written("convert", "cube.ase"))
+        self.assertEqual(self.written("convert", "cube.ase"),
+                         self.written("convert", "cube.ase", "--dialog-defaults", "--smoothing", "scene"))
+
+    def test_export_of_a_scene_keeps_the_dialogs_defaults(self):
+        shutil.copy(os.path.join(ARGS.fixtures, "channels.ase"), self.folder.file("channels.ase"))
+        json_text, _ = self.expect(0, "import", "channels.ase", "--json")
+        with open(self.folder.file("scene.json"), "wb") as f:
+            f.write(json_text)
+        exported = self.written("export", "scene.json")
+        self.assertNotIn(b"*MESH_MAPPINGCHANNEL", exported)
+        self.assertEqual(set(re.findall(rb"\*MESH_SMOOTHING (\d+)", exported)), {b"1"})
+        self.expect(1, "export", "scene.json", "out.ase", "--dialog-defaults", err=r"--dialog-defaults")
+        stdout, _ = self.expect(0, "help", "convert")
+        self.assertRegex(stdout.decode(), r"--dialog-defaults")
+        self.assertRegex(stdout.decode(), r"--smoothing TEXT:\{all,group,angle,scene\}")
 
 
 class SafeOutputs(CliTestCase):
@@ -240,7 +288,7 @@ class SafeOutputs(CliTestCase):
         self.write(os.path.join("assets", "scene.json"), b"keep")
         work = self.folder.file("work")
         for command in (["import", "--json", os.path.join("..", "assets", "m.ase"), "-o", "scene.json"],
-                        ["convert", os.path.join("..", "assets", "m.ase"), "out.ase", "--quiet"]):
+                        ["convert", "--dialog-defaults", os.path.join("..", "assets", "m.ase"), "out.ase", "--quiet"]):
             code, _, err = run(*command, cwd=work)
             self.assertEqual(code, 0, err)
         self.assertEqual(sorted(os.listdir(work)), ["out.ase", "scene.json"])
@@ -261,7 +309,7 @@ class SafeOutputs(CliTestCase):
 
     def test_an_unwritable_output_is_named_with_its_reason(self):
         missing = os.path.join("missing", "out.ase")
-        self.expect(3, "convert", "cube.ase", missing, "--quiet",
+        self.expect(3, "convert", "--dialog-defaults", "cube.ase", missing, "--quiet",
                     err=r'Could not open file for writing\.\nasehost: cannot write "missing.out\.ase": no such file or folder')
         self.expect(1, "import", "cube.ase", "-o", os.path.join("missing", "out.txt"),
                     err=r'cannot write "missing.out\.txt": no such file or folder')
@@ -276,7 +324,7 @@ class SafeOutputs(CliTestCase):
         self.write("real.json", b"old")
         os.chmod(self.folder.file("real.json"), 0o600)
         os.link(self.folder.file("real.json"), self.folder.file("other.json"))
-        self.expect(0, "convert", "cube.ase", "link.ase", "--quiet")
+        self.expect(0, "convert", "--dialog-defaults", "cube.ase", "link.ase", "--quiet")
         self.expect(0, "import", "cube.ase", "--json", "-o", "real.json")
         self.assertTrue(os.path.islink(self.folder.file("link.ase")))
         self.assertIn(b"*GEOMOBJECT", self.read("real.ase"))
@@ -305,7 +353,7 @@ class SafeOutputs(CliTestCase):
             cube = os.path.join("..", "cube.ase")
             for command, err in ((["import", "--json", cube, "-o", "keep.json"], r'cannot write "keep\.json": no space left'),
                                  (["import", cube, "-o", "new.txt"], r'cannot write "new\.txt": no space left'),
-                                 (["convert", cube, "keep.ase", "--quiet"], r'"keep\.ase": no space left')):
+                                 (["convert", "--dialog-defaults", cube, "keep.ase", "--quiet"], r'"keep\.ase": no space left')):
                 code, _, stderr = run(*command, cwd=small)
                 self.assertEqual(code, 1 if command[0] == "import" else 3, stderr)
                 self.assertRegex(stderr.decode(), err)
@@ -327,7 +375,7 @@ class SafeOutputs(CliTestCase):
         self.write("out.ase", b"old")
         for sig in (signal.SIGINT, signal.SIGTERM, signal.SIGHUP):
             for delay in (0.05, 0.3, 1.0):
-                child = subprocess.Popen([ARGS.asehost, "convert", "big.ase", "out.ase", "--quiet"], cwd=self.folder.path,
+                child = subprocess.Popen([ARGS.asehost, "convert", "--dialog-defaults", "big.ase", "out.ase", "--quiet"], cwd=self.folder.path,
                                          stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
                 time.sleep(delay)
                 child.send_signal(sig)
@@ -367,10 +415,10 @@ class FileNames(CliTestCase):
             argument = name if not WINDOWS else name.decode()
             self.expect(0, "import", argument, out=r"objects: 4")
             out = b"out-" + name
-            self.expect(0, "convert", argument, out if not WINDOWS else out.decode(), "--quiet")
+            self.expect(0, "convert", "--dialog-defaults", argument, out if not WINDOWS else out.decode(), "--quiet")
             self.assertIn(out, os.listdir(self.folder.path.encode()))
         if not WINDOWS:
-            self.expect(0, "convert", "cube.ase", b"out\xff\xfe.ase", "--quiet")
+            self.expect(0, "convert", "--dialog-defaults", "cube.ase", b"out\xff\xfe.ase", "--quiet")
             made = set(os.listdir(self.folder.path.encode()))
             self.assertIn(b"out\xff\xfe.ase", made)
             self.assertNotIn("outÿþ.ase".encode(), made)
@@ -417,7 +465,7 @@ class Orientation(CliTestCase):
         for source in round_trip_inputs():
             shutil.copy(source, self.folder.file("in.ase"))
             options = ["--plugin-axes"] if plugin_axes else []
-            self.expect(0, "convert", "in.ase", "out.ase", "--quiet", *options)
+            self.expect(0, "convert", "--dialog-defaults", "in.ase", "out.ase", "--quiet", *options)
             before, _ = corner_positions(self.folder.file("in.ase"))
             after, decimals = corner_positions(self.folder.file("out.ase"))
             self.assertEqual(len(before), len(after), source)
@@ -471,7 +519,7 @@ class OutOfMemory(CliTestCase):
             f.write(json_text)
         self.sweep("import", "tree.ase", "--json", runs=150)
         self.sweep("export", "scene.json", "out.ase", runs=150)
-        self.sweep("convert", "tree.ase", "out.ase", runs=150)
+        self.sweep("convert", "--dialog-defaults", "tree.ase", "out.ase", runs=150)
 
 
 def main():

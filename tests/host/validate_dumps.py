@@ -25,10 +25,11 @@ TIME_LINE = re.compile(rb'^\*COMMENT "Time: [^"]*"\r?$', re.M)
 
 def export_matches_convert(asehost, path, dump, folder):
     """The dump exported again against convert of the file itself (in the
-    plug-in's own axes: the dump holds the scene as imported, unturned)."""
+    plug-in's own axes: the dump holds the scene as imported, unturned; with
+    the dialog's defaults, which export starts from)."""
     (folder / "dump.json").write_bytes(dump)
     results = []
-    for name, command in (("convert", ["convert", "--plugin-axes", str(path)]), ("export", ["export", str(folder / "dump.json")])):
+    for name, command in (("convert", ["convert", "--plugin-axes", "--dialog-defaults", str(path)]), ("export", ["export", str(folder / "dump.json")])):
         (folder / name).mkdir(exist_ok=True)
         target = folder / name / "out.ase"
         target.unlink(missing_ok=True)
