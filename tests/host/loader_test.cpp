@@ -8,6 +8,7 @@
 
 #include <gtest/gtest.h>
 
+#include "asefilter/version.h"
 #include "host/plugin_loader.h"
 #include "host/scene.h"
 #include "host/text.h"
@@ -62,7 +63,8 @@ TEST(HostOperations, ContextGetsAnAbsoluteFileNameAndTheHostTexts) {
     EXPECT_TRUE(fileName[0] == u'/' || (fileName.size() > 2 && fileName[1] == u':')) << Utf16ToUtf8(fileName);
     EXPECT_TRUE(fileName.ends_with(u"scene.ase")) << Utf16ToUtf8(fileName);
     EXPECT_EQ(std::u16string(c->hostAppName.wide), u"asehost");
-    EXPECT_STREQ(c->hostWebsite.narrow, "https://asehost.example.org");
+    EXPECT_STREQ(c->hostWebsite.narrow, "");
+    EXPECT_STREQ(c->hostVersion.narrow, ASEFILTER_VERSION_TEXT);
     EXPECT_FALSE(BeginOperation(scene, std::u16string(300, u'a').c_str()));
 }
 
