@@ -137,13 +137,13 @@ size_t DocumentBytesOfParse(const std::string& text, int& result) {
 // Declared counts cost memory in proportion to the file, however many count
 // lines ask and however large their records: materials (about 2.4 KB each),
 // sub-materials in every material, vertex counts in every object. Object,
-// light and camera lines are charged at their record bytes before their
+// light, camera and helper lines are charged at their record bytes before their
 // records exist, so a flood of short ones fails within the same bound.
 TEST_F(HostileInput, FloodsKeepTheDocumentWithinAMultipleOfTheFile) {
-    std::string subFlood = "*MATERIAL_LIST {\n*MATERIAL_COUNT 200\n", meshFlood, lights, cameras;
+    std::string subFlood = "*MATERIAL_LIST {\n*MATERIAL_COUNT 200\n", meshFlood, lights, cameras, helpers;
     for (int m = 0; m < 200; ++m) subFlood += "*MATERIAL " + std::to_string(m) + " {\n*NUMSUBMTLS 25\n}\n";
     for (int o = 0; o < 2000; ++o) meshFlood += "*GEOMOBJECT {\n*MESH {\n*MESH_NUMVERTEX 2000\n}\n}\n";
-    for (int i = 0; i < 20000; ++i) lights += "*LIGHTOBJECT\n", cameras += "*CAMERAOBJECT\n";
+    for (int i = 0; i < 20000; ++i) lights += "*LIGHTOBJECT\n", cameras += "*CAMERAOBJECT\n", helpers += "*HELPEROBJECT\n";
     const struct {
         const char* name;
         std::string text;
@@ -153,7 +153,8 @@ TEST_F(HostileInput, FloodsKeepTheDocumentWithinAMultipleOfTheFile) {
                  {"vertex count in every object", meshFlood, 2000 * sizeof(AseGeomObject)},
                  {"object lines", Data("hostile/object_flood.ase"), 0},
                  {"light lines", asetest::Object("") + lights, 0},
-                 {"camera lines", asetest::Object("") + cameras, 0}};
+                 {"camera lines", asetest::Object("") + cameras, 0},
+                 {"helper lines", asetest::Object("") + helpers, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_GT(c.text.size(), 1000u);
