@@ -37,6 +37,16 @@ int32_t LowestSmoothingGroup(const char* p, const char* end) {
     }
 }
 
+// Reads `count` pairs of a label (at most 31 bytes) and an integer. False
+// when one of them cannot be read.
+bool ReadPairs(const char*& p, const char* end, int32_t* values, int count) {
+    for (int k = 0; k < count; ++k) {
+        std::string_view label;
+        if (!ReadWord(p, end, 31, label) || !ReadInt(p, end, values[k])) return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool ReadFaceLine(const AseLine& line, int32_t& index, AseFace& face) {
@@ -45,18 +55,12 @@ bool ReadFaceLine(const AseLine& line, int32_t& index, AseFace& face) {
     if (!ReadInt(p, end, index) || p == end || *p != ':') return false;
     ++p;
     int32_t values[6];
-    int pairs = 0;
-    const char* afterCorners = nullptr;
-    for (int32_t& value : values) {
-        std::string_view label;
-        if (!ReadWord(p, end, 31, label) || !ReadInt(p, end, value)) break;
-        if (++pairs == 3) afterCorners = p;
-    }
-    if (pairs < 6) {
+    if (!ReadPairs(p, end, values, 3)) return false;
+    const char* afterCorners = p;
+    if (!ReadPairs(p, end, values + 3, 3)) {
         // Without edge pairs the corners stand alone: the word after them
         // must begin with '*' or the line must end there, so that a line cut
         // inside its pairs still reads as nothing.
-        if (pairs < 3) return false;
         p = afterCorners;
         while (p < end && IsCSpace(static_cast<unsigned char>(*p))) ++p;
         if (p != end && *p != '*') return false;
@@ -65,9 +69,14 @@ bool ReadFaceLine(const AseLine& line, int32_t& index, AseFace& face) {
     face.b = values[1];
     face.c = values[2];
     face.smoothingGroup = 0;
+    // The word is compared in place: it must be the whole word, so the byte
+    // after it is a blank or the line's end.
     static constexpr std::string_view kSmoothing = "*MESH_SMOOTHING";
-    std::string_view word;
-    if (ReadWord(p, end, 31, word) && word == kSmoothing) face.smoothingGroup = LowestSmoothingGroup(p, end);
+    while (p < end && IsCSpace(static_cast<unsigned char>(*p))) ++p;
+    if (static_cast<size_t>(end - p) >= kSmoothing.size() && std::memcmp(p, kSmoothing.data(), kSmoothing.size()) == 0) {
+        p += kSmoothing.size();
+        if (p == end || IsCSpace(static_cast<unsigned char>(*p))) face.smoothingGroup = LowestSmoothingGroup(p, end);
+    }
     face.materialId = -1;
     const char* s = nullptr;
     for (const char* q = end; q > line.text && s == nullptr;) {

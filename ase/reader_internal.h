@@ -198,7 +198,6 @@ bool EqualNoCase(std::string_view a, std::string_view b);
     X(MapBump, "*MAP_BUMP")                                                \
     X(Bitmap, "*BITMAP")                                                   \
     X(GeomObject, "*GEOMOBJECT")                                           \
-    X(HelperObject, "*HELPEROBJECT")                                       \
     X(NodeName, "*NODE_NAME")                                              \
     X(NodeParent, "*NODE_PARENT")                                          \
     X(MaterialRef, "*MATERIAL_REF")                                        \
@@ -270,7 +269,8 @@ bool EqualNoCase(std::string_view a, std::string_view b);
     X(CameraNear, "*CAMERA_NEAR")                                          \
     X(CameraFar, "*CAMERA_FAR")                                            \
     X(CameraFov, "*CAMERA_FOV")                                            \
-    X(CameraTdist, "*CAMERA_TDIST")
+    X(CameraTdist, "*CAMERA_TDIST")                                        \
+    X(HelperObject, "*HELPEROBJECT")
 
 enum class Kw : uint8_t {
     kUnknown,
