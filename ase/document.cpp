@@ -76,7 +76,10 @@ void InitVertex(AseVertex& v) {
     for (float& c : v.color) c = 1.0f;
 }
 
-void InitFace(AseFace& f) { f.a = f.b = f.c = f.materialId = -1; }
+void InitFace(AseFace& f) {
+    f.a = f.b = f.c = f.materialId = -1;
+    f.smoothingGroup = 0;
+}
 void InitTriIndex(AseTriIndex& t) { t.a = t.b = t.c = -1; }
 void InitTexVertex(AseTexVertex& t) { t.u = t.v = 0.0f; }
 void InitColorVertex(AseColorVertex& c) { c.r = c.g = c.b = 0.0f; }
@@ -179,6 +182,7 @@ void ResetDocument(AseDocument& doc) {
     if (allocator != nullptr) {
         FreeArray(*allocator, doc.materials, doc.materialCount, ReleaseMaterial);
         FreeArray(*allocator, doc.geomObjects, doc.geomObjectCount, ReleaseGeomObject);
+        FreeArray(*allocator, doc.helpers, doc.helperCount, ReleaseGeomObject);
         FreePlain(*allocator, doc.lights, doc.lightCount);
         FreePlain(*allocator, doc.cameras, doc.cameraCount);
     }
@@ -196,6 +200,12 @@ int AllocateGeomObjects(AseDocument& doc, int32_t count) {
     if (doc.allocator == nullptr) return 0;
     FreeArray(*doc.allocator, doc.geomObjects, doc.geomObjectCount, ReleaseGeomObject);
     return AllocateArray(*doc.allocator, doc.geomObjects, doc.geomObjectCount, count, InitGeomObject);
+}
+
+int AllocateHelpers(AseDocument& doc, int32_t count) {
+    if (doc.allocator == nullptr) return 0;
+    FreeArray(*doc.allocator, doc.helpers, doc.helperCount, ReleaseGeomObject);
+    return AllocateArray(*doc.allocator, doc.helpers, doc.helperCount, count, InitGeomObject);
 }
 
 int AllocateMaterials(AseDocument& doc, int32_t count) {
@@ -220,6 +230,11 @@ int GrowGeomObjects(AseDocument& doc, int32_t count) {
     if (doc.allocator == nullptr) return 0;
     return GrowTo(*doc.allocator, doc.geomObjects, doc.geomObjectCount, doc.geomObjectCapacity, count,
                   InitGeomObject);
+}
+
+int GrowHelpers(AseDocument& doc, int32_t count) {
+    if (doc.allocator == nullptr) return 0;
+    return GrowTo(*doc.allocator, doc.helpers, doc.helperCount, doc.helperCapacity, count, InitGeomObject);
 }
 
 int GrowLights(AseDocument& doc, int32_t count) {

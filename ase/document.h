@@ -27,9 +27,19 @@
 //   any other id base(r); without a valid r the face has no material (-1).
 //   A *MATERIAL or *SUBMATERIAL index outside its declared count fails the
 //   import.
-// - Parents: *NODE_PARENT names the first object of that name; an empty or
-//   unknown name, or one that would make an object its own ancestor, makes
-//   the object a root.
+// - Parents: *NODE_PARENT names the first node of that name, the geometry
+//   objects in file order first and the helpers after them (the order of
+//   their bones); an empty or unknown name, or one that would make a node
+//   its own ancestor, makes the node a root.
+// - Smoothing: a face's group is the lowest group in 1..32 that the
+//   *MESH_SMOOTHING word after its corner and edge pairs lists; 0 when it
+//   lists none, or when no such word follows the pairs.
+//
+// Nodes. Geometry objects and helpers (*HELPEROBJECT) are both nodes with a
+// name, a parent, a transform and keys; a helper is a node record without
+// mesh arrays. Node i is geometry object i for i below geomObjectCount and
+// helper i - geomObjectCount after that (NodeAt), so that bone i is still
+// geometry object i.
 #pragma once
 
 #include <cstddef>
@@ -48,7 +58,8 @@ struct AseVertex {
 
 struct AseFace {
     int32_t a, b, c;
-    int32_t materialId;  // -1 on allocation, as a, b, c
+    int32_t materialId;      // -1 on allocation, as a, b, c
+    int32_t smoothingGroup;  // 0..32; 0 on allocation
 };
 
 struct AseTexVertex {
@@ -198,6 +209,7 @@ struct AseDocument {
     int32_t nextMaterial;
     int32_t nextLight;
     int32_t nextCamera;
+    int32_t nextHelper;
     int32_t geomObjectCount;
     AseGeomObject* geomObjects;
     int32_t materialCount;
@@ -206,11 +218,16 @@ struct AseDocument {
     AseLight* lights;
     int32_t cameraCount;
     AseCamera* cameras;
+    // Helper nodes: records of the geometry object's kind whose mesh arrays
+    // stay empty.
+    int32_t helperCount;
+    AseGeomObject* helpers;
     // Capacities of the object, light and camera arrays, which a read in one
     // pass grows as their blocks come (GrowGeomObjects and the like).
     int32_t geomObjectCapacity;
     int32_t lightCapacity;
     int32_t cameraCapacity;
+    int32_t helperCapacity;
     float firstFrame;
     float lastFrame;
     float frameCount;
@@ -220,6 +237,7 @@ struct AseDocument {
     int32_t declaredMaterialCount;
     int32_t countedLights;
     int32_t countedCameras;
+    int32_t countedHelpers;
     int32_t anyRotKeysRelative;
     char16_t sourcePath[kAsePathUnits];
 };
@@ -227,6 +245,16 @@ struct AseDocument {
 // Frees everything the document owns and restores every default; the
 // allocator stays.
 void ResetDocument(AseDocument& doc);
+
+// Nodes: the geometry objects, then the helpers (see "Nodes" above). The
+// count is 0 while neither array exists; NodeAt needs 0 <= i < NodeCount.
+inline int32_t NodeCount(const AseDocument& doc) {
+    return (doc.geomObjects != nullptr ? doc.geomObjectCount : 0) + (doc.helpers != nullptr ? doc.helperCount : 0);
+}
+inline AseGeomObject& NodeAt(const AseDocument& doc, int32_t i) {
+    const int32_t objects = doc.geomObjects != nullptr ? doc.geomObjectCount : 0;
+    return i < objects ? doc.geomObjects[i] : doc.helpers[i - objects];
+}
 
 // --- Array operations ------------------------------------------------------------
 // Allocate-by-count frees what the field held and allocates `count` (>= 1)
@@ -239,6 +267,7 @@ int AllocateGeomObjects(AseDocument& doc, int32_t count);
 int AllocateMaterials(AseDocument& doc, int32_t count);
 int AllocateLights(AseDocument& doc, int32_t count);
 int AllocateCameras(AseDocument& doc, int32_t count);
+int AllocateHelpers(AseDocument& doc, int32_t count);
 int AllocateSubMaterials(JobAllocator& allocator, AseMaterial& material, int32_t count);
 int AllocateVertices(JobAllocator& allocator, AseGeomObject& object, int32_t count);
 int AllocateFaces(JobAllocator& allocator, AseGeomObject& object, int32_t count);
@@ -253,6 +282,7 @@ int AllocateColorFaces(JobAllocator& allocator, AseColorChannel& channel, int32_
 int GrowGeomObjects(AseDocument& doc, int32_t count);
 int GrowLights(AseDocument& doc, int32_t count);
 int GrowCameras(AseDocument& doc, int32_t count);
+int GrowHelpers(AseDocument& doc, int32_t count);
 AseMapChannel* AppendMapChannel(JobAllocator& allocator, AseGeomObject& object);
 AsePosKey* AppendPosKey(JobAllocator& allocator, AseGeomObject& object);
 AseRotKey* AppendRotKey(JobAllocator& allocator, AseGeomObject& object);

@@ -1,4 +1,5 @@
 // Geometry object, node transform, mesh, mapping channel and list blocks.
+#include <algorithm>
 #include <cstring>
 #include <initializer_list>
 
@@ -16,21 +17,66 @@ bool ReadFourInts(const AseLine& line, int32_t* values) {
     return true;
 }
 
-// The face line: index followed at once by ':', six pairs of a label (at
-// most 31 bytes) and an integer; then the material id from the last '*'.
-bool ReadFace(const AseLine& line, int32_t& index, AseFace& face) {
+// The lowest group in 1..32 of the list that starts at `p` ("1,3,5":
+// integers with an optional sign, each but the last followed by a comma,
+// blanks allowed before each); 0 when it lists none. The value of each item
+// is judged from its digits, so that no wrap of a long number makes it a
+// group.
+int32_t LowestSmoothingGroup(const char* p, const char* end) {
+    int32_t lowest = 0;
+    for (;;) {
+        while (p < end && IsCSpace(static_cast<unsigned char>(*p))) ++p;
+        bool negative = false;
+        if (p < end && (*p == '+' || *p == '-')) negative = *p++ == '-';
+        if (p == end || !IsDigit(static_cast<unsigned char>(*p))) return lowest;
+        int32_t value = 0;  // saturates at 33: anything above 32 is no group
+        for (; p < end && IsDigit(static_cast<unsigned char>(*p)); ++p) value = std::min(value * 10 + (*p - '0'), 33);
+        if (!negative && value >= 1 && value <= 32 && (lowest == 0 || value < lowest)) lowest = value;
+        if (p == end || *p != ',') return lowest;
+        ++p;
+    }
+}
+
+// Reads `count` pairs of a label (at most 31 bytes) and an integer. False
+// when one of them cannot be read.
+bool ReadPairs(const char*& p, const char* end, int32_t* values, int count) {
+    for (int k = 0; k < count; ++k) {
+        std::string_view label;
+        if (!ReadWord(p, end, 31, label) || !ReadInt(p, end, values[k])) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool ReadFaceLine(const AseLine& line, int32_t& index, AseFace& face) {
     const char* p = line.args;
     const char* end = line.end();
     if (!ReadInt(p, end, index) || p == end || *p != ':') return false;
     ++p;
     int32_t values[6];
-    for (int32_t& value : values) {
-        std::string_view label;
-        if (!ReadWord(p, end, 31, label) || !ReadInt(p, end, value)) return false;
+    if (!ReadPairs(p, end, values, 3)) return false;
+    const char* afterCorners = p;
+    if (!ReadPairs(p, end, values + 3, 3)) {
+        // Without edge pairs the corners stand alone: the word after them
+        // must begin with '*' or the line must end there, so that a line cut
+        // inside its pairs still reads as nothing.
+        p = afterCorners;
+        while (p < end && IsCSpace(static_cast<unsigned char>(*p))) ++p;
+        if (p != end && *p != '*') return false;
     }
     face.a = values[0];
     face.b = values[1];
     face.c = values[2];
+    face.smoothingGroup = 0;
+    // The word is compared in place: it must be the whole word, so the byte
+    // after it is a blank or the line's end.
+    static constexpr std::string_view kSmoothing = "*MESH_SMOOTHING";
+    while (p < end && IsCSpace(static_cast<unsigned char>(*p))) ++p;
+    if (static_cast<size_t>(end - p) >= kSmoothing.size() && std::memcmp(p, kSmoothing.data(), kSmoothing.size()) == 0) {
+        p += kSmoothing.size();
+        if (p == end || IsCSpace(static_cast<unsigned char>(*p))) face.smoothingGroup = LowestSmoothingGroup(p, end);
+    }
     face.materialId = -1;
     const char* s = nullptr;
     for (const char* q = end; q > line.text && s == nullptr;) {
@@ -45,6 +91,8 @@ bool ReadFace(const AseLine& line, int32_t& index, AseFace& face) {
     }
     return true;
 }
+
+namespace {
 
 // Allocates an array of `Element` from a count line when the count is
 // readable, above 0 and believable for the rest of the file. False fails the
@@ -106,7 +154,7 @@ int ParseFaceList(AseReader& source, std::string_view name, AseGeomObject& objec
     while ((step = NextBlockLine(source, own, line)) == BlockStep::kLine) {
         int32_t i = 0;
         AseFace face;
-        if (line.keyword != Kw::kMeshFace || !Readable(source, line, ReadFace(line, i, face))) continue;
+        if (line.keyword != Kw::kMeshFace || !Readable(source, line, ReadFaceLine(line, i, face))) continue;
         if (!ItemInRange(source, line, object.faces, object.faceCount, i)) continue;
         // A corner names a vertex of its own object (see the index rules in
         // document.h); any other fails the read here, where the line is known.
@@ -270,36 +318,71 @@ int ParseMesh(AseReader& source, std::string_view name, AseGeomObject& object) {
     return step == BlockStep::kDone ? 1 : 0;
 }
 
-int ParseGeomObject(AseReader& source, std::string_view name) {
-    AseDocument& doc = (*source.doc);
-    if (doc.geomObjects == nullptr || doc.nextGeomObject < 0 || doc.nextGeomObject >= doc.geomObjectCount) {
-        return ReaderFail(source, nullptr, JobErrorKind::kInternal, nullptr,
-                          u"more object blocks than the first pass counted");
+namespace {
+
+// Reads the lines a node shares with every node kind (*NODE_NAME,
+// *NODE_PARENT, *NODE_TM, *TM_ANIMATION) into `node`. 1 when handled, 0 on
+// failure, -1 when the line is not one of them.
+int ApplyNodeLine(AseReader& source, const AseLine& line, AseGeomObject& node) {
+    switch (line.keyword) {
+        case Kw::kNodeName: ReadQuotedString(node.nodeName, line); return 1;
+        case Kw::kNodeParent: ReadQuotedString(node.parentName, line); return 1;
+        case Kw::kNodeTm: return ParseNodeTm(source, line.Word(), node.worldTm);
+        case Kw::kTmAnimation: return ParseTmAnimation(source, line.Word(), node);
+        default: return -1;
     }
-    AseGeomObject& object = doc.geomObjects[doc.nextGeomObject];
+}
+
+// An object or helper line inside an open node block ends that block.
+bool OpensNode(const AseLine& line) { return line.keyword == Kw::kGeomObject || line.keyword == Kw::kHelperObject; }
+
+// Reads the block of the node record `next` of `records` (`count` of them)
+// and moves `next` on. A geometry object reads its mesh, material reference
+// and node lines; a helper, a node without geometry, its node lines only
+// (its other blocks, a bounding box or a helper class, pass as unread lines).
+int ParseNode(AseReader& source, std::string_view name, AseGeomObject* records, int32_t count, int32_t& next,
+              bool geometry) {
+    if (records == nullptr || next < 0 || next >= count) {
+        return ReaderFail(source, nullptr, JobErrorKind::kInternal, nullptr,
+                          geometry ? u"more object blocks than the first pass counted"
+                                   : u"more helper blocks than the first pass counted");
+    }
+    AseGeomObject& node = records[next];
     const BlockName own(name);
     AseLine line;
     BlockStep step;
     while ((step = NextBlockLine(source, own, line)) == BlockStep::kLine) {
+        const int shared = ApplyNodeLine(source, line, node);
+        if (shared == 0) return 0;
+        if (shared > 0) continue;
+        if (OpensNode(line)) break;
+        if (!geometry) continue;
         bool ok = true;
         switch (line.keyword) {
-            case Kw::kNodeName: ReadQuotedString(object.nodeName, line); break;
-            case Kw::kNodeParent: ReadQuotedString(object.parentName, line); break;
-            case Kw::kNodeTm: ok = ParseNodeTm(source, line.Word(), object.worldTm) != 0; break;
-            case Kw::kMesh: ok = ParseMesh(source, line.Word(), object) != 0; break;
+            case Kw::kMesh: ok = ParseMesh(source, line.Word(), node) != 0; break;
             case Kw::kMeshAnimation: ok = SkipBlock(source, line.Word()) != 0; break;
-            case Kw::kTmAnimation: ok = ParseTmAnimation(source, line.Word(), object) != 0; break;
             case Kw::kMaterialRef: {
                 int32_t ref = 0;
-                if (ReadLineInt(line, ref)) object.materialRef = ref;
+                if (ReadLineInt(line, ref)) node.materialRef = ref;
                 break;
             }
-            case Kw::kGeomObject: ++doc.nextGeomObject; return 1;
             default: break;
         }
         if (!ok) return 0;
     }
     if (step == BlockStep::kFail) return 0;
-    ++doc.nextGeomObject;
+    ++next;
     return 1;
+}
+
+}  // namespace
+
+int ParseGeomObject(AseReader& source, std::string_view name) {
+    AseDocument& doc = *source.doc;
+    return ParseNode(source, name, doc.geomObjects, doc.geomObjectCount, doc.nextGeomObject, true);
+}
+
+int ParseHelperObject(AseReader& source, std::string_view name) {
+    AseDocument& doc = *source.doc;
+    return ParseNode(source, name, doc.helpers, doc.helperCount, doc.nextHelper, false);
 }

@@ -12,8 +12,8 @@
 namespace {
 
 // A cheap filter before the keyword lookup of the first pass: the length
-// and the two letters after '*' of *GEOMOBJECT, *LIGHTOBJECT, *CAMERAOBJECT
-// and *MATERIAL_COUNT.
+// and the two letters after '*' of *GEOMOBJECT, *LIGHTOBJECT, *CAMERAOBJECT,
+// *HELPEROBJECT and *MATERIAL_COUNT.
 bool MayBeCountedWord(const AseLine& line) {
     if (line.wordLength < 11 || line.word[0] != '*') return false;
     const unsigned char a = AsciiUpper(static_cast<unsigned char>(line.word[1]));
@@ -21,7 +21,7 @@ bool MayBeCountedWord(const AseLine& line) {
     switch (line.wordLength) {
         case 11: return a == 'G' && b == 'E';
         case 12: return a == 'L' && b == 'I';
-        case 13: return a == 'C' && b == 'A';
+        case 13: return (a == 'C' && b == 'A') || (a == 'H' && b == 'E');
         case 15: return a == 'M' && b == 'A';
         default: return false;
     }
@@ -61,6 +61,7 @@ void CountLine(AseReader& source, AseDocument& doc) {
             break;
         }
         case Kw::kGeomObject: ++doc.countedGeomObjects, bytes = kCountedGeomObjectBytes; break;
+        case Kw::kHelperObject: ++doc.countedHelpers, bytes = kCountedGeomObjectBytes; break;
         case Kw::kLightObject: ++doc.countedLights, bytes = kCountedLightBytes; break;
         case Kw::kCameraObject: ++doc.countedCameras, bytes = kCountedCameraBytes; break;
         default: break;
@@ -131,6 +132,8 @@ bool CountAsRead(AseReader& source, const AseLine& line) {
         case Kw::kGeomObject: ++doc.countedGeomObjects, bytes = kCountedGeomObjectBytes; break;
         case Kw::kLightObject: ++doc.countedLights, bytes = kCountedLightBytes; break;
         case Kw::kCameraObject: ++doc.countedCameras, bytes = kCountedCameraBytes; break;
+        // A helper is a node record like an object's, with its bone and track.
+        case Kw::kHelperObject: ++doc.countedHelpers, bytes = kCountedGeomObjectBytes; break;
         case Kw::kMaterialCount: break;
         default: return true;
     }
@@ -193,12 +196,12 @@ int ParseScene(AseReader& source, std::string_view name) {
 namespace {
 
 // Gives the arrays a read in one pass grows a record for every object,
-// light and camera counted so far (their lines were charged when counted).
+// helper, light and camera counted so far (their lines were charged when counted).
 // 1, or 0 with the failure recorded.
 int GrowCountedRecords(AseReader& source) {
     AseDocument& doc = *source.doc;
-    if (!GrowGeomObjects(doc, doc.countedGeomObjects) || !GrowLights(doc, doc.countedLights) ||
-        !GrowCameras(doc, doc.countedCameras)) {
+    if (!GrowGeomObjects(doc, doc.countedGeomObjects) || !GrowHelpers(doc, doc.countedHelpers) ||
+        !GrowLights(doc, doc.countedLights) || !GrowCameras(doc, doc.countedCameras)) {
         return ReaderOutOfMemory(source, nullptr);
     }
     return 1;
@@ -221,6 +224,9 @@ int ParseTopLevel(AseReader& source) {
             case Kw::kMaterialList: ok = ParseMaterialList(source, line.Word()); break;
             case Kw::kGeomObject:
                 ok = (!source.countAsRead || GrowCountedRecords(source)) && ParseGeomObject(source, line.Word());
+                break;
+            case Kw::kHelperObject:
+                ok = (!source.countAsRead || GrowCountedRecords(source)) && ParseHelperObject(source, line.Word());
                 break;
             case Kw::kLightObject:
                 ok = (!source.countAsRead || GrowCountedRecords(source)) && ParseLight(source, line.Word());
@@ -307,8 +313,9 @@ int ReadInTwoPasses(AseReader& source) {
     if (source.countedOverBudget) {
         char16_t detail[kJobErrorDetailUnits];
         FormatWide(detail, kJobErrorDetailUnits,
-                   u"the file holds %d objects, %d lights and %d cameras: more than a file of %lld bytes can describe",
-                   doc.countedGeomObjects, doc.countedLights, doc.countedCameras,
+                   u"the file holds %d objects, %d helpers, %d lights and %d cameras: more than a file of %lld bytes "
+                   u"can describe",
+                   doc.countedGeomObjects, doc.countedHelpers, doc.countedLights, doc.countedCameras,
                    static_cast<long long>(source.fileSize));
         return ReaderFailAtOffset(source, source.overBudgetAt, JobErrorKind::kLimit, detail);
     }
@@ -322,8 +329,9 @@ int ReadInTwoPasses(AseReader& source) {
     if (!AllocateGeomObjects(doc, doc.countedGeomObjects)) return ReaderOutOfMemory(source, nullptr);
     if (doc.countedLights > 0 && !AllocateLights(doc, doc.countedLights)) return ReaderOutOfMemory(source, nullptr);
     if (doc.countedCameras > 0 && !AllocateCameras(doc, doc.countedCameras)) return ReaderOutOfMemory(source, nullptr);
+    if (doc.countedHelpers > 0 && !AllocateHelpers(doc, doc.countedHelpers)) return ReaderOutOfMemory(source, nullptr);
 
-    doc.nextGeomObject = doc.nextMaterial = doc.nextLight = doc.nextCamera = 0;
+    doc.nextGeomObject = doc.nextMaterial = doc.nextLight = doc.nextCamera = doc.nextHelper = 0;
     if (!RewindAseSource(source)) return 0;
     if (!ParseTopLevel(source)) {
         return ReaderFail(source, nullptr, JobErrorKind::kSyntax, nullptr, u"the file could not be read");
@@ -340,7 +348,7 @@ int ParseAseDocument(AseReader& source) {
         return ReaderFail(source, nullptr, JobErrorKind::kInternal, nullptr, u"the reader was not bound to a job");
     }
     AseDocument& doc = *source.doc;
-    doc.nextGeomObject = doc.nextMaterial = doc.nextLight = doc.nextCamera = 0;
+    doc.nextGeomObject = doc.nextMaterial = doc.nextLight = doc.nextCamera = doc.nextHelper = 0;
     source.believedBytes = 0;
     source.passes = 0;
     source.materialCountLines = 0;

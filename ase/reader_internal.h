@@ -170,12 +170,13 @@ inline unsigned char AsciiUpper(unsigned char c) { return (c >= 'a' && c <= 'z')
 
 // True when the two bytes after the '*' at `star` (readable: inside a
 // source buffer) begin, in any case, one of the keywords a read counts:
-// *GEOMOBJECT, *LIGHTOBJECT, *CAMERAOBJECT, *MATERIAL_COUNT. A cheap filter
-// before the keyword lookup.
+// *GEOMOBJECT, *HELPEROBJECT, *LIGHTOBJECT, *CAMERAOBJECT, *MATERIAL_COUNT.
+// A cheap filter before the keyword lookup.
 inline bool MayStartCountedKeyword(const char* star) {
     const unsigned char a = AsciiUpper(static_cast<unsigned char>(star[1]));
     const unsigned char b = AsciiUpper(static_cast<unsigned char>(star[2]));
-    return (a == 'G' && b == 'E') || (a == 'L' && b == 'I') || (a == 'C' && b == 'A') || (a == 'M' && b == 'A');
+    return (a == 'G' && b == 'E') || (a == 'L' && b == 'I') || (a == 'C' && b == 'A') || (a == 'M' && b == 'A') ||
+           (a == 'H' && b == 'E');
 }
 
 // Case-insensitive equality of two byte ranges, ASCII letters folded only.
@@ -281,7 +282,8 @@ bool EqualNoCase(std::string_view a, std::string_view b);
     X(CameraNear, "*CAMERA_NEAR")                                          \
     X(CameraFar, "*CAMERA_FAR")                                            \
     X(CameraFov, "*CAMERA_FOV")                                            \
-    X(CameraTdist, "*CAMERA_TDIST")
+    X(CameraTdist, "*CAMERA_TDIST")                                        \
+    X(HelperObject, "*HELPEROBJECT")
 
 enum class Kw : uint8_t {
     kUnknown,
@@ -545,8 +547,16 @@ int ParseMap(AseReader& source, std::string_view name, AseMaterial* material, As
              int kind);
 int FileNameOfPath(const char* path, char* dest, size_t destBytes);
 int ParseGeomObject(AseReader& source, std::string_view name);
+int ParseHelperObject(AseReader& source, std::string_view name);
 int ParseNodeTm(AseReader& source, std::string_view name, Mat4& target);
 int ParseMesh(AseReader& source, std::string_view name, AseGeomObject& object);
+// Reads a *MESH_FACE line: its index, followed at once by ':', then three
+// corner pairs of a label (at most 31 bytes) and an integer, then either
+// three edge pairs or a word that begins with '*' (or the line's end); the
+// smoothing group from a *MESH_SMOOTHING word right after the pairs (the
+// rule in document.h) and the material id from the line's last '*' when it
+// begins *MESH_MTLID. False when the line has not that form.
+bool ReadFaceLine(const AseLine& line, int32_t& index, AseFace& face);
 int ParseMapChannel(AseReader& source, std::string_view name, AseMapChannel& channel, int32_t number);
 int ParseTmAnimation(AseReader& source, std::string_view name, AseGeomObject& object);
 int ParsePosTrack(AseReader& source, std::string_view name, AseGeomObject& object);

@@ -54,7 +54,7 @@ constexpr std::string_view kUnusedKeywords[] = {
     "*MAP_FILTERCOLOR", "*BITMAP_FILTER", "*UVW_U_OFFSET", "*UVW_V_OFFSET", "*UVW_U_TILING", "*UVW_V_TILING",
     "*UVW_ANGLE", "*UVW_BLUR", "*UVW_BLUR_OFFSET", "*UVW_NOUSE_AMT", "*UVW_NOISE_SIZE", "*UVW_NOISE_LEVEL",
     "*UVW_NOISE_PHASE", "*NODE_VISIBILITY_TRACK", "*CONTROL_FLOAT_SAMPLE", "*CONTROL_FLOAT_KEY",
-    "*CONTROL_FLOAT_TCB", "*CONTROL_FLOAT_BEZIER", "*CONTROL_FLOAT_LINEAR", "*SHAPEOBJECT", "*HELPEROBJECT",
+    "*CONTROL_FLOAT_TCB", "*CONTROL_FLOAT_BEZIER", "*CONTROL_FLOAT_LINEAR", "*SHAPEOBJECT",
     "*HELPER_CLASS", "*BOUNDINGBOX_MIN", "*BOUNDINGBOX_MAX", "*GROUP", "*LIGHT_SHADOWS", "*LIGHT_USELIGHT",
     "*LIGHT_SPOTSHAPE", "*LIGHT_USEGLOBAL", "*LIGHT_ABSMAPBIAS", "*LIGHT_OVERSHOOT", "*LIGHT_EXCLUSIONLIST",
     "*LIGHT_NUMEXCLUDED", "*LIGHT_EXCLUDED", "*LIGHT_ASPECT", "*LIGHT_TDIST", "*LIGHT_MAPBIAS",
@@ -213,7 +213,7 @@ enum class Kind : uint8_t {
     kCamerasDropped,
     kNormalsDropped,
     kMorphDropped,
-    kSmoothingDropped,
+    kSmoothingNarrowed,
     kUvIndex,
     kColourIndex,
     kCountMismatch,
@@ -237,7 +237,7 @@ constexpr KindInfo kKinds[static_cast<int>(Kind::kKinds)] = {
     {"unknown-keyword", CheckSeverity::kWarning}, {"channel-dropped", CheckSeverity::kNote},
     {"lights-dropped", CheckSeverity::kNote},     {"cameras-dropped", CheckSeverity::kNote},
     {"normals-dropped", CheckSeverity::kNote},    {"morph-dropped", CheckSeverity::kNote},
-    {"smoothing-dropped", CheckSeverity::kNote},  {"uv-index", CheckSeverity::kWarning},
+    {"smoothing-narrowed", CheckSeverity::kNote},  {"uv-index", CheckSeverity::kWarning},
     {"colour-index", CheckSeverity::kWarning},    {"count-mismatch", CheckSeverity::kWarning},
     {"colour-faces", CheckSeverity::kWarning},    {"open-block", CheckSeverity::kWarning},
     {"duplicate-name", CheckSeverity::kWarning},  {"missing-parent", CheckSeverity::kWarning},
@@ -572,7 +572,7 @@ private:
                     if (counted->held++ == 0) counted->firstItemLine = static_cast<uint32_t>(number);
                 }
                 if (kind == kTexFaces || kind == kColorFaces) KeepTriLine(line, number, kind);
-                if (kind == kFaces && !smoothingSeen_) NoteSmoothing(line, number);
+                if (kind == kFaces) NoteSmoothing(line, number);
             }
         }
         switch (line.keyword) {
@@ -622,17 +622,41 @@ private:
         (kind == kTexFaces ? texFaces_ : colorFaces_).push_back(tri);
     }
 
+    // The host keeps one smoothing group a face, the lowest the line lists
+    // in 1..32: a line that lists more, or values outside, loses the rest.
     void NoteSmoothing(const AseLine& line, int64_t number) {
         static constexpr std::string_view kSmoothing = "*MESH_SMOOTHING";
         const std::string_view text(line.text, line.length);
         const size_t at = text.find(kSmoothing);
         if (at == std::string_view::npos) return;
         size_t p = at + kSmoothing.size();
-        while (p < text.size() && IsCSpace(static_cast<unsigned char>(text[p]))) ++p;
-        if (p >= text.size() || !IsDigit(static_cast<unsigned char>(text[p]))) return;
-        smoothingSeen_ = true;
-        Add(Kind::kSmoothingDropped, number,
-            [] { return "the file's smoothing groups are not handed to the host: it makes its own"; });
+        int kept = 0;
+        int listed = 0;
+        int lowest = 0;
+        for (;;) {
+            while (p < text.size() && IsCSpace(static_cast<unsigned char>(text[p]))) ++p;
+            if (p >= text.size() || !IsDigit(static_cast<unsigned char>(text[p]))) break;
+            // The value's size is judged from its digits, so a long one
+            // never wraps into the range.
+            int64_t value = 0;
+            for (; p < text.size() && IsDigit(static_cast<unsigned char>(text[p])); ++p) {
+                value = value < 1000 ? value * 10 + (text[p] - '0') : value;
+            }
+            ++listed;
+            if (value >= 1 && value <= 32) {
+                lowest = kept == 0 || value < lowest ? static_cast<int>(value) : lowest;
+                ++kept;
+            }
+            while (p < text.size() && IsCSpace(static_cast<unsigned char>(text[p]))) ++p;
+            if (p >= text.size() || text[p] != ',') break;
+            ++p;
+        }
+        if (listed <= 1 && listed == kept) return;
+        Add(Kind::kSmoothingNarrowed, number, [lowest] {
+            return lowest > 0 ? "the face lists several smoothing groups or values outside 1..32: the host keeps one, " +
+                                    std::to_string(lowest)
+                              : std::string("the face lists no smoothing group in 1..32: the host gets 0");
+        });
     }
 
     void NameObject(const AseLine& line, int64_t number, bool parent) {
@@ -851,7 +875,6 @@ private:
     std::vector<bool> textureFound_;  // by texture name number
     int64_t found_[static_cast<int>(Kind::kKinds)] = {};
     int64_t totals_[3] = {};  // by severity
-    bool smoothingSeen_ = false;
 };
 
 const char* ImportFailureKind(JobErrorKind kind) {

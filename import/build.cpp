@@ -212,6 +212,7 @@ int BuildFace(HostContext* context, const AseGeomObject& object, int i, int f, i
 
     target.objectIndex = i;
     target.materialIndex = face.materialId;
+    target.smoothingGroup = face.smoothingGroup;
 
     if (target.vertexIndices == nullptr) return 0;
     const int corners[3] = {face.a, face.b, face.c};

@@ -13,13 +13,13 @@
 // objects, else one line that says where and what).
 int RunImport(HostContext* context);
 
-// Sets every object's parentIndex from its parentName in linear expected
-// time. An empty parent name, an unknown one, and a reference that would make
-// an object its own ancestor resolve to -1.
+// Sets every node's parentIndex (a node index, see NodeAt) from its
+// parentName in linear expected time. An empty parent name, an unknown one,
+// and a reference that would make a node its own ancestor resolve to -1.
 void ResolveParentIndices(AseDocument& doc);
 
-// Local matrices relative to the parents and their decomposition. 1, or 0
-// without a geometry-object array.
+// Every node's local matrix relative to its parent and its decomposition.
+// 1, or 0 without a geometry-object array.
 int ComputeLocalTransforms(AseDocument& doc);
 
 // Averages the per-corner colour data into one colour per vertex. 1, or 0
@@ -39,6 +39,6 @@ int FilledFaceCount(const AseGeomObject& object);
 // in `error` (the host keeps what was already created).
 int BuildHostScene(HostContext* context, AseDocument& doc, JobError& error);
 
-// Bones, key order, relative rotations, the animation and the shortest-arc
-// pass. 1 on success, 0 on failure with the reason in `error`.
+// Bones (one per node: the geometry objects, then the helpers), key order,
+// relative rotations, the animation and the shortest-arc pass. 1 on success, 0 on failure with the reason in `error`.
 int ImportSkeletonAndAnimation(HostContext* context, AseDocument& doc, JobError& error);

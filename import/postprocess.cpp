@@ -12,11 +12,11 @@ namespace {
 // A node name as it stands in its fixed array, which need not be terminated.
 std::string_view NameView(const char* name) { return std::string_view(name, strnlen(name, kAseNameBytes)); }
 
-bool HasObjects(const AseDocument& doc) { return doc.geomObjects != nullptr && doc.geomObjectCount > 0; }
-
 }  // namespace
 
-// Cycles are cut during one walk per object in index order: each walk
+// Nodes are the geometry objects and then the helpers (NodeAt), so a child
+// of either finds its parent. Cycles are cut during one walk per node in
+// index order: each walk
 // follows parent links until it reaches a root or an object an earlier walk
 // settled. When a link leads back to an object of the current walk, the
 // object holding that link loses its parent. For the cycle 0 -> 1 -> 2 -> 0
@@ -24,8 +24,8 @@ bool HasObjects(const AseDocument& doc) { return doc.geomObjects != nullptr && d
 // link back to 0 closes the cycle, so object 2 becomes a root. Every object
 // is walked once, so the whole pass is linear.
 void ResolveParentIndices(AseDocument& doc) {
-    if (!HasObjects(doc) || doc.allocator == nullptr) return;
-    const int count = doc.geomObjectCount;
+    const int count = NodeCount(doc);
+    if (count <= 0 || doc.allocator == nullptr) return;
 
     // The tables come from the document's allocator: a failure throws
     // std::bad_alloc, which ends the import job, and the job frees them.
@@ -36,10 +36,10 @@ void ResolveParentIndices(AseDocument& doc) {
                JobStdAllocator<std::pair<const std::string_view, int>>(allocator));
     byName.reserve(static_cast<size_t>(count));
     // emplace keeps the first object of a duplicated name.
-    for (int i = 0; i < count; ++i) byName.emplace(NameView(doc.geomObjects[i].nodeName), i);
+    for (int i = 0; i < count; ++i) byName.emplace(NameView(NodeAt(doc, i).nodeName), i);
 
     for (int i = 0; i < count; ++i) {
-        AseGeomObject& object = doc.geomObjects[i];
+        AseGeomObject& object = NodeAt(doc, i);
         const std::string_view parent = NameView(object.parentName);
         // An empty parent name means "no parent", never "the object without
         // a name".
@@ -58,10 +58,10 @@ void ResolveParentIndices(AseDocument& doc) {
         while (true) {
             state[current] = kOnWalk;
             walk.push_back(current);
-            const int parent = doc.geomObjects[current].parentIndex;
+            const int parent = NodeAt(doc, current).parentIndex;
             if (parent < 0 || state[parent] == kSettled) break;
             if (state[parent] == kOnWalk) {
-                doc.geomObjects[current].parentIndex = -1;
+                NodeAt(doc, current).parentIndex = -1;
                 break;
             }
             current = parent;
@@ -72,10 +72,10 @@ void ResolveParentIndices(AseDocument& doc) {
 
 int ComputeLocalTransforms(AseDocument& doc) {
     if (doc.geomObjects == nullptr) return 0;
-    const int count = doc.geomObjectCount;
+    const int count = NodeCount(doc);
 
     for (int i = 0; i < count; ++i) {
-        AseGeomObject& object = doc.geomObjects[i];
+        AseGeomObject& object = NodeAt(doc, i);
         const int parent = object.parentIndex;
         // An index outside the array counts as no parent rather than a read
         // beyond it.
@@ -83,13 +83,13 @@ int ComputeLocalTransforms(AseDocument& doc) {
             object.localTm = object.worldTm;
         } else {
             Mat4 parentInverse;
-            Mat4InverseAffine(&parentInverse, &doc.geomObjects[parent].worldTm);
+            Mat4InverseAffine(&parentInverse, &NodeAt(doc, parent).worldTm);
             Mat4Multiply(&object.localTm, &object.worldTm, &parentInverse);
         }
     }
 
     for (int i = 0; i < count; ++i) {
-        AseGeomObject& object = doc.geomObjects[i];
+        AseGeomObject& object = NodeAt(doc, i);
         Mat4 columnForm;
         Mat4Transpose(&columnForm, &object.localTm);
         columnForm.m[12] = 0.0f;

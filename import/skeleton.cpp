@@ -1,5 +1,5 @@
-// Skeleton and animation import: one bone per geometry object, keys in time
-// order, relative rotations made absolute, one animation whose keys are
+// Skeleton and animation import: one bone per node (each geometry object,
+// then each helper), keys in time order, relative rotations made absolute, one animation whose keys are
 // relative to the bones' rest pose, and the shortest-arc pass.
 #include <algorithm>
 #include <cmath>
@@ -67,8 +67,8 @@ bool HasObjects(const AseDocument& doc) { return doc.geomObjects != nullptr && d
 int BuildBones(HostContext* context, const AseDocument& doc) {
     if (!HasObjects(doc)) return 1;
     DualString name{};
-    for (int i = 0; i < doc.geomObjectCount; ++i) {
-        const AseGeomObject& object = doc.geomObjects[i];
+    for (int i = 0; i < NodeCount(doc); ++i) {
+        const AseGeomObject& object = NodeAt(doc, i);
         AssignFixedName(&name, object.nodeName, kAseNameBytes);
         HostBone* bone = context->ops->AddBone(context, &name, -1);
         if (bone == nullptr) return 0;
@@ -87,10 +87,10 @@ int BuildBones(HostContext* context, const AseDocument& doc) {
     return 1;
 }
 
-// Key n of every object becomes key n x key n-1 x ... x key 0.
+// Key n of every node becomes key n x key n-1 x ... x key 0.
 void AccumulateRelativeRotations(AseDocument& doc) {
-    for (int i = 0; i < doc.geomObjectCount; ++i) {
-        AseGeomObject& object = doc.geomObjects[i];
+    for (int i = 0; i < NodeCount(doc); ++i) {
+        AseGeomObject& object = NodeAt(doc, i);
         if (object.rotKeys == nullptr) continue;
         Quat running = QuatIdentity();
         for (int k = 0; k < object.rotKeyCount; ++k) {
@@ -112,7 +112,7 @@ void AnimationName(const AseDocument& doc, DualString* name) {
     AssignDualStringNarrow(name, narrow);
 }
 
-// Keys of object i into bone i's track, relative to the bone's rest pose.
+// Keys of node i into bone i's track, relative to the bone's rest pose.
 int FillTrack(HostAnimation* animation, int i, const AseGeomObject& object) {
     const HostAnimationOps* ops = animation->ops;
     const Vec3 restTranslation = object.localTranslation;
@@ -183,11 +183,12 @@ int BuildAnimation(HostContext* context, const AseDocument& doc) {
     if (ops == nullptr || ops->AllocateTracks == nullptr || ops->AllocatePositionKeys == nullptr ||
         ops->AllocateRotationKeys == nullptr || ops->AllocateScaleKeys == nullptr)
         return 0;
-    if (ops->AllocateTracks(animation, doc.geomObjectCount) == 0) return 0;
-    if (animation->tracks == nullptr || animation->trackCount < doc.geomObjectCount) return 0;
+    const int nodes = NodeCount(doc);
+    if (ops->AllocateTracks(animation, nodes) == 0) return 0;
+    if (animation->tracks == nullptr || animation->trackCount < nodes) return 0;
 
-    for (int i = 0; i < doc.geomObjectCount; ++i) {
-        if (!FillTrack(animation, i, doc.geomObjects[i])) return 0;
+    for (int i = 0; i < nodes; ++i) {
+        if (!FillTrack(animation, i, NodeAt(doc, i))) return 0;
     }
     return 1;
 }
@@ -232,14 +233,14 @@ int ImportSkeletonAndAnimation(HostContext* context, AseDocument& doc, JobError&
     float maxTime = 0.0f;
     bool anyKeys = false;
     if (HasObjects(doc)) {
-        for (int i = 0; i < doc.geomObjectCount; ++i) {
-            AseGeomObject& object = doc.geomObjects[i];
+        for (int i = 0; i < NodeCount(doc); ++i) {
+            AseGeomObject& object = NodeAt(doc, i);
             if (!SortObjectKeys(*doc.allocator, object)) {
                 return error.Fail(JobErrorKind::kMemory, 0, nullptr, u"Out of memory.");
             }
         }
-        for (int i = 0; i < doc.geomObjectCount; ++i) {
-            const AseGeomObject& object = doc.geomObjects[i];
+        for (int i = 0; i < NodeCount(doc); ++i) {
+            const AseGeomObject& object = NodeAt(doc, i);
             if (object.posKeyCount > 0 && object.posKeys != nullptr) {
                 anyKeys = true;
                 maxTime = LatestTime(object.posKeys, object.posKeyCount, maxTime);

@@ -215,6 +215,46 @@ TEST_F(ReaderDocument, AnimationLightAndCameraEdgeCases) {
     });
 }
 
+// Helpers are nodes after the geometry objects: a child finds a helper
+// parent wherever it stands in the file, a name shared with an object
+// names the object, a helper has no mesh, an open helper ends at the next
+// node, and both ways of reading give the same document.
+TEST_F(ReaderDocument, HelpersAreNodesAfterTheObjects) {
+    const std::string helper = "*HELPEROBJECT {\n*NODE_NAME \"h\"\n*HELPER_CLASS \"Dummy\"\n*NODE_TM {\n*TM_ROW3 10 0 0\n}\n"
+                               "*TM_ANIMATION {\n*CONTROL_POS_TRACK {\n*CONTROL_POS_SAMPLE 4800 10 5 0\n}\n}\n}\n";
+    const std::string child = "*NODE_PARENT \"h\"\n*NODE_TM {\n*TM_ROW3 12 0 0\n}\n";
+    const std::vector<Case> cases = {
+        {"a child before its helper parent",
+         Object(child, "c") + helper + "*HELPEROBJECT {\n*NODE_NAME \"g\"\n*NODE_PARENT \"c\"\n}\n",
+         1,
+         {ASE_EQ(geomObjectCount, 1), ASE_EQ(helperCount, 2), ASE_OBJ_EQ(parentIndex, 1),
+          ASE_OBJ_EQ(localTranslation.x, 2), ASE_STR(helpers[0].nodeName, "h"), ASE_EQ(helpers[0].parentIndex, -1),
+          ASE_EQ(helpers[0].localTranslation.x, 10), ASE_EQ(helpers[0].posKeyCount, 1),
+          ASE_EQ(helpers[0].posKeys[0].value.y, 5), ASE_EQ(helpers[0].vertices, nullptr),
+          ASE_EQ(helpers[1].parentIndex, 0)}},
+        {"a name shared by an object and a helper names the object",
+         helper + Object("", "h") + Object(child, "c"),
+         1,
+         {ASE_EQ(geomObjectCount, 2), ASE_EQ(geomObjects[1].parentIndex, 0), ASE_EQ(helpers[0].parentIndex, -1)}},
+        {"an open helper ends at the next object, an open object at the next helper",
+         "*HELPEROBJECT {\n*NODE_NAME \"open\"\n" + Object("*NODE_NAME \"late\"\n", "o") +
+             "*GEOMOBJECT {\n*NODE_NAME \"p\"\n*HELPEROBJECT {\n*NODE_NAME \"q\"\n}\n" + Object("", "last"),
+         1,
+         // The blocks that end them are counted but read as unread lines,
+         // so their records are the last ones and stay empty.
+         {ASE_EQ(geomObjectCount, 3), ASE_EQ(helperCount, 2), ASE_STR(helpers[0].nodeName, "open"),
+          ASE_STR(helpers[1].nodeName, ""), ASE_STR(geomObjects[0].nodeName, "p"),
+          ASE_STR(geomObjects[1].nodeName, "last"), ASE_STR(geomObjects[2].nodeName, "")}},
+        {"helpers alone are no geometry", helper, 0, {}},
+    };
+    for (const bool twoPasses : {false, true}) {
+        SCOPED_TRACE(twoPasses ? "two passes" : "one pass");
+        asetest::TheReading().reader.twoPasses = twoPasses;
+        Run(cases);
+    }
+    asetest::TheReading().reader.twoPasses = false;
+}
+
 // Marked UTF-8 and UTF-16 in either byte order import as their code-page
 // twin; an invalid byte and a character beyond the code page become '?'.
 TEST_F(ReaderDocument, MarkedTextImportsLikeItsAnsiTwin) {

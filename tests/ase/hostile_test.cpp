@@ -138,13 +138,13 @@ size_t DocumentBytesOfParse(const std::string& text, int& result) {
 // Declared counts cost memory in proportion to the file, however many count
 // lines ask and however large their records: materials (about 2.4 KB each),
 // sub-materials in every material, vertex counts in every object. Object,
-// light and camera lines are charged at their record bytes before their
+// light, camera and helper lines are charged at their record bytes before their
 // records exist, so a flood of short ones fails within the same bound.
 TEST_F(HostileInput, FloodsKeepTheDocumentWithinAMultipleOfTheFile) {
-    std::string subFlood = "*MATERIAL_LIST {\n*MATERIAL_COUNT 200\n", meshFlood, lights, cameras;
+    std::string subFlood = "*MATERIAL_LIST {\n*MATERIAL_COUNT 200\n", meshFlood, lights, cameras, helpers;
     for (int m = 0; m < 200; ++m) subFlood += "*MATERIAL " + std::to_string(m) + " {\n*NUMSUBMTLS 25\n}\n";
     for (int o = 0; o < 2000; ++o) meshFlood += "*GEOMOBJECT {\n*MESH {\n*MESH_NUMVERTEX 2000\n}\n}\n";
-    for (int i = 0; i < 20000; ++i) lights += "*LIGHTOBJECT\n", cameras += "*CAMERAOBJECT\n";
+    for (int i = 0; i < 20000; ++i) lights += "*LIGHTOBJECT\n", cameras += "*CAMERAOBJECT\n", helpers += "*HELPEROBJECT\n";
     const struct {
         const char* name;
         std::string text;
@@ -154,7 +154,8 @@ TEST_F(HostileInput, FloodsKeepTheDocumentWithinAMultipleOfTheFile) {
                  {"vertex count in every object", meshFlood, 2000 * sizeof(AseGeomObject)},
                  {"object lines", Data("hostile/object_flood.ase"), 0},
                  {"light lines", asetest::Object("") + lights, 0},
-                 {"camera lines", asetest::Object("") + cameras, 0}};
+                 {"camera lines", asetest::Object("") + cameras, 0},
+                 {"helper lines", asetest::Object("") + helpers, 0}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ASSERT_GT(c.text.size(), 1000u);
@@ -294,7 +295,7 @@ TEST_F(HostileInput, EveryBudgetFailureNamesItsLine) {
         {"material count", Data("hostile/huge_material_count.ase"), 2, u"*MATERIAL_COUNT 2147483647 declares more"},
         {"sub-material count", Data("hostile/huge_submaterial_count.ase"), 4, u"*NUMSUBMTLS 100000000 declares more"},
         {"object lines", objects, firstBeyond(objects, 0, kCountedGeomObjectBytes, 0), u"the file holds 5000 objects"},
-        {"light lines", lights, firstBeyond(lights, kCountedGeomObjectBytes, kCountedLightBytes, 3), u"the file holds 1 objects, 20000 lights"},
+        {"light lines", lights, firstBeyond(lights, kCountedGeomObjectBytes, kCountedLightBytes, 3), u"the file holds 1 objects, 0 helpers, 20000 lights"},
         {"face lines", faces, 0, u"*MESH_FACE makes more records"},
     };
     for (const auto& c : cases) {

@@ -57,7 +57,8 @@ void ExpectSubset(const nlohmann::json& expected, const nlohmann::json& actual, 
 // resolve into the folder of whichever file was imported.
 TEST(EndToEndImport, FixturesGiveTheirExpectedSceneWithAnyLineEnds) {
     const std::filesystem::path temp = e2e::FreshTempDir("import");
-    for (const std::string name : {"materials", "hierarchy", "channels", "walk.cycle"}) {
+    for (const std::string name :
+         {"materials", "hierarchy", "channels", "walk.cycle", "smoothing_box", "edgeless_box", "helper_parent"}) {
         const nlohmann::json expected = nlohmann::json::parse(ReadFile(DataPath(name + ".expected.json")));
         const std::string text = ReadFile(DataPath(name + ".ase"));
         const struct {

@@ -68,7 +68,7 @@ struct TestDocument {
 void OneTriangle(AseGeomObject& object, int vertices) {
     ASSERT_EQ(AllocateVertices(Alloc(), object, vertices), 1);
     ASSERT_EQ(AllocateFaces(Alloc(), object, 1), 1);
-    object.faces[0] = AseFace{0, 1, 2, 0};
+    object.faces[0] = AseFace{0, 1, 2, 0, 0};
 }
 
 // Each float of `actual` near the corresponding expected value.
@@ -206,7 +206,7 @@ TEST(BuildHostScene, TextureIndicesOutOfRangeOrMissingLeaveTheHostsCornerUvs) {
     AseGeomObject& object = doc.objects(1)[0];
     ASSERT_EQ(AllocateVertices(Alloc(), object, 3), 1);
     ASSERT_EQ(AllocateFaces(Alloc(), object, 2), 1);
-    object.faces[0] = object.faces[1] = AseFace{0, 1, 2, -1};
+    object.faces[0] = object.faces[1] = AseFace{0, 1, 2, -1, 0};
     for (AseMapChannel* channel : {&object.texChannel, AppendMapChannel(Alloc(), object)}) {
         channel->channel = 2;
         ASSERT_EQ(AllocateTexVertices(Alloc(), *channel, 1), 1);
@@ -242,7 +242,7 @@ TEST(BuildHostScene, FaceIndicesOutsideTheHostArraysFailTheBuildAfterEarlierObje
         AseGeomObject* objects = doc.objects(2);
         OneTriangle(objects[0], 4);
         OneTriangle(objects[1], 3);
-        objects[1].faces[0] = AseFace{0, 1, c.c, c.materialId};
+        objects[1].faces[0] = AseFace{0, 1, c.c, c.materialId, 0};
         EXPECT_EQ(Build(scene.context(), doc.doc), c.result);
         EXPECT_EQ(scene.callCount(HostOp::FinishGeometry), c.result);
         const HostFaceGroup* groups = scene.context()->faceGroups;
