@@ -82,10 +82,12 @@ zip)
   [ -f "$zip" ] || { echo "no zip for $version in $work/out" >&2; exit 1; }
   listing="$(unzip -Z1 "$zip")"
   echo "$listing"
-  expect_listed "$listing" asefilter.dll asehost.exe README.txt include/asefilter/host_api.h \
-    lib/cmake/asefilter/asefilterConfig.cmake
+  expect_listed "$listing" asefilter.dll asehost.exe README.txt LICENSES.txt scene.schema.json \
+    include/asefilter/host_api.h lib/cmake/asefilter/asefilterConfig.cmake
   unzip -q "$zip" -d "$work/unpacked"
   grep -qF "$version" "$work/unpacked/README.txt"
+  grep -qF "License: BSD-3-clause" "$work/unpacked/LICENSES.txt"
+  grep -qF "License: Expat" "$work/unpacked/LICENSES.txt"
   # The fixed part of each VERSIONINFO holds the four numbers.
   python3 - "$version" "$work/unpacked/asefilter.dll" "$work/unpacked/asehost.exe" <<'PY'
 import struct, sys
@@ -104,6 +106,14 @@ PY
   # The unpacked executable finds the DLL beside it.
   out="$(wine "$work/unpacked/asehost.exe" info | tr -d '\r')"
   grep -qF "$version" <<<"$out"
+  # README.txt explains every command asehost.exe has, and both lists of
+  # exit codes.
+  commands="$(wine "$work/unpacked/asehost.exe" help | tr -d '\r' | sed -n '/^Subcommands:/,/^$/s/^  \([a-z]\+\) .*/\1/p')"
+  [ -n "$commands" ]
+  for command in $commands; do
+    grep -q "^    asehost.exe $command\b" "$work/unpacked/README.txt" || { echo "README.txt lacks the command $command" >&2; exit 1; }
+  done
+  grep -q "^Exit codes" "$work/unpacked/README.txt" && grep -q "^check has its own" "$work/unpacked/README.txt"
   wineserver -w
   echo "package check: zip contents, version resources and the unpacked asehost.exe"
   ;;
