@@ -1,11 +1,12 @@
 #!/usr/bin/env bash
 # Checks the packages CPack makes. Usage:
 #   scripts/package-checks.sh deb BUILD_DIR   the .deb of a native build: its
-#       contents, then (as root only) dpkg -i, the installed asehost run from
-#       its installed path, dpkg -r
+#       contents, its changelog against the version, its manual page against
+#       asehost's help, lintian (no errors), then (as root only) dpkg -i, the
+#       installed asehost run from its installed path, dpkg -r
 #   scripts/package-checks.sh zip BUILD_DIR   the zip of the Windows build: its
-#       contents, the DLL's and the executable's version resource, and the
-#       unpacked asehost.exe under wine
+#       contents, the DLL's and the executable's version resource, README.txt
+#       naming every command, and the unpacked asehost.exe under wine
 set -euo pipefail
 cd "$(dirname "$0")/.."
 kind="$1"
@@ -30,8 +31,29 @@ deb)
   [ -f "$deb" ] || { echo "no .deb for $version in $work/out" >&2; exit 1; }
   listing="$(dpkg-deb -c "$deb" | awk '{print $6}' | sed 's|^\./|/|')"
   expect_listed "$listing" /usr/bin/asehost /usr/lib/asefilter/asefilter.so \
-    /usr/include/asefilter/host_api.h /usr/lib/cmake/asefilter/asefilterConfig.cmake
+    /usr/include/asefilter/host_api.h /usr/lib/cmake/asefilter/asefilterConfig.cmake \
+    /usr/share/asefilter/scene.schema.json /usr/share/man/man1/asehost.1.gz \
+    /usr/share/doc/asefilter/copyright /usr/share/doc/asefilter/changelog.gz
   dpkg-deb -f "$deb" Package Version Depends
+  dpkg-deb -x "$deb" "$work/root"
+  # A new version needs its own changelog entry.
+  top="$(zcat "$work/root/usr/share/doc/asefilter/changelog.gz" | sed -n '1s/^asefilter (\([^)]*\)).*/\1/p')"
+  [ "$top" = "$version" ] || { echo "changelog's latest entry is $top, the package $version" >&2; exit 1; }
+  # The manual page holds every command and every option asehost's help shows.
+  manual="$(MANWIDTH=200 man -l "$work/root/usr/share/man/man1/asehost.1.gz" 2>"$work/man.err")"
+  [ ! -s "$work/man.err" ] || { cat "$work/man.err" >&2; exit 1; }
+  host="$build/bin/asehost"
+  commands="$("$host" help | sed -n '/^Subcommands:/,/^$/s/^  \([a-z]\+\) .*/\1/p')"
+  [ -n "$commands" ]
+  for command in $commands; do
+    grep -q "^   $command\$" <<<"$manual" || { echo "manual page lacks the command $command" >&2; exit 1; }
+    for option in $("$host" help "$command" | grep -o -- '--[a-z][a-z-]*' | sort -u); do
+      grep -qF -- "$option" <<<"$manual" || { echo "manual page lacks $command $option" >&2; exit 1; }
+    done
+  done
+  command -v lintian >/dev/null || { echo "lintian is not installed (scripts/deps.sh native)" >&2; exit 1; }
+  # Errors fail the check; warnings are shown.
+  lintian --fail-on error "$deb" || { echo "lintian found errors in the .deb" >&2; exit 1; }
   if [ "$(id -u)" -ne 0 ]; then
     echo "package check: not root, the .deb is not installed (dpkg -i needs root)"
     exit 0
@@ -60,10 +82,12 @@ zip)
   [ -f "$zip" ] || { echo "no zip for $version in $work/out" >&2; exit 1; }
   listing="$(unzip -Z1 "$zip")"
   echo "$listing"
-  expect_listed "$listing" asefilter.dll asehost.exe README.txt include/asefilter/host_api.h \
-    lib/cmake/asefilter/asefilterConfig.cmake
+  expect_listed "$listing" asefilter.dll asehost.exe README.txt LICENSES.txt scene.schema.json \
+    include/asefilter/host_api.h lib/cmake/asefilter/asefilterConfig.cmake
   unzip -q "$zip" -d "$work/unpacked"
   grep -qF "$version" "$work/unpacked/README.txt"
+  grep -qF "License: BSD-3-clause" "$work/unpacked/LICENSES.txt"
+  grep -qF "License: Expat" "$work/unpacked/LICENSES.txt"
   # The fixed part of each VERSIONINFO holds the four numbers.
   python3 - "$version" "$work/unpacked/asefilter.dll" "$work/unpacked/asehost.exe" <<'PY'
 import struct, sys
@@ -82,6 +106,14 @@ PY
   # The unpacked executable finds the DLL beside it.
   out="$(wine "$work/unpacked/asehost.exe" info | tr -d '\r')"
   grep -qF "$version" <<<"$out"
+  # README.txt explains every command asehost.exe has, and both lists of
+  # exit codes.
+  commands="$(wine "$work/unpacked/asehost.exe" help | tr -d '\r' | sed -n '/^Subcommands:/,/^$/s/^  \([a-z]\+\) .*/\1/p')"
+  [ -n "$commands" ]
+  for command in $commands; do
+    grep -q "^    asehost.exe $command\b" "$work/unpacked/README.txt" || { echo "README.txt lacks the command $command" >&2; exit 1; }
+  done
+  grep -q "^Exit codes" "$work/unpacked/README.txt" && grep -q "^check has its own" "$work/unpacked/README.txt"
   wineserver -w
   echo "package check: zip contents, version resources and the unpacked asehost.exe"
   ;;
