@@ -317,7 +317,7 @@ BlockStep NextBlockLine(AseReader& source, std::string_view own, AseLine& line) 
     BlockStack& stack = *source.stack;
     while (NextLine(source, line)) {
         if (!ScanFirstWord(line)) continue;
-        if (source.observer != nullptr) source.observer->OnLine(source, line, false);
+        if (source.observer != nullptr) ObserveBlockLine(source, line, false);
         if (source.countAsRead && !CountAsRead(source, line)) return BlockStep::kFail;
         if (line.opens) {
             if (!stack.Push(line.Word())) {
@@ -353,7 +353,7 @@ int SkipBlock(AseReader& source, std::string_view name) {
     BlockStack& stack = *source.stack;
     AseLine line;
     while (NextLine(source, line)) {
-        if (source.observer != nullptr && ScanFirstWord(line)) source.observer->OnLine(source, line, true);
+        if (source.observer != nullptr && ScanFirstWord(line)) ObserveBlockLine(source, line, true);
         if (source.countAsRead && MayBeCounted(line) && ScanFirstWord(line) && !CountAsRead(source, line)) return 0;
         if (line.opens) {
             FindFirstWord(line);
@@ -478,6 +478,23 @@ int64_t LineEndsBefore(const AseReader& source, uint64_t stop, bool& afterCr) {
 }
 
 }  // namespace
+
+int64_t ObservedLineNumber(const AseReader& source, const char* at) {
+    ObservedLines& seen = source.observed;
+    const uint64_t offset = uint64_t{source.base} + static_cast<uint64_t>(at - source.data);
+    if (offset > seen.offset) {
+        // Bytes before the window's start were counted when it moved on.
+        const uint64_t from = std::max<uint64_t>(seen.offset, source.base);
+        seen.number += CountLineEnds(source.data + (from - source.base), static_cast<size_t>(offset - from),
+                                     seen.afterCr);
+        seen.offset = offset;
+    }
+    return seen.number;
+}
+
+void CountObservedLines(const AseReader& source, uint32_t keep) {
+    if (source.observer != nullptr && source.data != nullptr) ObservedLineNumber(source, source.data + keep);
+}
 
 int64_t LineNumberAtOffset(const AseReader& source, uint64_t at) {
     if (source.data == nullptr) return 0;
