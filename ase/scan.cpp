@@ -4,6 +4,7 @@
 // scanner finds a line's end, its first NUL and its braces in one pass of
 // 16-byte vectors where SSE2 is available.
 #include <algorithm>
+#include <bit>
 #include <cstdarg>
 #include <climits>
 #include <cstring>
@@ -442,10 +443,25 @@ namespace {
 
 // Counts the line ends of `n` bytes as the line splitting does: CR LF, a
 // lone CR and a lone LF are one end each. `afterCr` carries a CR at the end
-// of one run of bytes to the next.
+// of one run of bytes to the next. Every CR ends a line and every LF that
+// no CR precedes, so 16 bytes are counted at once where SSE2 is available
+// (an observed read counts every line of the file).
 int64_t CountLineEnds(const char* p, size_t n, bool& afterCr) {
     int64_t ends = 0;
-    for (size_t i = 0; i < n; ++i) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    for (; i + 16 <= n; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        const auto crs = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr)));
+        const auto lfs = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)));
+        const uint32_t crBefore = (crs << 1) | (afterCr ? 1u : 0u);
+        ends += std::popcount(crs) + std::popcount(lfs & ~crBefore);
+        afterCr = ((crs >> 15) & 1u) != 0;
+    }
+#endif
+    for (; i < n; ++i) {
         const char c = p[i];
         if (c == '\n') {
             if (!afterCr) ++ends;
