@@ -354,7 +354,7 @@ int ParseAseDocument(AseReader& source) {
     source.materialCountLines = 0;
     source.materialListBeforeCount = false;
     bool read = false;
-    if (source.observer == nullptr && !source.twoPasses) {
+    if (!source.twoPasses) {
         read = ReadInOnePass(source) != 0;
         // Two passes are for what the text holds: memory that cannot be
         // had would not be had in two passes either, a file that cannot be
@@ -370,6 +370,7 @@ int ParseAseDocument(AseReader& source) {
             std::memcpy(doc.sourcePath, path, sizeof path);
             source.stack->Clear();
             source.believedBytes = 0;
+            if (source.observer != nullptr) source.observer->OnRestart();
             read = ReadInTwoPasses(source) != 0;
         }
     } else {

@@ -10,6 +10,8 @@
 #include <string_view>
 
 #include "ase/document.h"
+#include "ase/keywords.h"
+#include "ase/observe.h"
 #include "plugin/job.h"
 
 // --- Source --------------------------------------------------------------------
@@ -23,22 +25,17 @@ class BlockStack;
 struct AseLine;
 struct AseReader;
 
-// Why a line the block loop handed out changed nothing.
-enum class AseSkip : uint8_t {
-    kMalformed,   // its numbers or its form could not be read
-    kOutOfRange,  // its index lies outside the count its list declared
-};
+// The parsers' name for why a line the block loop handed out changed
+// nothing (ase/observe.h).
+using AseSkip = AseDrop;
 
-// Watches a read for a validator: told of every line with a word that the
-// block loop reads (`skipped`: inside a block the reader skips unread) and
-// of every list or count line it drops. Imports leave it null.
-class AseReaderObserver {
-public:
-    virtual void OnLine(const AseReader& source, const AseLine& line, bool skipped) = 0;
-    virtual void OnSkipped(const AseReader& source, const AseLine& line, AseSkip why) = 0;
-
-protected:
-    ~AseReaderObserver() = default;
+// Where the numbering of lines for an observer stands: the 1-based number
+// of the line holding file offset `offset`, and whether the byte before
+// that offset is a CR (whose LF, if one follows, ends no other line).
+struct ObservedLines {
+    int64_t number;
+    uint64_t offset;
+    bool afterCr;
 };
 
 // The state of one read: the file's bytes in memory, the document it fills,
@@ -96,7 +93,11 @@ struct AseReader {
     JobError* error;
     AseDocument* doc;
     BlockStack* stack;
-    AseReaderObserver* observer;  // null but for a validator's read
+    // Null but for a validator's read. Lines are numbered for it only, as
+    // its events go (see ObservedLineNumber); const steps that report a
+    // dropped line number it too.
+    AseObserver* observer;
+    mutable ObservedLines observed;
 };
 
 // Binds a zeroed reader to what a job owns; the document and the stack
@@ -182,128 +183,11 @@ inline bool MayStartCountedKeyword(const char* star) {
 // Case-insensitive equality of two byte ranges, ASCII letters folded only.
 bool EqualNoCase(std::string_view a, std::string_view b);
 
-// --- Keywords ------------------------------------------------------------------
-
-#define ASE_KEYWORDS(X)                                                    \
-    X(CloseBrace, "}")                                                     \
-    X(AsciiExport, "*3DSMAX_ASCIIEXPORT")                                  \
-    X(Scene, "*SCENE")                                                     \
-    X(SceneFirstFrame, "*SCENE_FIRSTFRAME")                                \
-    X(SceneLastFrame, "*SCENE_LASTFRAME")                                  \
-    X(SceneFrameSpeed, "*SCENE_FRAMESPEED")                                \
-    X(SceneTicksPerFrame, "*SCENE_TICKSPERFRAME")                          \
-    X(MaterialList, "*MATERIAL_LIST")                                      \
-    X(MaterialCount, "*MATERIAL_COUNT")                                    \
-    X(Material, "*MATERIAL")                                               \
-    X(MaterialName, "*MATERIAL_NAME")                                      \
-    X(MaterialClass, "*MATERIAL_CLASS")                                    \
-    X(MaterialAmbient, "*MATERIAL_AMBIENT")                                \
-    X(MaterialDiffuse, "*MATERIAL_DIFFUSE")                                \
-    X(MaterialSpecular, "*MATERIAL_SPECULAR")                              \
-    X(MaterialTransparency, "*MATERIAL_TRANSPARENCY")                      \
-    X(MaterialShine, "*MATERIAL_SHINE")                                    \
-    X(MaterialTwoSided, "*MATERIAL_TWOSIDED")                              \
-    X(NumSubMtls, "*NUMSUBMTLS")                                           \
-    X(SubMaterial, "*SUBMATERIAL")                                         \
-    X(MapDiffuse, "*MAP_DIFFUSE")                                          \
-    X(MapOpacity, "*MAP_OPACITY")                                          \
-    X(MapSpecular, "*MAP_SPECULAR")                                        \
-    X(MapBump, "*MAP_BUMP")                                                \
-    X(Bitmap, "*BITMAP")                                                   \
-    X(GeomObject, "*GEOMOBJECT")                                           \
-    X(NodeName, "*NODE_NAME")                                              \
-    X(NodeParent, "*NODE_PARENT")                                          \
-    X(MaterialRef, "*MATERIAL_REF")                                        \
-    X(NodeTm, "*NODE_TM")                                                  \
-    X(TmRow0, "*TM_ROW0")                                                  \
-    X(TmRow1, "*TM_ROW1")                                                  \
-    X(TmRow2, "*TM_ROW2")                                                  \
-    X(TmRow3, "*TM_ROW3")                                                  \
-    X(Mesh, "*MESH")                                                       \
-    X(MeshAnimation, "*MESH_ANIMATION")                                    \
-    X(TimeValue, "*TIMEVALUE")                                             \
-    X(MeshNumVertex, "*MESH_NUMVERTEX")                                    \
-    X(MeshNumFaces, "*MESH_NUMFACES")                                      \
-    X(MeshNumTVertex, "*MESH_NUMTVERTEX")                                  \
-    X(MeshNumTVFaces, "*MESH_NUMTVFACES")                                  \
-    X(MeshNumCVertex, "*MESH_NUMCVERTEX")                                  \
-    X(MeshNumCVFaces, "*MESH_NUMCVFACES")                                  \
-    X(MeshVertexList, "*MESH_VERTEX_LIST")                                 \
-    X(MeshVertex, "*MESH_VERTEX")                                          \
-    X(MeshFaceList, "*MESH_FACE_LIST")                                     \
-    X(MeshFace, "*MESH_FACE")                                              \
-    X(MeshTVertList, "*MESH_TVERTLIST")                                    \
-    X(MeshTVert, "*MESH_TVERT")                                            \
-    X(MeshTFaceList, "*MESH_TFACELIST")                                    \
-    X(MeshTFace, "*MESH_TFACE")                                            \
-    X(MeshCVertList, "*MESH_CVERTLIST")                                    \
-    X(MeshVertCol, "*MESH_VERTCOL")                                        \
-    X(MeshCFaceList, "*MESH_CFACELIST")                                    \
-    X(MeshCFace, "*MESH_CFACE")                                            \
-    X(MeshMappingChannel, "*MESH_MAPPINGCHANNEL")                          \
-    X(MeshNormals, "*MESH_NORMALS")                                        \
-    X(TmAnimation, "*TM_ANIMATION")                                        \
-    X(ControlPosLinear, "*CONTROL_POS_LINEAR")                             \
-    X(ControlPosTcb, "*CONTROL_POS_TCB")                                   \
-    X(ControlPosBezier, "*CONTROL_POS_BEZIER")                             \
-    X(ControlPosTrack, "*CONTROL_POS_TRACK")                               \
-    X(ControlRotLinear, "*CONTROL_ROT_LINEAR")                             \
-    X(ControlRotTcb, "*CONTROL_ROT_TCB")                                   \
-    X(ControlRotBezier, "*CONTROL_ROT_BEZIER")                             \
-    X(ControlRotTrack, "*CONTROL_ROT_TRACK")                               \
-    X(ControlScaleLinear, "*CONTROL_SCALE_LINEAR")                         \
-    X(ControlScaleTcb, "*CONTROL_SCALE_TCB")                               \
-    X(ControlScaleBezier, "*CONTROL_SCALE_BEZIER")                         \
-    X(ControlScaleTrack, "*CONTROL_SCALE_TRACK")                           \
-    X(ControlPosSample, "*CONTROL_POS_SAMPLE")                             \
-    X(ControlPosKey, "*CONTROL_POS_KEY")                                   \
-    X(ControlBezierPosKey, "*CONTROL_BEZIER_POS_KEY")                      \
-    X(ControlTcbPosKey, "*CONTROL_TCB_POS_KEY")                            \
-    X(ControlRotSample, "*CONTROL_ROT_SAMPLE")                             \
-    X(ControlRotKey, "*CONTROL_ROT_KEY")                                   \
-    X(ControlBezierRotKey, "*CONTROL_BEZIER_ROT_KEY")                      \
-    X(ControlTcbRotKey, "*CONTROL_TCB_ROT_KEY")                            \
-    X(ControlScaleSample, "*CONTROL_SCALE_SAMPLE")                         \
-    X(ControlScaleKey, "*CONTROL_SCALE_KEY")                               \
-    X(ControlBezierScaleKey, "*CONTROL_BEZIER_SCALE_KEY")                  \
-    X(ControlTcbScaleKey, "*CONTROL_TCB_SCALE_KEY")                        \
-    X(LightObject, "*LIGHTOBJECT")                                         \
-    X(LightType, "*LIGHT_TYPE")                                            \
-    X(LightSettings, "*LIGHT_SETTINGS")                                    \
-    X(LightColor, "*LIGHT_COLOR")                                          \
-    X(LightIntens, "*LIGHT_INTENS")                                        \
-    X(LightHotspot, "*LIGHT_HOTSPOT")                                      \
-    X(LightFalloff, "*LIGHT_FALLOFF")                                      \
-    X(LightAttnStart, "*LIGHT_ATTNSTART")                                  \
-    X(LightAttnEnd, "*LIGHT_ATTNEND")                                      \
-    X(CameraObject, "*CAMERAOBJECT")                                       \
-    X(CameraType, "*CAMERA_TYPE")                                          \
-    X(CameraSettings, "*CAMERA_SETTINGS")                                  \
-    X(CameraNear, "*CAMERA_NEAR")                                          \
-    X(CameraFar, "*CAMERA_FAR")                                            \
-    X(CameraFov, "*CAMERA_FOV")                                            \
-    X(CameraTdist, "*CAMERA_TDIST")                                        \
-    X(HelperObject, "*HELPEROBJECT")
-
-enum class Kw : uint8_t {
-    kUnknown,
-#define ASE_KEYWORD_ENUM(name, text) k##name,
-    ASE_KEYWORDS(ASE_KEYWORD_ENUM)
-#undef ASE_KEYWORD_ENUM
-        kCount
-};
-
-// The keyword a first word names, compared without regard to letter case;
-// kUnknown for any other word. Constant time: a hash of the upper-cased
-// word into a small open-addressed table, then one comparison.
-Kw LookupKeyword(std::string_view word);
+// --- Keywords (the list itself: ase/keywords.h) ------------------------------
 
 // LookupKeyword for a word followed by at least 32 readable bytes (any word
 // inside a source buffer, thanks to its padding); reads them in lanes.
 Kw LookupKeywordPadded(const char* word, size_t length);
-
-// The keyword's text as the tables spell it ("" for kUnknown).
-std::string_view KeywordText(Kw keyword);
 
 // --- Lines ---------------------------------------------------------------------
 
@@ -349,9 +233,28 @@ bool NextLine(AseReader& source, AseLine& line);
 // '*', for the 64 bytes at `p` (all readable).
 void MarkLineEndsAndStars(const char* p, uint64_t& lineEnds, uint64_t& stars);
 
+// For an observer (ase/observe.h): the 1-based number of the line that
+// holds `at` (a pointer into the source's data, at or after the last one
+// asked about in this pass). Counts the line ends since that one, so that a
+// pass numbers its lines in linear time; lines before a window's start were
+// counted as the window moved on (CountObservedLines).
+int64_t ObservedLineNumber(const AseReader& source, const char* at);
+
+// Counts for the observer, if any, the line ends before index `keep` of
+// the source's data, which a window is about to let go.
+void CountObservedLines(const AseReader& source, uint32_t keep);
+
+// Tells the observer of a line with a word the block loop read: the line,
+// the count it declares, the block it opens or closes (before the block
+// stack changes). `skipped`: inside a block the reader skips.
+void ObserveBlockLine(const AseReader& source, const AseLine& line, bool skipped);
+
+// Tells the observer that the reader dropped `line`.
+void ObserveDropped(const AseReader& source, const AseLine& line, AseDrop why);
+
 // Tells the reader's observer, if any, that `line` was dropped.
 inline void ReportSkipped(const AseReader& source, const AseLine& line, AseSkip why) {
-    if (source.observer != nullptr) source.observer->OnSkipped(source, line, why);
+    if (source.observer != nullptr) ObserveDropped(source, line, why);
 }
 
 // Finds the first word of the line (keyword left kUnknown). Returns false
@@ -411,6 +314,11 @@ public:
     bool PopMatches(std::string_view name);
     void Clear();
     size_t Depth() const { return depth_; }
+    // The top entry's name (empty on an empty stack).
+    std::string_view Top() const {
+        const size_t start = depth_ > 1 ? ends_[depth_ - 2] : 0;
+        return depth_ == 0 ? std::string_view() : std::string_view(names_ + start, nameUsed_ - start);
+    }
     size_t CapacityBytes() const { return nameCapacity_ + endCapacity_ * sizeof(uint32_t); }
 
 private:
@@ -609,7 +517,9 @@ int RemapMaterialIds(AseDocument& doc);
 // material list before its count, and every failure of the text, so that a
 // failing file fails as two passes fail it ("No geometry found." first).
 // Memory and file failures end the read as they are.
-// A validator's read (an observer) and a test may ask for two passes.
+// A test may ask for two passes. An observer is told of the lines of the
+// read in one pass, then, when it falls back, of a restart and the lines of
+// the second pass.
 int ParseAseDocument(AseReader& source);
 
 // --- Failures ------------------------------------------------------------------

@@ -4,6 +4,7 @@
 // scanner finds a line's end, its first NUL and its braces in one pass of
 // 16-byte vectors where SSE2 is available.
 #include <algorithm>
+#include <bit>
 #include <cstdarg>
 #include <climits>
 #include <cstring>
@@ -317,7 +318,7 @@ BlockStep NextBlockLine(AseReader& source, std::string_view own, AseLine& line) 
     BlockStack& stack = *source.stack;
     while (NextLine(source, line)) {
         if (!ScanFirstWord(line)) continue;
-        if (source.observer != nullptr) source.observer->OnLine(source, line, false);
+        if (source.observer != nullptr) ObserveBlockLine(source, line, false);
         if (source.countAsRead && !CountAsRead(source, line)) return BlockStep::kFail;
         if (line.opens) {
             if (!stack.Push(line.Word())) {
@@ -353,7 +354,7 @@ int SkipBlock(AseReader& source, std::string_view name) {
     BlockStack& stack = *source.stack;
     AseLine line;
     while (NextLine(source, line)) {
-        if (source.observer != nullptr && ScanFirstWord(line)) source.observer->OnLine(source, line, true);
+        if (source.observer != nullptr && ScanFirstWord(line)) ObserveBlockLine(source, line, true);
         if (source.countAsRead && MayBeCounted(line) && ScanFirstWord(line) && !CountAsRead(source, line)) return 0;
         if (line.opens) {
             FindFirstWord(line);
@@ -442,10 +443,25 @@ namespace {
 
 // Counts the line ends of `n` bytes as the line splitting does: CR LF, a
 // lone CR and a lone LF are one end each. `afterCr` carries a CR at the end
-// of one run of bytes to the next.
+// of one run of bytes to the next. Every CR ends a line and every LF that
+// no CR precedes, so 16 bytes are counted at once where SSE2 is available
+// (an observed read counts every line of the file).
 int64_t CountLineEnds(const char* p, size_t n, bool& afterCr) {
     int64_t ends = 0;
-    for (size_t i = 0; i < n; ++i) {
+    size_t i = 0;
+#if defined(__SSE2__)
+    const __m128i cr = _mm_set1_epi8('\r');
+    const __m128i lf = _mm_set1_epi8('\n');
+    for (; i + 16 <= n; i += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p + i));
+        const auto crs = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, cr)));
+        const auto lfs = static_cast<uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, lf)));
+        const uint32_t crBefore = (crs << 1) | (afterCr ? 1u : 0u);
+        ends += std::popcount(crs) + std::popcount(lfs & ~crBefore);
+        afterCr = ((crs >> 15) & 1u) != 0;
+    }
+#endif
+    for (; i < n; ++i) {
         const char c = p[i];
         if (c == '\n') {
             if (!afterCr) ++ends;
@@ -478,6 +494,23 @@ int64_t LineEndsBefore(const AseReader& source, uint64_t stop, bool& afterCr) {
 }
 
 }  // namespace
+
+int64_t ObservedLineNumber(const AseReader& source, const char* at) {
+    ObservedLines& seen = source.observed;
+    const uint64_t offset = uint64_t{source.base} + static_cast<uint64_t>(at - source.data);
+    if (offset > seen.offset) {
+        // Bytes before the window's start were counted when it moved on.
+        const uint64_t from = std::max<uint64_t>(seen.offset, source.base);
+        seen.number += CountLineEnds(source.data + (from - source.base), static_cast<size_t>(offset - from),
+                                     seen.afterCr);
+        seen.offset = offset;
+    }
+    return seen.number;
+}
+
+void CountObservedLines(const AseReader& source, uint32_t keep) {
+    if (source.observer != nullptr && source.data != nullptr) ObservedLineNumber(source, source.data + keep);
+}
 
 int64_t LineNumberAtOffset(const AseReader& source, uint64_t at) {
     if (source.data == nullptr) return 0;

@@ -281,6 +281,7 @@ int RewindAseSource(AseReader& source) {
     if (source.data == nullptr) return 0;
     ++source.passes;
     source.position = 0;
+    source.observed = {1, 0, false};
     if (source.base == 0) return 1;  // the text's start is in memory
     if (source.file == nullptr || std::fseek(source.file, 0, SEEK_SET) != 0) {
         return ReaderFileFail(source, JobErrorKind::kFile, u"the file could not be read again");
@@ -293,6 +294,7 @@ int RewindAseSource(AseReader& source) {
 int SlideAseWindow(AseReader& source, uint32_t keep) {
     if (source.data == nullptr || !MoreToRead(source)) return 0;
     keep = std::min(keep, source.size);
+    CountObservedLines(source, keep);
     const uint32_t kept = source.size - keep;
     const uint64_t unread = uint64_t{source.fileSize} - source.base - source.size;
     if (kept == source.capacity) {

@@ -1,12 +1,15 @@
-// asehost check: the plug-in's import, run with an observer on its reader.
+// asehost check: the plug-in's import, run with an observer on its reader
+// (ase/observe.h, through the import's ObservedImport).
 //
-// The reader tells the observer of every line its block loop reads and of
-// every list or count line it drops; the observer mirrors the block stack
-// from those lines (so it knows which block a line belongs to and where each
-// opened), tallies declared counts against the lines that fill them and
-// notes what the import does not use. What needs the whole file (parents,
-// names) is checked on the import's document afterwards. Lines are numbered
-// as they pass, forward only, so the whole check stays linear.
+// The reader tells the observer of every line its block loop reads, the
+// blocks they open and close, the counts they declare and every list or
+// count line it drops, each with its line number; the observer mirrors the
+// block stack from those events (so it knows which block a line belongs to
+// and where each opened), tallies declared counts against the lines that
+// fill them and notes what the import does not use. What needs the whole
+// file (parents, names) is checked on the import's document afterwards. The
+// read is the plain import's own, through its window; when it falls back to
+// two passes the observer starts over.
 #include "host/check.h"
 
 #include <algorithm>
@@ -19,11 +22,10 @@
 
 #include <nlohmann/json.hpp>
 
-#include "ase/reader_internal.h"
+#include "ase/observe.h"
 #include "host/scene.h"
 #include "host/text.h"
-#include "import/import_detail.h"
-#include "import/import_job.h"
+#include "import/import.h"
 #include "platform/platform.h"
 #include "plugin/strings.h"
 
@@ -297,22 +299,22 @@ private:
     std::vector<uint32_t> slots_;  // a string's number + 1, or 0: free; a power of two long
 };
 
+// The C locale's classes, as the reader has them, whatever the locale.
+bool IsCSpace(unsigned char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+bool IsDigit(unsigned char c) { return c >= '0' && c <= '9'; }
+
 std::string Upper(std::string_view word) {
     std::string out(word);
-    for (char& c : out) c = static_cast<char>(AsciiUpper(static_cast<unsigned char>(c)));
+    for (char& c : out) {
+        if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+    }
     return out;
 }
 
-std::string Quoted(const AseLine& line) {
-    char text[kAseNameBytes] = {};
-    ReadQuotedString(text, line);
-    return text;
-}
-
 // The line as the report quotes it: cut, control bytes as spaces.
-std::string Excerpt(const AseLine& line) {
-    const char* p = line.text;
-    const char* end = line.end();
+std::string Excerpt(const AseObservedLine& line) {
+    const char* p = line.text.data();
+    const char* end = p + line.text.size();
     while (p < end && IsCSpace(static_cast<unsigned char>(*p))) ++p;
     std::string out(p, std::min<size_t>(static_cast<size_t>(end - p), 60));
     for (char& c : out) {
@@ -348,32 +350,51 @@ bool FileExists(const char16_t* path) {
 // colour face line 24 bytes; and at most kCheckListedPerKind findings of
 // each kind. The test that feeds it files built to blow each of these up
 // holds its peak within 8 times the file and 1 MiB.
-class Checker final : public AseReaderObserver {
+class Checker final : public AseObserver {
 public:
     explicit Checker(std::u16string textureDirectory) : textureDirectory_(std::move(textureDirectory)) {}
 
-    void OnLine(const AseReader& source, const AseLine& line, bool skipped) override {
-        const int64_t number = LineOf(source, line.text);
-        if (!skipped) Inspect(line, number);
-        if (line.opens) {
-            Push(line, number, skipped);
-        } else if (line.closes) {
-            if (frames_.empty()) {
-                if (!skipped) {
-                    Tally(Kind::kStrayBrace, {}, number, [] { return "a closing brace that closes no block: ignored"; });
-                }
-            } else {
-                Close(frames_.back());
-                if (opened_.size() == frames_.size()) opened_.pop_back();
-                frames_.pop_back();
+    // The read starts over: what it said so far is void (the texture
+    // directory stays).
+    void OnRestart() override { *this = Checker(std::move(textureDirectory_)); }
+
+    void OnLine(const AseObservedLine& line) override {
+        if (!line.skipped) Inspect(line, line.number);
+    }
+
+    void OnBlockOpen(const AseObservedLine& line) override { Push(line, line.number, line.skipped); }
+
+    // The reader's stack and frames_ hold the same blocks: a stray brace
+    // finds frames_ empty too.
+    void OnBlockClose(const AseObservedLine& line, Kw, bool stray) override {
+        if (stray || frames_.empty()) {
+            if (!line.skipped) {
+                Tally(Kind::kStrayBrace, {}, line.number,
+                      [] { return "a closing brace that closes no block: ignored"; });
+            }
+            return;
+        }
+        Close(frames_.back());
+        if (opened_.size() == frames_.size()) opened_.pop_back();
+        frames_.pop_back();
+    }
+
+    // A count of the innermost block that owns counts of its kind.
+    void OnCount(const AseObservedLine& line, int32_t value) override {
+        const Kw top = Current().top;
+        for (int kind = 0; kind < kCountKinds; ++kind) {
+            if (line.keyword != kCounts[kind].countKeyword || !OwnsCount(top, kind)) continue;
+            if (Counted* counted = MakeCount(kind)) {
+                counted->declared = value;
+                counted->declaredLine = static_cast<uint32_t>(line.number);
             }
         }
     }
 
-    void OnSkipped(const AseReader& source, const AseLine& line, AseSkip why) override {
-        const int64_t number = LineOf(source, line.text);
-        const std::string word = Upper(line.Word());
-        if (why == AseSkip::kMalformed) {
+    void OnDropped(const AseObservedLine& line, AseDrop why) override {
+        const int64_t number = line.number;
+        const std::string word = Upper(line.word);
+        if (why == AseDrop::kMalformed) {
             Tally(Kind::kMalformedLine, word, number, [&] {
                 return std::string("cannot read \"") + Excerpt(line) + "\": the line is skipped";
             });
@@ -381,7 +402,7 @@ public:
         }
         Tally(Kind::kDroppedLine, word, number, [&] {
             int32_t index = 0;
-            ReadLineInt(line, index);
+            ReadObservedInts(line, &index, 1);
             std::string reason = "no count line declares its list";
             for (int kind = 0; kind < kCountKinds; ++kind) {
                 const CountInfo& info = kCounts[kind];
@@ -397,7 +418,7 @@ public:
     }
 
     // After the import: the end of the file and the document-level checks.
-    void Finish(const ImportJob& job, bool imported) {
+    void Finish(const AseDocument& document, bool imported) {
         if (imported) {
             // Outermost first, so that the blocks listed are the ones a
             // reader of the file meets first.
@@ -407,7 +428,7 @@ public:
                      opened_[i].word + " opened here is still open at the end of the file: is the file cut short?");
             }
             for (size_t i = frames_.size(); i-- > 0;) Close(frames_[i]);
-            CheckDocument(job.Document());
+            CheckDocument(document);
         }
         frames_.clear();
         for (size_t i = 0; i < findings_.size(); ++i) {
@@ -427,25 +448,6 @@ public:
     int64_t Total(CheckSeverity severity) const { return totals_[static_cast<int>(severity)]; }
 
 private:
-    // The 1-based number of the line at `at`: line ends are counted from the
-    // last line asked about, the way the reader numbers its failures.
-    int64_t LineOf(const AseReader& source, const char* at) {
-        if (source.data != data_) {
-            data_ = source.data;
-            cursor_ = data_;
-            line_ = 1;
-        }
-        for (; cursor_ < at; ++cursor_) {
-            if (*cursor_ == '\n') {
-                ++line_;
-            } else if (*cursor_ == '\r') {
-                ++line_;
-                if (cursor_ + 1 < at && cursor_[1] == '\n') ++cursor_;
-            }
-        }
-        return line_;
-    }
-
     // Counts a finding of `kind` in the totals; true when it is one of the
     // first kCheckListedPerKind of its kind, which are listed.
     bool Counts(Kind kind) {
@@ -518,7 +520,7 @@ private:
         return "\"" + objects_[static_cast<size_t>(object)].name + "\"";
     }
 
-    void Push(const AseLine& line, int64_t number, bool skipped) {
+    void Push(const AseObservedLine& line, int64_t number, bool skipped) {
         Frame frame = Current();
         frame.keyword = line.keyword;
         if (line.keyword != Kw::kUnknown) frame.top = line.keyword;
@@ -540,7 +542,7 @@ private:
             }
         }
         if (static_cast<int64_t>(frames_.size()) < kCheckListedPerKind) {
-            opened_.push_back({number, std::string(line.Word())});
+            opened_.push_back({number, std::string(line.word)});
         }
         frames_.push_back(frame);
     }
@@ -554,20 +556,13 @@ private:
         }
     }
 
-    // What a line of a read block tells: counts, items, names, what the
-    // import leaves out.
-    void Inspect(const AseLine& line, int64_t number) {
+    // What a line of a read block tells: items, names, what the import
+    // leaves out (its counts come as their own events).
+    void Inspect(const AseObservedLine& line, int64_t number) {
         const Kw top = Current().top;
         for (int kind = 0; kind < kCountKinds; ++kind) {
             const CountInfo& info = kCounts[kind];
-            if (line.keyword == info.countKeyword && OwnsCount(top, kind)) {
-                int32_t value = 0;
-                if (!ReadLineInt(line, value)) continue;
-                if (Counted* counted = MakeCount(kind)) {
-                    counted->declared = value;
-                    counted->declaredLine = static_cast<uint32_t>(number);
-                }
-            } else if (line.keyword == info.itemKeyword && top == info.listKeyword) {
+            if (line.keyword == info.itemKeyword && top == info.listKeyword) {
                 if (Counted* counted = MakeCount(kind)) {
                     if (counted->held++ == 0) counted->firstItemLine = static_cast<uint32_t>(number);
                 }
@@ -608,14 +603,10 @@ private:
         }
     }
 
-    void KeepTriLine(const AseLine& line, int64_t number, int kind) {
-        const char* p = line.args;
-        const char* end = line.end();
-        TriLine tri{number, 0, {0, 0, 0}};
-        if (!ReadInt(p, end, tri.index)) return;
-        for (int32_t& corner : tri.corners) {
-            if (!ReadInt(p, end, corner)) return;
-        }
+    void KeepTriLine(const AseObservedLine& line, int64_t number, int kind) {
+        int32_t values[4] = {};
+        if (!ReadObservedInts(line, values, 4)) return;
+        const TriLine tri{number, values[0], {values[1], values[2], values[3]}};
         // Lines go to the innermost owner, which closes before any owner
         // around it: each owner's lines are the tail from its start.
         if (OwnerOf(GroupOf(kind)) < 0) return;
@@ -624,9 +615,9 @@ private:
 
     // The host keeps one smoothing group a face, the lowest the line lists
     // in 1..32: a line that lists more, or values outside, loses the rest.
-    void NoteSmoothing(const AseLine& line, int64_t number) {
+    void NoteSmoothing(const AseObservedLine& line, int64_t number) {
         static constexpr std::string_view kSmoothing = "*MESH_SMOOTHING";
-        const std::string_view text(line.text, line.length);
+        const std::string_view text = line.text;
         const size_t at = text.find(kSmoothing);
         if (at == std::string_view::npos) return;
         size_t p = at + kSmoothing.size();
@@ -659,7 +650,7 @@ private:
         });
     }
 
-    void NameObject(const AseLine& line, int64_t number, bool parent) {
+    void NameObject(const AseObservedLine& line, int64_t number, bool parent) {
         const int32_t object = Current().object;
         if (object < 0 || static_cast<size_t>(object) >= objects_.size()) return;
         ObjectLines& lines = objects_[static_cast<size_t>(object)];
@@ -667,25 +658,23 @@ private:
             lines.parentLine = number;
         } else {
             lines.nameLine = number;
-            lines.name = Quoted(line);
+            lines.name = ObservedQuotedText(line);
         }
     }
 
     // A map's bitmap is looked for by its file name in the imported file's
     // folder, as the import places its textures. Names are remembered by
     // their bytes, not by the longer paths they resolve to.
-    void CheckTexture(const AseLine& line, int64_t number) {
+    void CheckTexture(const AseObservedLine& line, int64_t number) {
         const Kw top = Current().top;
         if (top != Kw::kMapDiffuse && top != Kw::kMapOpacity && top != Kw::kMapSpecular && top != Kw::kMapBump) {
             return;
         }
-        char path[kAsePathUnits] = {};
-        ReadQuotedString(path, line);
-        char name[kAsePathUnits];
-        FileNameOfPath(path, name, sizeof name);
+        const std::string path = ObservedQuotedText(line);
+        const std::string name = AseFileNameOfPath(path);
         char16_t wideName[kAsePathUnits] = {};
         char16_t full[kImportPathUnits] = {};
-        if (name[0] == 0 || AnsiToWide(name, wideName, kAsePathUnits) == 0 ||
+        if (name.empty() || AnsiToWide(name.c_str(), wideName, kAsePathUnits) == 0 ||
             !ResolveTexturePath(textureDirectory_.c_str(), wideName, full)) {
             return;
         }
@@ -701,9 +690,9 @@ private:
 
     // The second UV channel is the first mapping channel numbered 2 of each
     // mesh; any other is left out.
-    void NoteChannel(const AseLine& line, int64_t number) {
+    void NoteChannel(const AseObservedLine& line, int64_t number) {
         int32_t channel = 0;
-        if (!ReadLineInt(line, channel)) return;
+        if (!ReadObservedInts(line, &channel, 1)) return;
         const int32_t mesh = OwnerOf(kMeshGroup);
         if (channel == 2 && mesh >= 0 && !owners_[static_cast<size_t>(mesh)].secondChannelTaken) {
             owners_[static_cast<size_t>(mesh)].secondChannelTaken = true;
@@ -715,8 +704,8 @@ private:
         });
     }
 
-    void NoteUnknown(const AseLine& line, int64_t number) {
-        const std::string_view word = line.Word();
+    void NoteUnknown(const AseObservedLine& line, int64_t number) {
+        const std::string_view word = line.word;
         if (word == "{") return;
         if (word.empty() || word[0] != '*') {
             Tally(Kind::kStrayText, {}, number, [&] {
@@ -854,9 +843,6 @@ private:
     static constexpr Frame kTopLevel = {-1, -1, Kw::kUnknown, Kw::kUnknown, false};
 
     std::u16string textureDirectory_;
-    const char* data_ = nullptr;
-    const char* cursor_ = nullptr;
-    int64_t line_ = 1;
     // What grows with the file is kept in deques, so that growing never
     // holds an old and a new copy at once.
     std::deque<Frame> frames_;
@@ -913,22 +899,26 @@ CheckReport CheckAseFile(const std::u16string& path, const std::string& displayN
     scene.setOperationLogEnabled(false);
     scene.setFileName(absolute.c_str());
     Checker checker(directory);
-    ImportJob job;
-    job.ObserveReader(&checker);
-    const bool imported = job.Run(scene.context()) == 1;
+    ObservedImport import;
+    const bool imported = import.Run(scene.context(), &checker) == 1;
     if (haveCwd) platform::SetCurrentDirectory(cwd.data());
 
-    const JobError& error = job.Error();
+    const JobError& error = import.Error();
     if (!imported && error.kind == JobErrorKind::kFile) {
         report.openError = ErrorText(error);
         return report;
     }
     report.opened = true;
-    checker.Finish(job, imported);
-    report.findings = checker.TakeFindings();
-    report.errors = checker.Total(CheckSeverity::kError);
-    report.warnings = checker.Total(CheckSeverity::kWarning);
-    report.notes = checker.Total(CheckSeverity::kNote);
+    // A file without geometry is refused whole: what its lines hold would
+    // not reach the host however they were written, so the refusal is the
+    // one finding.
+    if (imported || error.kind != JobErrorKind::kContent) {
+        checker.Finish(import.Document(), imported);
+        report.findings = checker.TakeFindings();
+        report.errors = checker.Total(CheckSeverity::kError);
+        report.warnings = checker.Total(CheckSeverity::kWarning);
+        report.notes = checker.Total(CheckSeverity::kNote);
+    }
     if (!imported) {
         report.findings.push_back({error.line, CheckSeverity::kError, ImportFailureKind(error.kind),
                                    std::string("the import fails: ") + ErrorText(error)});

@@ -1,10 +1,55 @@
 // Import scene building: post-processing of the import document and the
-// host scene made from it.
+// host scene made from it; an import watched by an observer, for a
+// validator; where the import looks for textures.
 #pragma once
 
+#include <memory>
+
 #include "ase/document.h"
+#include "ase/observe.h"
 #include "plugin/host_api.h"
 #include "plugin/job.h"
+
+// Capacity of every wide path buffer of the builder, terminator included.
+enum : int { kImportPathUnits = 260 };
+
+// Wide drive and directory of `path` into `out` (kImportPathUnits units),
+// ending in a separator unless empty. A directory that already ends in '\'
+// or '/' keeps it; otherwise one '\' is appended. 0 when either pointer is
+// null, else 1.
+int GetPathDirectory(const char16_t* path, char16_t* out);
+
+// full := directory followed directly by fileName, into `full`
+// (kImportPathUnits units). fileName is read up to its terminator or
+// kAsePathUnits units. Returns 1, or 0 (with `full` empty) when the joined
+// path does not fit: such a map is skipped rather than cut to a path that
+// names another file.
+int ResolveTexturePath(const char16_t* directory, const char16_t* fileName, char16_t* full);
+
+class ImportJob;
+
+// One import with an observer on its read (ase/observe.h), for a validator:
+// the import RunImport runs, through the same read, with the finished
+// document and the error record kept for the caller until it goes. The
+// job is made on the heap (std::bad_alloc when it cannot be).
+class ObservedImport {
+public:
+    ObservedImport();
+    ObservedImport(const ObservedImport&) = delete;
+    ObservedImport& operator=(const ObservedImport&) = delete;
+    ~ObservedImport();
+
+    // Imports the file the context names into it, telling `observer` (may
+    // be null) of the read. 1, or 0 with the cause in Error().
+    int Run(HostContext* context, AseObserver* observer);
+    const JobError& Error() const;
+    // The document of the last Run, as the import resolved it (parents,
+    // local transforms, vertex colours); empty before a Run.
+    const AseDocument& Document() const;
+
+private:
+    std::unique_ptr<ImportJob> job_;
+};
 
 // Handler of FILTER_MSG_IMPORT: one import job reads the file the context
 // names, builds the host scene from it and frees everything it made,

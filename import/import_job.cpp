@@ -7,12 +7,21 @@
 #include <cstring>
 #include <new>
 
+#include "ase/reader_internal.h"
 #include "import/import.h"
 #include "platform/platform.h"
 #include "plugin/strings.h"
 
-ImportJob::ImportJob() : doc_{}, reader_{} {
-    BindAseReader(reader_, allocator_, error_, doc_, stack_);
+// The reader over the file's bytes and its block stack: the state of the
+// reader that the job owns, kept out of import_job.h so that the reader's
+// internals stay private to ase/ and this file.
+struct ImportJob::ReadState {
+    AseReader reader;
+    BlockStack stack;
+};
+
+ImportJob::ImportJob() : doc_{} {
+    doc_.allocator = &allocator_;
     ResetDocument(doc_);
 }
 
@@ -29,10 +38,18 @@ void SetImportTwoPassesForTesting(bool twoPasses) { gTwoPassesForTesting = twoPa
 ImportJob::~ImportJob() {
     // The allocator frees every block when it goes; emptying the records
     // first keeps none of them pointing at freed memory meanwhile.
-    stack_.Clear();
+    ReleaseRead();
     ResetDocument(doc_);
-    ReleaseAseSource(reader_);
     CloseFile();
+}
+
+void ImportJob::ReleaseRead() {
+    if (read_ == nullptr) return;
+    read_->stack.Clear();
+    ReleaseAseSource(read_->reader);
+    read_->~ReadState();
+    allocator_.Free(read_);
+    read_ = nullptr;
 }
 
 void ImportJob::CloseFile() {
@@ -41,6 +58,7 @@ void ImportJob::CloseFile() {
 }
 
 int ImportJob::Load(const char16_t* path) {
+    AseReader& reader = read_->reader;
     if (path == nullptr || path[0] == 0) {
         return error_.Fail(JobErrorKind::kFile, 0, nullptr, u"no file name was given");
     }
@@ -68,7 +86,7 @@ int ImportJob::Load(const char16_t* path) {
         return error_.Fail(JobErrorKind::kFile, 0, what, u"it is not a file (a folder?)");
     }
     if (!sized || size == 0) {
-        const int read = ReadAseSourceToEnd(reader_, file_);
+        const int read = ReadAseSourceToEnd(reader, file_);
         CloseFile();
         return read;
     }
@@ -82,16 +100,15 @@ int ImportJob::Load(const char16_t* path) {
     if (std::fseek(file_, 0, SEEK_SET) != 0) {
         return error_.Fail(JobErrorKind::kFile, 0, what, u"the file could not be read to its end");
     }
-    // A validator's observer numbers lines by pointers into one buffer, and
-    // marked text is converted in place: both read the file whole. Any
-    // other file is read through a window.
-    if (reader_.observer == nullptr && ByteOrderMarkOf(head, headBytes) == ByteOrderMark::kNone) {
+    // Marked text is converted in place, so it is read whole; any other
+    // file is read through a window, observed or not.
+    if (ByteOrderMarkOf(head, headBytes) == ByteOrderMark::kNone) {
         const uint32_t window = gWindowBytesForTesting != 0 ? gWindowBytesForTesting : kSourceWindowBytes;
-        if (!OpenAseSourceWindow(reader_, file_, static_cast<uint32_t>(size), window)) return 0;
-        if (reader_.file == nullptr) CloseFile();  // read whole
+        if (!OpenAseSourceWindow(reader, file_, static_cast<uint32_t>(size), window)) return 0;
+        if (reader.file == nullptr) CloseFile();  // read whole
         return 1;
     }
-    char* data = AllocateSourceBuffer(reader_, static_cast<uint32_t>(size));
+    char* data = AllocateSourceBuffer(reader, static_cast<uint32_t>(size));
     if (data == nullptr) {
         return error_.Fail(JobErrorKind::kMemory, 0, what, u"there is not enough memory to load its %lld bytes",
                            static_cast<long long>(size));
@@ -99,14 +116,15 @@ int ImportJob::Load(const char16_t* path) {
     const bool read = std::fread(data, 1, static_cast<size_t>(size), file_) == static_cast<size_t>(size);
     CloseFile();
     if (!read) return error_.Fail(JobErrorKind::kFile, 0, what, u"the file could not be read to its end");
-    FinishAseSource(reader_);
+    FinishAseSource(reader);
     return 1;
 }
 
 int ImportJob::Read() {
-    reader_.twoPasses = gTwoPassesForTesting;
-    if (!ParseAseDocument(reader_)) return 0;
-    stack_.Clear();
+    AseReader& reader = read_->reader;
+    reader.twoPasses = gTwoPassesForTesting;
+    if (!ParseAseDocument(reader)) return 0;
+    read_->stack.Clear();
     ResolveParentIndices(doc_);
     ComputeLocalTransforms(doc_);
     ResolveVertexColors(doc_);
@@ -114,12 +132,18 @@ int ImportJob::Read() {
 }
 
 int ImportJob::RunSteps(HostContext* context) {
+    ReleaseRead();
+    void* state = allocator_.Allocate(sizeof(ReadState));
+    if (state == nullptr) return error_.Fail(JobErrorKind::kMemory, 0, nullptr, u"Out of memory.");
+    read_ = new (state) ReadState{};
+    BindAseReader(read_->reader, allocator_, error_, doc_, read_->stack);
+    read_->reader.observer = observer_;
     DualString fileName;
     if (!Load(GetFileName(context, &fileName))) return 0;
     if (!Read()) return 0;
     // The source is read; its memory and the file go before the host makes
     // its records.
-    ReleaseAseSource(reader_);
+    ReleaseRead();
     CloseFile();
     return BuildHostScene(context, doc_, error_);
 }
@@ -144,3 +168,14 @@ int RunImport(HostContext* context) {
     if (result == 0) job.Error().WriteTo(context);
     return result;
 }
+
+ObservedImport::ObservedImport() : job_(std::make_unique<ImportJob>()) {}
+ObservedImport::~ObservedImport() = default;
+
+int ObservedImport::Run(HostContext* context, AseObserver* observer) {
+    job_->ObserveReader(observer);
+    return job_->Run(context);
+}
+
+const JobError& ObservedImport::Error() const { return job_->Error(); }
+const AseDocument& ObservedImport::Document() const { return job_->Document(); }

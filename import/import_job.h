@@ -5,14 +5,15 @@
 #include <cstdio>
 
 #include "ase/document.h"
-#include "ase/reader_internal.h"
+#include "ase/observe.h"
 #include "plugin/host_api.h"
 #include "plugin/job.h"
 
 // The job of one FILTER_MSG_IMPORT call: its allocator (declared first, so
 // that it outlives and finally frees everything below), its error record,
-// the document, the block stack and the reader over the file's bytes. Not
-// copyable; lives on the stack of the call.
+// the document and the read: the reader over the file's bytes and its
+// block stack, which stay inside import/ (import_job.cpp) and take their
+// memory from the allocator. Not copyable; lives on the stack of the call.
 class ImportJob {
 public:
     ImportJob();
@@ -29,19 +30,22 @@ public:
     // The document of the last Run, for a validator's checks after it.
     const AseDocument& Document() const { return doc_; }
     // Lets a validator watch the read of the next Run (null: none).
-    void ObserveReader(AseReaderObserver* observer) { reader_.observer = observer; }
+    void ObserveReader(AseObserver* observer) { observer_ = observer; }
 
 private:
+    struct ReadState;
+
     int Load(const char16_t* path);
     void CloseFile();
+    void ReleaseRead();
     int Read();
     int RunSteps(HostContext* context);
 
     JobAllocator allocator_;
     JobError error_;
     AseDocument doc_;
-    BlockStack stack_;
-    AseReader reader_;
+    ReadState* read_ = nullptr;  // from the allocator while a Run reads
+    AseObserver* observer_ = nullptr;
     std::FILE* file_ = nullptr;  // open while a window reads it
 };
 

@@ -15,6 +15,7 @@
 
 #include "host/check.h"
 #include "host/scene.h"
+#include "import/import.h"
 #include "import/import_job.h"
 #include "tests/test_files.h"
 
@@ -78,25 +79,46 @@ TEST(Check, EveryFaultFileGivesExactlyItsFindings) {
     for (const auto& [name, expected] : table) ADD_FAILURE() << name << " is in expected.txt but not in the folder";
 }
 
+// check reads as the import reads, through its window: a window of a few
+// dozen bytes, moved hundreds of times a file, finds what a whole read finds.
+TEST(Check, AWindowedReadFindsWhatAWholeReadFinds) {
+    std::vector<fs::path> files = AseFiles(Data("check"));
+    for (const fs::path& path : AseFiles(Data("ase/faults"))) files.push_back(path);
+    ASSERT_GE(files.size(), 30u);
+    for (const fs::path& path : files) {
+        SCOPED_TRACE(path.filename().string());
+        const std::string whole = asehost::FormatCheckJson(Check(path));
+        for (const uint32_t window : {64u, 200u}) {
+            SetImportWindowBytesForTesting(window);
+            const std::string windowed = asehost::FormatCheckJson(Check(path));
+            SetImportWindowBytesForTesting(0);
+            EXPECT_EQ(windowed, whole) << "window " << window;
+        }
+    }
+}
+
 // An observer that only counts what it is told.
-struct CountingObserver final : AseReaderObserver {
-    void OnLine(const AseReader&, const AseLine&, bool) override { ++lines; }
-    void OnSkipped(const AseReader&, const AseLine&, AseSkip) override { ++skipped; }
+struct CountingObserver final : AseObserver {
+    void OnRestart() override { lines = skipped = 0; }
+    void OnLine(const AseObservedLine&) override { ++lines; }
+    void OnBlockOpen(const AseObservedLine&) override {}
+    void OnBlockClose(const AseObservedLine&, Kw, bool) override {}
+    void OnCount(const AseObservedLine&, int32_t) override {}
+    void OnDropped(const AseObservedLine&, AseDrop) override { ++skipped; }
     int lines = 0;
     int skipped = 0;
 };
 
 // The import of `path` with `observer` (may be null): the scene as JSON, or
 // empty when the import fails.
-std::string Import(const fs::path& path, AseReaderObserver* observer) {
+std::string Import(const fs::path& path, AseObserver* observer) {
     asehost::HostScene scene;
     scene.setOperationLogEnabled(false);
     const std::u16string absolute = fs::absolute(path).u16string();
     scene.setFileName(absolute.c_str());
     const fs::path cwd = fs::current_path();
-    ImportJob job;
-    job.ObserveReader(observer);
-    const bool ok = job.Run(scene.context()) == 1;
+    ObservedImport import;
+    const bool ok = import.Run(scene.context(), observer) == 1;
     fs::current_path(cwd);
     return ok ? scene.saveJson() : std::string();
 }
