@@ -707,7 +707,7 @@ int Run(int argc, char** argv) {
     CLI::App* check = app.add_subcommand(
         "check", "Check ASE files with the plug-in's reader: exit 0 clean, 4 warnings, 3 the import would fail");
     check->add_option("FILE", checkFiles, "ASE files, and folders walked for .ase files")->required();
-    check->footer("Exit codes, the worst file's: 0 clean (notes only); 4 warnings; 3 the import would fail; 1 a file cannot be read.\n");
+    check->footer("Exit codes: 0 clean (notes only); 4 warnings; 3 the import would fail; 1 a file cannot be read. Several files: the worst, 1 over 3 over 4 over 0.\n");
     check->add_flag("--json", checkJson, "Print the findings as JSON (one document for several files)");
     check->add_flag("--notes", checkNotes, "List the notes too, not only count them");
     checkBatch.Add(*check, false);
