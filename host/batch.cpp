@@ -310,7 +310,9 @@ std::u16string OutputName(const std::u16string& relative, const std::u16string& 
     if (extension == u".ase" && EndsInAse(relative)) return relative;
     const size_t slash = relative.find_last_of(u'/');
     const size_t dot = relative.find_last_of(u'.');
-    const bool hasExtension = dot != std::u16string::npos && (slash == std::u16string::npos || dot > slash + 1);
+    // A leading dot starts a name, not an extension.
+    const size_t nameStart = slash == std::u16string::npos ? 0 : slash + 1;
+    const bool hasExtension = dot != std::u16string::npos && dot > nameStart;
     return (hasExtension ? relative.substr(0, dot) : relative) + extension;
 }
 
