@@ -58,6 +58,7 @@ const std::terminate_handler gPreviousTerminate = std::set_terminate(OnTerminate
 #include "host/text.h"
 #include "platform/command_line.h"
 #include "platform/platform.h"
+#include "platform/process.h"
 #include "platform/replace.h"
 
 #ifndef ASEHOST_VERSION
@@ -626,7 +627,9 @@ std::string SceneCountsLine(HostScene& scene) {
 // summary), several files or a folder as a batch of children. A batch
 // child ends with its counts line.
 int RunCheck(const std::vector<std::string>& files, bool json, bool notes, const BatchOptions& batch) {
-    const bool single = files.size() == 1 && (batch.child || platform::KindOfPath(PathArgument(files[0]).c_str()) != platform::PathKind::kFolder);
+    // One name that is no folder and no wildcard (Windows) is one file.
+    const bool single = files.size() == 1 && (batch.child || (platform::KindOfPath(PathArgument(files[0]).c_str()) != platform::PathKind::kFolder &&
+                                                               platform::ExpandWildcards(ArgumentToWide(files[0])).front() == ArgumentToWide(files[0])));
     if (!single) {
         BatchRequest request = batch.Request(files, std::string());
         if (json) request.childOptions.push_back(u"--json");
