@@ -929,9 +929,10 @@ CheckReport CheckAseFile(const std::u16string& path, const std::string& displayN
     return report;
 }
 
-std::string FormatCheckText(const CheckReport& report) {
+std::string FormatCheckText(const CheckReport& report, bool showNotes) {
     std::string out;
     for (const CheckFinding& finding : report.findings) {
+        if (!showNotes && finding.severity == CheckSeverity::kNote) continue;
         // Appended piece by piece: g++ 12 sees a false overlap (-Wrestrict) in
         // a chain of concatenations here.
         out.append(report.file);
@@ -939,9 +940,11 @@ std::string FormatCheckText(const CheckReport& report) {
         out.append(": ").append(CheckSeverityName(finding.severity)).append(": ");
         out.append(finding.message).append("\n");
     }
-    out.append(report.file).append(": ").append(std::to_string(report.errors)).append(" errors, ");
-    out.append(std::to_string(report.warnings)).append(" warnings, ");
-    out.append(std::to_string(report.notes)).append(" notes");
+    auto count = [&out](int64_t n, const char* one, const char* many) { out.append(std::to_string(n)).append(n == 1 ? one : many); };
+    out.append(report.file).append(": ");
+    count(report.errors, " error, ", " errors, ");
+    count(report.warnings, " warning, ", " warnings, ");
+    count(report.notes, " note", " notes");
     if (report.errors > 0) {
         out += ": the import would fail";
     } else if (report.warnings > 0) {
@@ -952,19 +955,45 @@ std::string FormatCheckText(const CheckReport& report) {
     return out + "\n";
 }
 
-std::string FormatCheckJson(const CheckReport& report) {
+namespace {
+
+// The first "*KEYWORD" a finding's message names, or empty.
+std::string KeywordOf(const std::string& message) {
+    for (size_t star = message.find('*'); star != std::string::npos; star = message.find('*', star + 1)) {
+        size_t end = star + 1;
+        while (end < message.size() && ((message[end] >= 'A' && message[end] <= 'Z') || (message[end] >= '0' && message[end] <= '9') ||
+                                        message[end] == '_')) {
+            ++end;
+        }
+        if (end > star + 1) return message.substr(star, end - star);
+    }
+    return std::string();
+}
+
+}  // namespace
+
+std::string FormatCheckJson(const CheckReport& report, bool showNotes) {
     nlohmann::ordered_json findings = nlohmann::ordered_json::array();
     for (const CheckFinding& finding : report.findings) {
-        findings.push_back({{"line", finding.line},
-                            {"severity", CheckSeverityName(finding.severity)},
-                            {"kind", finding.kind},
-                            {"message", finding.message}});
+        if (!showNotes && finding.severity == CheckSeverity::kNote) continue;
+        nlohmann::ordered_json entry = {{"line", finding.line}, {"severity", CheckSeverityName(finding.severity)}, {"kind", finding.kind}};
+        const std::string keyword = KeywordOf(finding.message);
+        if (!keyword.empty()) entry["keyword"] = keyword;
+        entry["message"] = finding.message;
+        findings.push_back(std::move(entry));
     }
+    const size_t listed = findings.size();
     const nlohmann::ordered_json json = {{"file", report.file},
                                          {"findings", std::move(findings)},
                                          {"errors", report.errors},
                                          {"warnings", report.warnings},
-                                         {"notes", report.notes}};
+                                         {"notes", report.notes},
+                                         {"count",
+                                          {{"findings", report.errors + report.warnings + report.notes},
+                                           {"errors", report.errors},
+                                           {"warnings", report.warnings},
+                                           {"notes", report.notes},
+                                           {"listed", listed}}}};
     // Bytes of the file that are not UTF-8 are replaced rather than refused.
     return json.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
 }

@@ -46,10 +46,14 @@ inline constexpr int64_t kCheckListedPerKind = 100;
 CheckReport CheckAseFile(const std::u16string& path, const std::string& displayName);
 
 // One line per finding ("FILE:LINE: warning: ...") and a summary line.
-std::string FormatCheckText(const CheckReport& report);
-// {"file", "findings": [{"line", "severity", "kind", "message"}], "errors",
-// "warnings", "notes"}, with a line end.
-std::string FormatCheckJson(const CheckReport& report);
+// Notes are counted in the summary but listed only with `showNotes`.
+std::string FormatCheckText(const CheckReport& report, bool showNotes = true);
+// {"file", "findings": [{"line", "severity", "kind", "keyword", "message"}],
+// "errors", "warnings", "notes", "count": {"findings", "errors",
+// "warnings", "notes", "listed"}}, with a line end; a finding's "keyword"
+// (the first *KEYWORD its message names) only where it has one, and notes
+// listed only with `showNotes`.
+std::string FormatCheckJson(const CheckReport& report, bool showNotes = true);
 
 // 0 clean (notes only), 4 warnings but no error, 3 errors (the import would
 // fail), 1 a file that could not be opened.

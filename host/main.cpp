@@ -51,12 +51,14 @@ const std::terminate_handler gPreviousTerminate = std::set_terminate(OnTerminate
 #include <CLI/CLI.hpp>
 
 #include "host/axes.h"
+#include "host/batch.h"
 #include "host/check.h"
 #include "host/plugin_loader.h"
 #include "host/scene.h"
 #include "host/text.h"
 #include "platform/command_line.h"
 #include "platform/platform.h"
+#include "platform/process.h"
 #include "platform/replace.h"
 
 #ifndef ASEHOST_VERSION
@@ -547,6 +549,26 @@ struct DialogOptions {
             "--export-multiple-uvsets=on.\n\n" +
             std::string(kExitCodesText));
     }
+    // The options as a batch child is given them, so that every file starts
+    // from the command line's choices (never from the dialog state a
+    // previous file left).
+    std::vector<std::u16string> ChildArguments(const CLI::App& command) const {
+        std::vector<std::u16string> out;
+        auto add = [&out](const std::string& option, const std::string& value) {
+            out.push_back(ArgumentToWide(option));
+            out.push_back(ArgumentToWide(value));
+        };
+        for (int k = 0; k < 10; ++k) {
+            if (!checks[k].empty()) add(std::string("--") + kCheckBoxes[k].flag, checks[k]);
+        }
+        if (!smoothing.empty()) add("--smoothing", smoothing);
+        if (command.count("--angle") > 0) add("--angle", angle);
+        for (const auto& [flag, on] : {std::pair{"--cancel", cancel}, {"--quiet", quiet}, {"--force", force}, {"--dialog-defaults", dialogDefaults}}) {
+            if (on) out.push_back(ArgumentToWide(flag));
+        }
+        return out;
+    }
+
     void ApplyConvertDefaults(const HostScene& scene, DialogChoices& choices) const {
         if (dialogDefaults) return;
         if (smoothing.empty()) choices.smoothing = kSceneSmoothing;
@@ -560,6 +582,74 @@ struct DialogOptions {
 };
 
 const char* const kCommands[] = {"info", "import", "export", "convert", "check", "help"};
+
+// The options every batch command takes: its inputs' output folder (not
+// check), children at once, and the hidden flag of a batch child.
+struct BatchOptions {
+    std::string outputDir;
+    int jobs = 1;
+    bool child = false;
+
+    void Add(CLI::App& command, bool outputs) {
+        if (outputs) {
+            command.add_option("--output-dir", outputDir,
+                               "Take every argument as an input (files, and folders walked for .ase files) and write the outputs, "
+                               "named after them and with folders mirrored, into this folder");
+        }
+        command.add_option("-j,--jobs", jobs, "Files worked on at once, each by an asehost process of its own")
+            ->check(CLI::Range(1, 64))
+            ->capture_default_str();
+        command.add_flag(kBatchChildFlag, child, "One file of a batch run")->group("");
+    }
+
+    // The request's common part; `plugin` and the command's own options go
+    // to every child.
+    BatchRequest Request(const std::vector<std::string>& inputs, const std::string& plugin) const {
+        BatchRequest request;
+        request.inputs = inputs;
+        request.outputDir = outputDir;
+        request.jobs = jobs;
+        if (!plugin.empty()) request.childOptions = {u"--plugin", PathArgument(plugin)};
+        request.childOptions.push_back(ArgumentToWide(kBatchChildFlag));
+        return request;
+    }
+};
+
+// The objects and faces of an imported scene, for a batch child's counts.
+std::string SceneCountsLine(HostScene& scene) {
+    const HostContext& c = *scene.context();
+    int64_t faces = 0;
+    for (int g = 0; g < c.faceGroupCount; ++g) faces += c.faceGroups[g].faceCount;
+    return CountsLine(c.objectCount, faces, 0);
+}
+
+// check: one file as it always was (its JSON object, or its findings and
+// summary), several files or a folder as a batch of children. A batch
+// child ends with its counts line.
+int RunCheck(const std::vector<std::string>& files, bool json, bool notes, const BatchOptions& batch) {
+    // One name that is no folder and no wildcard (Windows) is one file.
+    const bool single = files.size() == 1 && (batch.child || (platform::KindOfPath(PathArgument(files[0]).c_str()) != platform::PathKind::kFolder &&
+                                                               platform::ExpandWildcards(ArgumentToWide(files[0])).front() == ArgumentToWide(files[0])));
+    if (!single) {
+        BatchRequest request = batch.Request(files, std::string());
+        if (json) request.childOptions.push_back(u"--json");
+        if (notes) request.childOptions.push_back(u"--notes");
+        request.json = json;
+        return RunBatchCheck(request);
+    }
+    const std::string& file = files[0];
+    const std::u16string path = PathArgument(file);
+    const CheckReport report = CheckInput(file, path) ? CheckAseFile(path, file) : CheckReport();
+    if (!report.opened) {
+        if (!report.openError.empty()) std::cerr << "asehost: " << file << ": " << report.openError << "\n";
+        if (json) WriteOutput("-", UnreadableCheckJson(file, report.openError.empty() ? UnreadableReason(path) : report.openError));
+        return kExitHostError;
+    }
+    std::string text = json ? FormatCheckJson(report, notes) : FormatCheckText(report, notes);
+    if (batch.child) text += CountsLine(report.errors, report.warnings, report.notes);
+    if (!WriteOutput("-", text)) return kExitHostError;
+    return CheckExitCode(report);
+}
 
 int Run(int argc, char** argv) {
     std::vector<std::string> arguments;
@@ -581,13 +671,16 @@ int Run(int argc, char** argv) {
     CLI::Option* infoModuleOption = info->add_option("PLUGIN_MODULE", infoModule, "Plug-in module (default: next to asehost)");
     info->add_option("--plugin", infoPlugin, "Plug-in module")->excludes(infoModuleOption);
 
-    std::string importFile, importPlugin, importOutput = "-";
+    std::vector<std::string> importFiles;
+    std::string importPlugin, importOutput = "-";
     bool importJson = false;
-    CLI::App* import = app.add_subcommand("import", "Import an ASE file and print the scene");
-    import->add_option("FILE", importFile, "ASE file")->required();
+    BatchOptions importBatch;
+    CLI::App* import = app.add_subcommand("import", "Import an ASE file and print the scene, or import --json several into a folder");
+    import->add_option("FILE", importFiles, "ASE file; with --json --output-dir, files and folders")->required();
     import->add_flag("--json", importJson, "Print the whole scene as JSON");
     import->add_option("-o,--output", importOutput, "Where to print (- is standard output)")->capture_default_str();
     import->add_option("--plugin", importPlugin, "Plug-in module");
+    importBatch.Add(*import, true);
 
     std::string exportScene, exportOutput, exportPlugin;
     DialogOptions exportOptions;
@@ -597,24 +690,30 @@ int Run(int argc, char** argv) {
     exportCommand->add_option("--plugin", exportPlugin, "Plug-in module");
     exportOptions.Add(*exportCommand);
 
-    std::string convertInput, convertOutput, convertPlugin;
+    std::vector<std::string> convertPaths;
+    std::string convertPlugin;
     bool pluginAxes = false;
     DialogOptions convertOptions;
-    CLI::App* convert = app.add_subcommand("convert", "Import an ASE file and export it again");
-    convert->add_option("IN", convertInput, "ASE file to read")->required();
-    convert->add_option("OUT", convertOutput, "ASE file to write")->required();
+    BatchOptions convertBatch;
+    CLI::App* convert = app.add_subcommand("convert", "Import an ASE file and export it again (IN OUT), or many into a folder");
+    convert->add_option("IN OUT", convertPaths, "ASE file to read and ASE file to write; with --output-dir, files and folders to read")
+        ->required();
     convert->add_option("--plugin", convertPlugin, "Plug-in module");
     convert->add_flag("--plugin-axes", pluginAxes, "Write what the plug-in gives, (x, -z, y) of the file's (x, y, z), instead of the file's own orientation");
     convertOptions.Add(*convert);
     convertOptions.AddConvertDefaults(*convert);
+    convertBatch.Add(*convert, true);
 
-    std::string checkFile;
-    bool checkJson = false;
+    std::vector<std::string> checkFiles;
+    bool checkJson = false, checkNotes = false;
+    BatchOptions checkBatch;
     CLI::App* check = app.add_subcommand(
-        "check", "Check an ASE file with the plug-in's reader: exit 0 clean, 4 warnings, 3 the import would fail");
-    check->add_option("FILE", checkFile, "ASE file")->required();
-    check->footer("Exit codes: 0 clean (notes only); 4 warnings; 3 the import would fail; 1 the file cannot be opened.\n");
-    check->add_flag("--json", checkJson, "Print the findings as JSON");
+        "check", "Check ASE files with the plug-in's reader: exit 0 clean, 4 warnings, 3 the import would fail");
+    check->add_option("FILE", checkFiles, "ASE files, and folders walked for .ase files")->required();
+    check->footer("Exit codes: 0 clean (notes only); 4 warnings; 3 the import would fail; 1 a file cannot be read. Several files: the worst, 1 over 3 over 4 over 0.\n");
+    check->add_flag("--json", checkJson, "Print the findings as JSON (one document for several files)");
+    check->add_flag("--notes", checkNotes, "List the notes too, not only count them");
+    checkBatch.Add(*check, false);
 
     std::string helpTopic;
     CLI::App* help = app.add_subcommand("help", "Show this help, or a command's");
@@ -638,17 +737,7 @@ int Run(int argc, char** argv) {
         return code == 0 ? kExitOk : kExitHostError;
     }
 
-    if (*check) {
-        const std::u16string path = PathArgument(checkFile);
-        if (!CheckInput(checkFile, path)) return kExitHostError;
-        const CheckReport report = CheckAseFile(path, checkFile);
-        if (!report.opened) {
-            std::cerr << "asehost: " << checkFile << ": " << report.openError << "\n";
-            return kExitHostError;
-        }
-        if (!WriteOutput("-", checkJson ? FormatCheckJson(report) : FormatCheckText(report))) return kExitHostError;
-        return CheckExitCode(report);
-    }
+    if (*check) return RunCheck(checkFiles, checkJson, checkNotes, checkBatch);
     if (*help) {
         // app.help() would explain the selected command, "help" itself.
         const CLI::App* topic = helpTopic.empty() ? &app : app.get_subcommand(helpTopic);
@@ -695,6 +784,14 @@ int Run(int argc, char** argv) {
     }
 
     if (*import) {
+        if (!importBatch.outputDir.empty() || importFiles.size() > 1) {
+            if (!importJson || importBatch.outputDir.empty() || importOutput != "-") {
+                std::cerr << "asehost: several inputs are imported with --json --output-dir DIR (and no --output)\n";
+                return kExitHostError;
+            }
+            return RunBatchImport(importBatch.Request(importFiles, importPlugin));
+        }
+        const std::string& importFile = importFiles.front();
         const std::u16string path = PathArgument(importFile);
         if (!CheckInput(importFile, path)) return kExitHostError;
         if (importOutput != "-") {
@@ -719,9 +816,9 @@ int Run(int argc, char** argv) {
                 if (!written && errno != 0 && error == "write failed") error = FileErrorText(errno);
                 return written;
             };
-            return WriteOutput(importOutput, writeJson, error)
-                       ? kExitOk
-                       : kExitHostError;
+            if (!WriteOutput(importOutput, writeJson, error)) return kExitHostError;
+            if (importBatch.child) std::cout << SceneCountsLine(scene);
+            return kExitOk;
         }
         std::ostringstream summary;
         PrintSummary(summary, scene);
@@ -742,6 +839,19 @@ int Run(int argc, char** argv) {
     }
 
     if (*convert) {
+        if (!convertBatch.outputDir.empty()) {
+            BatchRequest request = convertBatch.Request(convertPaths, convertPlugin);
+            const std::vector<std::u16string> options = convertOptions.ChildArguments(*convert);
+            request.childOptions.insert(request.childOptions.end(), options.begin(), options.end());
+            if (pluginAxes) request.childOptions.push_back(u"--plugin-axes");
+            return RunBatchConvert(request);
+        }
+        if (convertPaths.size() != 2) {
+            std::cerr << "asehost: convert takes IN OUT, two files; to convert several, name an output folder with --output-dir DIR\n";
+            return kExitHostError;
+        }
+        const std::string& convertInput = convertPaths[0];
+        const std::string& convertOutput = convertPaths[1];
         const std::u16string path = PathArgument(convertInput);
         if (!CheckInput(convertInput, path)) return kExitHostError;
         if (!CheckOutput(convertInput, convertOutput, convertOptions.force)) return kExitHostError;
@@ -754,7 +864,9 @@ int Run(int argc, char** argv) {
         }
         convertOptions.ApplyConvertDefaults(scene, choices);
         if (!pluginAxes) TurnForExport(scene);
-        return RunExport(loader, scene, convertOutput, choices, convertOptions.quiet);
+        const int code = RunExport(loader, scene, convertOutput, choices, convertOptions.quiet);
+        if (code == kExitOk && convertBatch.child) std::cout << SceneCountsLine(scene);
+        return code;
     }
     return kExitHostError;
 }

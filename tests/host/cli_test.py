@@ -391,7 +391,7 @@ class Messages(CliTestCase):
     named as a module, and what a written file says of its creator."""
 
     def test_help_and_hints(self):
-        self.expect(0, "help", "check", out=r"Exit codes: 0 clean \(notes only\); 4 warnings; 3 the import would fail; 1")
+        self.expect(0, "help", "check", out=r"Exit codes: 0 clean \(notes only\); 4 warnings; 3 the import would fail; 1(.|\n)*the worst")
         self.expect(0, "help", "convert", out=r"2 the export dialog was cancelled")
         self.expect(1, "info", "cube.ase", err=r'"cube\.ase" is an ASE scene, not a plug-in module.*asehost import')
         self.expect(0, "convert", "cube.ase", "out.ase", "--quiet")
@@ -520,6 +520,133 @@ class OutOfMemory(CliTestCase):
         self.sweep("import", "tree.ase", "--json", runs=150)
         self.sweep("export", "scene.json", "out.ase", runs=150)
         self.sweep("convert", "--dialog-defaults", "tree.ase", "out.ase", runs=150)
+
+
+def comparable(path):
+    """An ASE file's bytes without the lines that name the time or the file."""
+    with open(path, "rb") as f:
+        lines = f.read().replace(b"\r\n", b"\n").split(b"\n")
+    return [line for line in lines if b"*COMMENT \"Time:" not in line and b"*SCENE_FILENAME" not in line]
+
+
+class BatchRuns(CliTestCase):
+    """convert and import --json over files and folders: outputs named and
+    mirrored, clashes refused before anything runs, one line per file in
+    input order, a summary, and the exit code of the worst file."""
+
+    def make_tree(self):
+        os.makedirs(self.folder.file(os.path.join("models", "sub")))
+        shutil.copy(self.folder.file("cube.ase"), self.folder.file(os.path.join("models", "cube.ase")))
+        shutil.copy(self.folder.file("tree.ase"), self.folder.file(os.path.join("models", "sub", "tree.ASE")))
+        with open(self.folder.file(os.path.join("models", "readme.txt")), "w") as f:
+            f.write("not a scene\n")
+
+    def test_a_folder_is_mirrored_with_the_command_lines_options(self):
+        self.make_tree()
+        out, _ = self.expect(0, "convert", "--smoothing", "group", "--quiet", "models", "--output-dir", "out", "-j", "2")
+        lines = out.decode().splitlines()
+        self.assertRegex(lines[0], r"^models/cube\.ase -> out/cube\.ase: 4 objects, 1 face$")
+        self.assertRegex(lines[1], r"^models/sub/tree\.ASE -> out/sub/tree\.ASE: 6 objects, 6 faces$")
+        self.assertEqual(lines[2], "summary: 2 files, 10 objects, 7 faces, 0 failures")
+        self.assertEqual(len(lines), 3)
+        self.assertFalse(os.path.exists(self.folder.file(os.path.join("out", "readme.txt"))))
+        # Each output is what a single convert with the same options writes.
+        for source, target in (("cube.ase", "out/cube.ase"), ("tree.ase", "out/sub/tree.ASE")):
+            self.expect(0, "convert", "--smoothing", "group", "--quiet", source, "single.ase")
+            self.assertEqual(comparable(self.folder.file("single.ase")), comparable(self.folder.file(target)), target)
+
+    def test_import_json_into_a_folder(self):
+        self.expect(0, "import", "--json", "cube.ase", "tree.ase", "--output-dir", "dumps", out=r"summary: 2 files, 10 objects")
+        for name in ("cube", "tree"):
+            single, _ = self.expect(0, "import", "--json", name + ".ase")
+            with open(self.folder.file(os.path.join("dumps", name + ".json")), "rb") as f:
+                self.assertEqual(f.read().replace(b"\r\n", b"\n"), single)
+        self.expect(1, "import", "cube.ase", "tree.ase", "--output-dir", "dumps", err=r"--json --output-dir")
+
+    def test_one_failed_file_fails_only_itself(self):
+        out, err = self.expect(3, "convert", "--quiet", "cube.ase", "empty.ase", "tree.ase", "--output-dir", "out")
+        text = out.decode()
+        self.assertIn("empty.ase: failed: No geometry found.", text)
+        self.assertIn("summary: 3 files, 10 objects, 7 faces, 1 failure\n", text)
+        self.assertTrue(os.path.exists(self.folder.file(os.path.join("out", "tree.ase"))))
+        self.assertIn(b"No geometry found.", err)
+        # A file that cannot be read is worse than a failed import.
+        self.expect(1, "convert", "--quiet", "empty.ase", "missing.ase", "cube.ase", "--output-dir", "out", out=r"1 object|4 objects")
+
+    def test_a_cancel_stops_the_run(self):
+        out, _ = self.expect(2, "convert", "--cancel", "cube.ase", "tree.ase", "--output-dir", "out", "-j", "1")
+        self.assertIn("cancelled, 1 not run", out.decode())
+        self.assertFalse(os.path.exists(self.folder.file(os.path.join("out", "tree.ase"))))
+
+    def test_clashes_are_refused_before_anything_runs(self):
+        os.makedirs(self.folder.file("other"))
+        shutil.copy(self.folder.file("cube.ase"), self.folder.file(os.path.join("other", "CUBE.ase")))
+        self.expect(1, "convert", "cube.ase", os.path.join("other", "CUBE.ase"), "--output-dir", "out", err=r"would both be written")
+        self.assertFalse(os.path.exists(self.folder.file("out")))
+        self.expect(1, "convert", "cube.ase", "--output-dir", ".", err=r"would be an input")
+        self.expect(1, "import", "--json", "cube.ase", "--output-dir", "cube.ase", err=r"is not a folder")
+        # The output folder inside an input folder is not walked.
+        self.expect(0, "convert", "--quiet", "cube.ase", "--output-dir", "out")
+        self.expect(3, "convert", "--quiet", ".", "--output-dir", "out", out=r"summary: 4 files, 14 objects, 8 faces, 1 failure")
+
+    def test_convert_in_out_keeps_its_meaning(self):
+        out, _ = self.expect(0, "convert", "--quiet", "cube.ase", "out.ase")
+        self.assertEqual(out, b"")
+        self.expect(1, "convert", "cube.ase", "tree.ase", "out.ase", err=r"two files.*--output-dir")
+
+    def test_many_files_at_once_come_out_whole_and_in_order(self):
+        os.makedirs(self.folder.file("many"))
+        names = [f"m{k:02}.ase" for k in range(12)]
+        for name in names:
+            shutil.copy(self.folder.file("tree.ase"), self.folder.file(os.path.join("many", name)))
+        out, _ = self.expect(0, "convert", "--quiet", "many", "--output-dir", "out", "-j", "4")
+        lines = out.decode().splitlines()
+        self.assertEqual(lines[:-1], [f"many/{n} -> out/{n}: 6 objects, 6 faces" for n in names])
+        self.assertEqual(lines[-1], "summary: 12 files, 72 objects, 72 faces, 0 failures")
+
+
+class CheckFolders(CliTestCase):
+    """check over several files and folders: a summary line per file and a
+    total, notes only with --notes, one JSON document, exit by precedence."""
+
+    def test_a_folder_by_precedence(self):
+        out, err = self.expect(3, "check", ".")
+        text = out.decode()
+        self.assertNotIn("folder", err.decode())
+        for name, verdict in (("cube", "0 errors, 0 warnings, 3 notes"), ("empty", "1 error, 0 warnings"), ("tree", "0 errors, 1 warning,")):
+            self.assertRegex(text, rf"(?m)^\./{name}\.ase: {verdict}")
+        self.assertRegex(text, r"(?m)^total: 3 files, 1 error, 1 warning, \d+ notes, 0 unreadable$")
+        self.assertNotIn(": note: ", text)
+        self.assertIn(": note: ", self.expect(3, "check", "--notes", ".", "-j", "2")[0].decode())
+        self.expect(4, "check", "cube.ase", "tree.ase", out=r"total: 2 files")
+        self.expect(0, "check", "cube.ase", "cube.ase", out=r"total: 2 files, 0 errors, 0 warnings")
+        out, _ = self.expect(1, "check", "tree.ase", "missing.ase", "empty.ase")
+        self.assertRegex(out.decode(), r"(?m)^missing\.ase: cannot be read: .*\n(.|\n)*1 unreadable")
+
+    def test_json_documents(self):
+        import json
+        out, _ = self.expect(4, "check", "--json", "tree.ase")
+        single = json.loads(out)
+        self.assertEqual(single["count"]["warnings"], 1)
+        self.assertEqual(single["count"]["listed"], len(single["findings"]))
+        self.assertTrue(all(f["severity"] != "note" for f in single["findings"]))
+        out, _ = self.expect(1, "check", "--json", "--notes", "missing.ase", "tree.ase", "cube.ase")
+        document = json.loads(out)
+        files = document["files"]
+        self.assertEqual([f["file"] for f in files], ["missing.ase", "tree.ase", "cube.ase"])
+        self.assertFalse(files[0]["opened"])
+        self.assertTrue(any(f.get("keyword", "").startswith("*") for f in files[1]["findings"]))
+        count = document["count"]
+        self.assertEqual(count["unreadable"], 1)
+        self.assertEqual(count["notes"], sum(f.get("notes", 0) for f in files))
+        self.assertEqual(count["files"], 3)
+        out, _ = self.expect(1, "check", "--json", "missing.ase")
+        self.assertFalse(json.loads(out)["opened"])
+
+    def test_windows_expands_wildcards(self):
+        if not WINDOWS:
+            self.skipTest("the POSIX shell expands wildcards")
+        self.expect(3, "check", "*.ase", out=r"total: 3 files, 1 error, 1 warning")
 
 
 def main():
