@@ -130,7 +130,12 @@ TEST(FaceLine, ReadsEachFormAsItsRulesSay) {
 // dropped, doubled, swapped for another or glued to its neighbour.
 TEST(FaceLine, AgreesWithTheReferenceOnMutatedLines) {
     std::mt19937 random(7);
-    const std::vector<std::string> numbers = {"0", "1", "2", "17", "-1", "+3", "32", "33", "007", "4294967297", "x"};
+    std::vector<std::string> numbers = {"0", "1", "2", "17", "-1", "+3", "32", "33", "007", "x"};
+    // The reader wraps a value beyond 32 bits as glibc's scanner does; a C
+    // library that saturates instead (the Windows runtime) is no reference
+    // for it.
+    int wrapped = 0;
+    if (std::sscanf("4294967297", "%d", &wrapped) == 1 && wrapped == 1) numbers.push_back("4294967297");
     const std::vector<std::string> lists = {"1", "1,3,5", "5,2", "0", "0,33", "", "2,", ",2", "3, 4", "3 ,4", "-0,1",
                                             "99999999999999999999,6", "+8"};
     const std::vector<std::string> blanks = {" ", "\t", "  ", " \t"};
