@@ -14,7 +14,7 @@
 #include "fuzz/fuzz_support.h"
 #include "host/scene.h"
 #include "host/plugin_loader.h"
-#include "import/import_job.h"
+#include "tests/import_settings.h"
 #include "plugin/job.h"
 #include "plugin/plugin.h"
 
@@ -45,13 +45,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!fuzzsupport::WriteWholeFile(narrow, data, size)) return 0;
 
     const fuzzsupport::WorkingDirectoryGuard keep;
-    SetImportWindowBytesForTesting(0);
     const Outcome whole = ImportOnce(path);
-    SetImportWindowBytesForTesting(static_cast<uint32_t>(64 + size % 97));
-    SetImportTwoPassesForTesting(size % 2 == 1);
-    const Outcome windowed = ImportOnce(path);
-    SetImportWindowBytesForTesting(0);
-    SetImportTwoPassesForTesting(false);
+    Outcome windowed;
+    {
+        const ImportSettingsScope settings({static_cast<uint32_t>(64 + size % 97), size % 2 == 1});
+        windowed = ImportOnce(path);
+    }
     if (windowed.result != whole.result || windowed.scene != whole.scene || windowed.error != whole.error) std::abort();
     // Whatever happened, the import leaves nothing of its own behind.
     if (JobLiveBlocksForTesting() != 0) std::abort();

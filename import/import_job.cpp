@@ -7,33 +7,26 @@
 #include <cstring>
 #include <new>
 
-#include "ase/reader_internal.h"
 #include "import/import.h"
 #include "platform/platform.h"
 #include "plugin/strings.h"
 
-// The reader over the file's bytes and its block stack: the state of the
-// reader that the job owns, kept out of import_job.h so that the reader's
-// internals stay private to ase/ and this file.
-struct ImportJob::ReadState {
-    AseReader reader;
-    BlockStack stack;
-};
+namespace {
 
-ImportJob::ImportJob() : doc_{} {
+// Settings that tests give the jobs they reach only through the filter
+// callback; null in product use.
+const AseReadSettings* gSettingsOverride = nullptr;
+
+}  // namespace
+
+void SetImportSettingsOverride(const AseReadSettings* settings) { gSettingsOverride = settings; }
+
+ImportJob::ImportJob(const AseReadSettings& settings) : settings_(settings), doc_{} {
     doc_.allocator = &allocator_;
     ResetDocument(doc_);
 }
 
-namespace {
-
-uint32_t gWindowBytesForTesting = 0;
-bool gTwoPassesForTesting = false;
-
-}  // namespace
-
-void SetImportWindowBytesForTesting(uint32_t bytes) { gWindowBytesForTesting = bytes; }
-void SetImportTwoPassesForTesting(bool twoPasses) { gTwoPassesForTesting = twoPasses; }
+ImportJob::ImportJob() : ImportJob(gSettingsOverride != nullptr ? *gSettingsOverride : AseReadSettings{}) {}
 
 ImportJob::~ImportJob() {
     // The allocator frees every block when it goes; emptying the records
@@ -44,11 +37,7 @@ ImportJob::~ImportJob() {
 }
 
 void ImportJob::ReleaseRead() {
-    if (read_ == nullptr) return;
-    read_->stack.Clear();
-    ReleaseAseSource(read_->reader);
-    read_->~ReadState();
-    allocator_.Free(read_);
+    DestroyAseRead(allocator_, read_);
     read_ = nullptr;
 }
 
@@ -58,7 +47,6 @@ void ImportJob::CloseFile() {
 }
 
 int ImportJob::Load(const char16_t* path) {
-    AseReader& reader = read_->reader;
     if (path == nullptr || path[0] == 0) {
         return error_.Fail(JobErrorKind::kFile, 0, nullptr, u"no file name was given");
     }
@@ -77,54 +65,14 @@ int ImportJob::Load(const char16_t* path) {
     size_t n = 0;
     for (; path[n] != 0 && n + 1 < kAsePathUnits; ++n) doc_.sourcePath[n] = path[n];
     doc_.sourcePath[n] = 0;
-    // A file whose size is not known before it is read (a pipe, a device,
-    // or one that reports size 0 while it holds text) is read to its end;
-    // its bytes then bound its budget as a size would.
-    uint64_t size = 0;
-    const bool sized = platform::FileSize(file_, size);
-    if (!sized && platform::KindOfPath(path) != platform::PathKind::kOther) {
-        return error_.Fail(JobErrorKind::kFile, 0, what, u"it is not a file (a folder?)");
-    }
-    if (!sized || size == 0) {
-        const int read = ReadAseSourceToEnd(reader, file_);
-        CloseFile();
-        return read;
-    }
-    if (size > UINT32_MAX - kSourcePadding) {
-        return error_.Fail(JobErrorKind::kLimit, 0, what, u"the file is %lld bytes; at most %lld can be read",
-                           static_cast<long long>(size), static_cast<long long>(UINT32_MAX - kSourcePadding));
-    }
-
-    unsigned char head[3] = {};
-    const size_t headBytes = std::fread(head, 1, sizeof head, file_);
-    if (std::fseek(file_, 0, SEEK_SET) != 0) {
-        return error_.Fail(JobErrorKind::kFile, 0, what, u"the file could not be read to its end");
-    }
-    // Marked text is converted in place, so it is read whole; any other
-    // file is read through a window, observed or not.
-    if (ByteOrderMarkOf(head, headBytes) == ByteOrderMark::kNone) {
-        const uint32_t window = gWindowBytesForTesting != 0 ? gWindowBytesForTesting : kSourceWindowBytes;
-        if (!OpenAseSourceWindow(reader, file_, static_cast<uint32_t>(size), window)) return 0;
-        if (reader.file == nullptr) CloseFile();  // read whole
-        return 1;
-    }
-    char* data = AllocateSourceBuffer(reader, static_cast<uint32_t>(size));
-    if (data == nullptr) {
-        return error_.Fail(JobErrorKind::kMemory, 0, what, u"there is not enough memory to load its %lld bytes",
-                           static_cast<long long>(size));
-    }
-    const bool read = std::fread(data, 1, static_cast<size_t>(size), file_) == static_cast<size_t>(size);
-    CloseFile();
-    if (!read) return error_.Fail(JobErrorKind::kFile, 0, what, u"the file could not be read to its end");
-    FinishAseSource(reader);
-    return 1;
+    bool fileStillRead = false;
+    const int loaded = LoadAseSource(*read_, file_, path, what, settings_, fileStillRead);
+    if (!fileStillRead) CloseFile();
+    return loaded;
 }
 
 int ImportJob::Read() {
-    AseReader& reader = read_->reader;
-    reader.twoPasses = gTwoPassesForTesting;
-    if (!ParseAseDocument(reader)) return 0;
-    read_->stack.Clear();
+    if (!ParseAse(*read_, settings_)) return 0;
     ResolveParentIndices(doc_);
     ComputeLocalTransforms(doc_);
     ResolveVertexColors(doc_);
@@ -133,11 +81,8 @@ int ImportJob::Read() {
 
 int ImportJob::RunSteps(HostContext* context) {
     ReleaseRead();
-    void* state = allocator_.Allocate(sizeof(ReadState));
-    if (state == nullptr) return error_.Fail(JobErrorKind::kMemory, 0, nullptr, u"Out of memory.");
-    read_ = new (state) ReadState{};
-    BindAseReader(read_->reader, allocator_, error_, doc_, read_->stack);
-    read_->reader.observer = observer_;
+    read_ = CreateAseRead(allocator_, error_, doc_, observer_);
+    if (read_ == nullptr) return error_.Fail(JobErrorKind::kMemory, 0, nullptr, u"Out of memory.");
     DualString fileName;
     if (!Load(GetFileName(context, &fileName))) return 0;
     if (!Read()) return 0;

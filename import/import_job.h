@@ -6,16 +6,19 @@
 
 #include "ase/document.h"
 #include "ase/observe.h"
+#include "ase/read.h"
 #include "plugin/host_api.h"
 #include "plugin/job.h"
 
-// The job of one FILTER_MSG_IMPORT call: its allocator (declared first, so
-// that it outlives and finally frees everything below), its error record,
-// the document and the read: the reader over the file's bytes and its
-// block stack, which stay inside import/ (import_job.cpp) and take their
-// memory from the allocator. Not copyable; lives on the stack of the call.
+// The job of one FILTER_MSG_IMPORT call: its settings, its allocator
+// (declared before what it holds, so that it outlives and finally frees
+// it), its error record, the document and the read (the reader's own state,
+// opaque, from the allocator). Not copyable; lives on the stack of the call.
 class ImportJob {
 public:
+    // The read's settings; the default ones are the product's, or those a
+    // test set with SetImportSettingsOverride.
+    explicit ImportJob(const AseReadSettings& settings);
     ImportJob();
     ImportJob(const ImportJob&) = delete;
     ImportJob& operator=(const ImportJob&) = delete;
@@ -33,27 +36,23 @@ public:
     void ObserveReader(AseObserver* observer) { observer_ = observer; }
 
 private:
-    struct ReadState;
-
     int Load(const char16_t* path);
     void CloseFile();
     void ReleaseRead();
     int Read();
     int RunSteps(HostContext* context);
 
+    AseReadSettings settings_;
     JobAllocator allocator_;
     JobError error_;
     AseDocument doc_;
-    ReadState* read_ = nullptr;  // from the allocator while a Run reads
+    AseRead* read_ = nullptr;  // from the allocator while a Run reads
     AseObserver* observer_ = nullptr;
     std::FILE* file_ = nullptr;  // open while a window reads it
 };
 
-// Test seam, process-wide because tests reach jobs only through the filter
-// callback: the bytes of the window later imports read their files
-// through (0: the product's own, kSourceWindowBytes).
-void SetImportWindowBytesForTesting(uint32_t bytes);
-// Test seam: later imports read their files in two passes, the counting
-// pass first, as the reader does for the files that need it (false: the
-// product's own choice).
-void SetImportTwoPassesForTesting(bool twoPasses);
+// The settings of the import jobs made from now on without settings of
+// their own (null: the product's). For tests, which reach jobs only through
+// the filter callback; the record must outlive those jobs. Read once, when
+// a job is made.
+void SetImportSettingsOverride(const AseReadSettings* settings);

@@ -16,7 +16,7 @@
 #include "host/check.h"
 #include "host/scene.h"
 #include "import/import.h"
-#include "import/import_job.h"
+#include "tests/import_settings.h"
 #include "tests/test_files.h"
 
 namespace {
@@ -89,9 +89,8 @@ TEST(Check, AWindowedReadFindsWhatAWholeReadFinds) {
         SCOPED_TRACE(path.filename().string());
         const std::string whole = asehost::FormatCheckJson(Check(path));
         for (const uint32_t window : {64u, 200u}) {
-            SetImportWindowBytesForTesting(window);
+            const ImportSettingsScope settings({window});
             const std::string windowed = asehost::FormatCheckJson(Check(path));
-            SetImportWindowBytesForTesting(0);
             EXPECT_EQ(windowed, whole) << "window " << window;
         }
     }

@@ -10,7 +10,7 @@
 
 #include "host/scene.h"
 #include "import/import.h"
-#include "import/import_job.h"
+#include "tests/import_settings.h"
 #include "tests/test_files.h"
 
 namespace {
@@ -52,12 +52,9 @@ Recorder Observe(const fs::path& path, uint32_t window, bool twoPasses = false) 
     scene.setFileName(wide.c_str());
     const fs::path cwd = fs::current_path();
     Recorder recorder;
-    SetImportWindowBytesForTesting(window);
-    SetImportTwoPassesForTesting(twoPasses);
+    const ImportSettingsScope settings({window, twoPasses});
     ObservedImport import;
     import.Run(scene.context(), &recorder);
-    SetImportWindowBytesForTesting(0);
-    SetImportTwoPassesForTesting(false);
     fs::current_path(cwd);
     return recorder;
 }

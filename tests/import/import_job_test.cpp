@@ -14,7 +14,7 @@
 
 #include "host/plugin_loader.h"
 #include "host/scene.h"
-#include "import/import_job.h"
+#include "tests/import_settings.h"
 #include "plugin/job.h"
 #include "plugin/plugin.h"
 #include "ase/reader_internal.h"
@@ -283,7 +283,7 @@ TEST(ImportSweeps, EveryJobAllocationFailingInTurnFailsCleanly) {
     for (const auto& [window, path] : SweepRuns()) {
         if (fs::file_size(path) > 64 * 1024) continue;
         SCOPED_TRACE(path.filename().string() + " window " + std::to_string(window));
-        SetImportWindowBytesForTesting(window);
+        const ImportSettingsScope settings({window});
         SetJobAllocationFailureForTesting(0);
         const int whole = Import(scene, path);
         const long allocations = SetJobAllocationFailureForTesting(0);
@@ -299,7 +299,6 @@ TEST(ImportSweeps, EveryJobAllocationFailingInTurnFailsCleanly) {
             ExpectConsistent(scene);
         }
     }
-    SetImportWindowBytesForTesting(0);
     EXPECT_GT(points, 100);
 }
 
@@ -310,7 +309,7 @@ TEST(ImportSweeps, EveryCutOfEveryFixtureImportsOrFailsWithAMessage) {
         // The thousand repeated objects add nothing that their first do not.
         if (fs::file_size(path) > 64 * 1024) continue;
         SCOPED_TRACE(path.filename().string() + " window " + std::to_string(window));
-        SetImportWindowBytesForTesting(window);
+        const ImportSettingsScope settings({window});
         const std::string bytes = ReadFile(path);
         // Small files at every byte, large ones at about 500 offsets.
         const size_t step = bytes.size() <= 1500 ? 1 : bytes.size() / 500;
@@ -329,7 +328,6 @@ TEST(ImportSweeps, EveryCutOfEveryFixtureImportsOrFailsWithAMessage) {
             ExpectConsistent(scene);
         }
     }
-    SetImportWindowBytesForTesting(0);
     fs::remove(cutPath);
 }
 
@@ -354,16 +352,17 @@ TEST(ImportWindow, AnyWindowAndOnePassGiveTheSceneOfTwoPassesOverTheWholeFile) {
         for (const std::string& text : forms) {
             fs::remove(copy);
             WriteFile(copy, text);
-            SetImportWindowBytesForTesting(0);
-            SetImportTwoPassesForTesting(true);
-            const int whole = Import(scene, copy);
-            SetImportTwoPassesForTesting(false);
+            int whole = 0;
+            {
+                const ImportSettingsScope twoPasses({.windowBytes = 0, .twoPasses = true});
+                whole = Import(scene, copy);
+            }
             const std::string wholeScene = scene.saveJson();
             const std::string wholeError = ErrorOf(scene);
             for (const uint32_t window : {0u, 64u, 97u, 1000u, 4096u}) {
                 if (window >= text.size()) continue;
                 SCOPED_TRACE(path.filename().string() + " window " + std::to_string(window));
-                SetImportWindowBytesForTesting(window);
+                const ImportSettingsScope settings({window});
                 ASSERT_EQ(Import(scene, copy), whole) << ErrorOf(scene);
                 EXPECT_EQ(ErrorOf(scene), wholeError);
                 EXPECT_TRUE(scene.saveJson() == wholeScene);
@@ -372,7 +371,6 @@ TEST(ImportWindow, AnyWindowAndOnePassGiveTheSceneOfTwoPassesOverTheWholeFile) {
             }
         }
     }
-    SetImportWindowBytesForTesting(0);
     fs::remove(copy);
     EXPECT_GT(compared, 100);
 }
