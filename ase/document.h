@@ -46,7 +46,7 @@
 #include <cstdint>
 
 #include "math/vecmath.h"
-#include "plugin/job.h"
+#include "base/job.h"
 
 enum : int { kAseNameBytes = 256, kAsePathUnits = 260 };
 

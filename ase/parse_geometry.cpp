@@ -4,7 +4,7 @@
 #include <initializer_list>
 
 #include "ase/reader_internal.h"
-#include "plugin/strings.h"
+#include "base/strings.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include "ase/reader_internal.h"
 #include "platform/platform.h"
-#include "plugin/strings.h"
+#include "base/strings.h"
 
 namespace {
 

@@ -6,7 +6,7 @@
 
 #include "ase/reader_internal.h"
 #include "platform/platform.h"
-#include "plugin/strings.h"
+#include "base/strings.h"
 
 // The reader over the file's bytes and its block stack.
 struct AseRead {

@@ -9,7 +9,7 @@
 
 #include "ase/document.h"
 #include "ase/observe.h"
-#include "plugin/job.h"
+#include "base/job.h"
 
 // How a read goes. The product's values by default; tests choose others
 // through the import's settings.

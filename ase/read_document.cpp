@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "ase/reader_internal.h"
-#include "plugin/strings.h"
+#include "base/strings.h"
 
 namespace {
 

@@ -12,7 +12,7 @@
 #include "ase/document.h"
 #include "ase/keywords.h"
 #include "ase/observe.h"
-#include "plugin/job.h"
+#include "base/job.h"
 
 // --- Source --------------------------------------------------------------------
 

@@ -14,7 +14,7 @@
 #if defined(__SSE2__)
 #include <emmintrin.h>
 
-#include "plugin/strings.h"
+#include "base/strings.h"
 #endif
 
 namespace {

@@ -16,8 +16,8 @@
 
 #include "export/export_job.h"
 #include "export/geometry/geometry.h"
-#include "host/scene.h"
-#include "plugin/strings.h"
+#include "host/store/scene.h"
+#include "base/strings.h"
 
 namespace {
 

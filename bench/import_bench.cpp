@@ -26,8 +26,8 @@
 
 #include "ase/reader_internal.h"
 #include "import/import.h"
-#include "host/plugin_loader.h"
-#include "host/scene.h"
+#include "host/tool/plugin_loader.h"
+#include "host/store/scene.h"
 
 namespace {
 

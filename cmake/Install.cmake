@@ -27,7 +27,7 @@ install(TARGETS asehost RUNTIME DESTINATION "${ASE_INSTALL_BIN_DIR}")
 install(TARGETS asefilter
   LIBRARY DESTINATION "${ASE_INSTALL_MODULE_DIR}"
   RUNTIME DESTINATION "${ASE_INSTALL_MODULE_DIR}")
-install(FILES "${PROJECT_SOURCE_DIR}/plugin/host_api.h" DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/asefilter")
+install(FILES "${PROJECT_SOURCE_DIR}/base/host_api.h" DESTINATION "${CMAKE_INSTALL_INCLUDEDIR}/asefilter")
 
 # The contract as a CMake target: the header's folder and nothing to link.
 add_library(ase_host_api INTERFACE)

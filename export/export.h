@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "plugin/host_api.h"
+#include "base/host_api.h"
 
 namespace platform {
 struct DialogWindow;

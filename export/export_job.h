@@ -11,7 +11,7 @@
 #include "export/geometry/geometry_internal.h"
 #include "platform/platform.h"
 #include "platform/replace.h"
-#include "plugin/job.h"
+#include "base/job.h"
 
 // One normal per host vertex, built by the export preparation and read by the
 // split geometry writer.

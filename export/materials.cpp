@@ -13,7 +13,7 @@
 #include <cstring>
 
 #include "export/export_job.h"
-#include "plugin/strings.h"
+#include "base/strings.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "export/geometry/geometry.h"
 #include "math/vecmath.h"
 #include "platform/platform.h"
-#include "plugin/strings.h"
+#include "base/strings.h"
 
 namespace {
 

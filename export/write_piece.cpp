@@ -12,7 +12,7 @@
 
 #include "export/export_job.h"
 #include "platform/platform.h"
-#include "plugin/strings.h"
+#include "base/strings.h"
 
 namespace {
 

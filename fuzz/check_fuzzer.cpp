@@ -15,8 +15,8 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
-#include "host/check.h"
-#include "plugin/job.h"
+#include "host/tool/check.h"
+#include "base/job.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::string narrow = fuzzsupport::ScratchPath("check.ase");

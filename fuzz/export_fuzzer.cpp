@@ -16,10 +16,10 @@
 #include <string_view>
 
 #include "fuzz/fuzz_support.h"
-#include "host/plugin_loader.h"
-#include "host/scene.h"
+#include "host/tool/plugin_loader.h"
+#include "host/store/scene.h"
 #include "platform/dialog.h"
-#include "plugin/job.h"
+#include "base/job.h"
 #include "plugin/plugin.h"
 
 namespace {

@@ -12,10 +12,10 @@
 #include <string>
 
 #include "fuzz/fuzz_support.h"
-#include "host/scene.h"
-#include "host/plugin_loader.h"
+#include "host/store/scene.h"
+#include "host/tool/plugin_loader.h"
 #include "tests/import_settings.h"
-#include "plugin/job.h"
+#include "base/job.h"
 #include "plugin/plugin.h"
 
 namespace {

@@ -14,8 +14,8 @@
 #include "import/import.h"
 #include "import/import_detail.h"
 #include "platform/platform.h"
-#include "plugin/job.h"
-#include "plugin/strings.h"
+#include "base/job.h"
+#include "base/strings.h"
 
 void AssignFixedName(DualString* dest, const char* name, size_t capacity) {
     char terminated[kAseNameBytes + 1] = {};

@@ -7,8 +7,8 @@
 
 #include "ase/document.h"
 #include "ase/observe.h"
-#include "plugin/host_api.h"
-#include "plugin/job.h"
+#include "base/host_api.h"
+#include "base/job.h"
 
 // Capacity of every wide path buffer of the builder, terminator included.
 enum : int { kImportPathUnits = 260 };

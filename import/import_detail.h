@@ -6,8 +6,8 @@
 
 #include "ase/document.h"
 #include "import/import.h"
-#include "plugin/host_api.h"
-#include "plugin/job.h"
+#include "base/host_api.h"
+#include "base/job.h"
 
 // Fills `dest` from a narrow name held in a fixed array of `capacity` bytes
 // that need not be terminated: the bytes up to the first zero (at most

@@ -9,7 +9,7 @@
 
 #include "import/import.h"
 #include "platform/platform.h"
-#include "plugin/strings.h"
+#include "base/strings.h"
 
 namespace {
 

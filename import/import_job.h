@@ -7,8 +7,8 @@
 #include "ase/document.h"
 #include "ase/observe.h"
 #include "ase/read.h"
-#include "plugin/host_api.h"
-#include "plugin/job.h"
+#include "base/host_api.h"
+#include "base/job.h"
 
 // The job of one FILTER_MSG_IMPORT call: its settings, its allocator
 // (declared before what it holds, so that it outlives and finally frees

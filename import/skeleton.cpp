@@ -1,13 +1,14 @@
 // Skeleton and animation import: one bone per node (each geometry object,
-// then each helper), keys in time order, relative rotations made absolute, one animation whose keys are
-// relative to the bones' rest pose, and the shortest-arc pass.
+// then each helper), keys in time order, relative rotations made absolute,
+// one animation whose keys are relative to the bones' rest pose, and the
+// shortest-arc pass.
 #include <algorithm>
 #include <cmath>
 
 #include "import/import.h"
+#include "base/strings.h"
 #include "import/import_detail.h"
 #include "platform/platform.h"
-#include "plugin/plugin.h"
 
 int CompareKeyTimes(float a, float b) {
     const bool aNan = std::isnan(a);

@@ -6,8 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "plugin/host_api.h"
-#include "plugin/strings.h"
+#include "base/host_api.h"
+#include "base/strings.h"
 
 // The context of the filter call in progress: null until the first accepted
 // filter call, overwritten by every accepted call, never cleared.

@@ -9,8 +9,8 @@
 #include <cstring>
 #include <vector>
 
-#include "plugin/host_api.h"
-#include "plugin/job.h"
+#include "base/host_api.h"
+#include "base/job.h"
 
 struct ExportJob;
 

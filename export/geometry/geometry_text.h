@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "export/export_job.h"
-#include "plugin/host_api.h"
-#include "plugin/job.h"
+#include "base/host_api.h"
+#include "base/job.h"
 
 // Whether *MESH_SMOOTHING carries each face's group (else every face is
 // written in group 1).

@@ -8,9 +8,9 @@
 #include <memory>
 #include <string>
 
-#include "host/plugin_loader.h"
-#include "host/scene.h"
-#include "host/text.h"
+#include "host/tool/plugin_loader.h"
+#include "host/store/scene.h"
+#include "host/store/text.h"
 #include "tests/test_files.h"
 
 namespace e2e {

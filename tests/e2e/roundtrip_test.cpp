@@ -8,7 +8,7 @@
 
 #include "e2e_support.h"
 #include "export/export.h"
-#include "host/text.h"
+#include "host/store/text.h"
 #include "tests/platform/on_windows.h"
 
 namespace {

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "export/export_job.h"
-#include "host/scene.h"
+#include "host/store/scene.h"
 #include "platform/dialog.h"
 #include "platform/platform.h"
 #include "plugin/plugin.h"

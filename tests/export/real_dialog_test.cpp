@@ -2,7 +2,7 @@
 // AttachDialogUser from the watcher thread: what it shows, and what OK and
 // Cancel leave for the next export. Runs under wine with a virtual display.
 #include "export_test_util.h"
-#include "host/plugin_loader.h"
+#include "host/tool/plugin_loader.h"
 
 namespace {
 

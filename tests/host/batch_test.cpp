@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "host/batch.h"
-#include "host/text.h"
+#include "host/tool/batch.h"
+#include "host/store/text.h"
 #include "tests/test_files.h"
 
 namespace {

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "host/check.h"
+#include "host/tool/check.h"
 #include "tests/test_files.h"
 
 namespace {

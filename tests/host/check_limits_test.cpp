@@ -4,7 +4,7 @@
 // time; the quadratic walk it replaced would take hours), with exact totals,
 // at most kCheckListedPerKind findings listed per kind, and check's peak
 // memory, counted by this program's operator new, within the bound stated
-// in host/check.cpp.
+// in host/tool/check.cpp.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -14,7 +14,7 @@
 #include <functional>
 #include <string>
 
-#include "host/check.h"
+#include "host/tool/check.h"
 #include "tests/host/replaced_new.h"
 #include "tests/test_files.h"
 

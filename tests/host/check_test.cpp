@@ -13,8 +13,8 @@
 
 #include <nlohmann/json.hpp>
 
-#include "host/check.h"
-#include "host/scene.h"
+#include "host/tool/check.h"
+#include "host/store/scene.h"
 #include "import/import.h"
 #include "tests/import_settings.h"
 #include "tests/test_files.h"

@@ -9,9 +9,9 @@
 #include <gtest/gtest.h>
 
 #include "asefilter/version.h"
-#include "host/plugin_loader.h"
-#include "host/scene.h"
-#include "host/text.h"
+#include "host/tool/plugin_loader.h"
+#include "host/store/scene.h"
+#include "host/store/text.h"
 
 namespace {
 

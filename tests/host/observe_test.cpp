@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "host/scene.h"
+#include "host/store/scene.h"
 #include "import/import.h"
 #include "tests/import_settings.h"
 #include "tests/test_files.h"

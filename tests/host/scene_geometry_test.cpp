@@ -7,7 +7,7 @@
 
 #include <gtest/gtest.h>
 
-#include "host/scene.h"
+#include "host/store/scene.h"
 
 namespace {
 

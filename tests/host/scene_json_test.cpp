@@ -16,9 +16,9 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "host/json_events.h"
-#include "host/scene.h"
-#include "host/scene_json.h"
+#include "host/json/json_events.h"
+#include "host/store/scene.h"
+#include "host/json/scene_json.h"
 
 #include "tests/host/replaced_new.h"
 #include "tests/test_files.h"

@@ -7,8 +7,8 @@
 
 #include <gtest/gtest.h>
 
-#include "host/scene.h"
-#include "host/text.h"
+#include "host/store/scene.h"
+#include "host/store/text.h"
 #include "tests/test_files.h"
 
 namespace {

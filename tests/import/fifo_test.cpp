@@ -13,9 +13,9 @@
 #include <string>
 #include <thread>
 
-#include "host/plugin_loader.h"
-#include "host/scene.h"
-#include "plugin/job.h"
+#include "host/tool/plugin_loader.h"
+#include "host/store/scene.h"
+#include "base/job.h"
 #include "plugin/plugin.h"
 #include "tests/test_files.h"
 

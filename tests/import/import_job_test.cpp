@@ -12,10 +12,10 @@
 #include <string>
 #include <vector>
 
-#include "host/plugin_loader.h"
-#include "host/scene.h"
+#include "host/tool/plugin_loader.h"
+#include "host/store/scene.h"
 #include "tests/import_settings.h"
-#include "plugin/job.h"
+#include "base/job.h"
 #include "plugin/plugin.h"
 #include "ase/reader_internal.h"
 #include "tests/host/replaced_new.h"

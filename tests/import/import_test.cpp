@@ -18,7 +18,7 @@
 #include <string>
 
 #include "ase/document.h"
-#include "host/scene.h"
+#include "host/store/scene.h"
 #include "import/import.h"
 #include "import/import_detail.h"
 #include "math/vecmath.h"

@@ -11,9 +11,9 @@
 #include <stdexcept>
 #include <string>
 
-#include "host/scene.h"
+#include "host/store/scene.h"
 #include "platform/platform.h"
-#include "plugin/job.h"
+#include "base/job.h"
 #include "plugin/plugin.h"
 #include "tests/host/replaced_new.h"
 #include "tests/test_files.h"

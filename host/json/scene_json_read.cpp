@@ -20,10 +20,10 @@
 #include <string>
 #include <vector>
 
-#include "host/json_events.h"
-#include "host/scene_impl.h"
-#include "host/scene_json.h"
-#include "host/text.h"
+#include "host/json/json_events.h"
+#include "host/store/scene_impl.h"
+#include "host/json/scene_json.h"
+#include "host/store/text.h"
 #include "platform/platform.h"
 
 namespace asehost {

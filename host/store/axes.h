@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "host/scene.h"
+#include "host/store/scene.h"
 
 namespace asehost {
 

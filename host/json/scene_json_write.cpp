@@ -12,9 +12,9 @@
 #include <string_view>
 #include <exception>
 
-#include "host/scene_impl.h"
-#include "host/scene_json.h"
-#include "host/text.h"
+#include "host/store/scene_impl.h"
+#include "host/json/scene_json.h"
+#include "host/store/text.h"
 
 namespace asehost {
 

@@ -1,9 +1,9 @@
 // The turn before an export and the list of what an export leaves out.
-#include "host/axes.h"
+#include "host/store/axes.h"
 
 #include <charconv>
 
-#include "host/text.h"
+#include "host/store/text.h"
 
 namespace asehost {
 

@@ -5,8 +5,8 @@
 #include <memory>
 #include <string>
 
-#include "host/scene.h"
-#include "plugin/host_api.h"
+#include "host/store/scene.h"
+#include "base/host_api.h"
 
 namespace asehost {
 

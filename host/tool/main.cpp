@@ -50,12 +50,12 @@ const std::terminate_handler gPreviousTerminate = std::set_terminate(OnTerminate
 
 #include <CLI/CLI.hpp>
 
-#include "host/axes.h"
-#include "host/batch.h"
-#include "host/check.h"
-#include "host/plugin_loader.h"
-#include "host/scene.h"
-#include "host/text.h"
+#include "host/store/axes.h"
+#include "host/tool/batch.h"
+#include "host/tool/check.h"
+#include "host/tool/plugin_loader.h"
+#include "host/store/scene.h"
+#include "host/store/text.h"
 #include "platform/command_line.h"
 #include "platform/platform.h"
 #include "platform/process.h"

@@ -1,5 +1,5 @@
 // The scene store's inner layout, shared by the store, its geometry
-// operations and its JSON form. Private to host/.
+// operations and its JSON form. Private to host/store/ and host/json/.
 #pragma once
 
 #include <algorithm>
@@ -12,7 +12,7 @@
 #include <type_traits>
 #include <vector>
 
-#include "host/scene.h"
+#include "host/store/scene.h"
 #include "platform/platform.h"
 
 namespace asehost {

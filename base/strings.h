@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "plugin/host_api.h"
+#include "base/host_api.h"
 
 // Converts a NUL-terminated ANSI text to UTF-16, terminator included.
 // Returns the units written, or 0 on failure.

@@ -1,7 +1,7 @@
 // asehost's batch runs: the plan (inputs walked, outputs named, clashes
 // refused), the children that carry it out, and one handler per command.
 // See batch.h.
-#include "host/batch.h"
+#include "host/tool/batch.h"
 
 #include <algorithm>
 #include <charconv>
@@ -13,7 +13,7 @@
 
 #include <nlohmann/json.hpp>
 
-#include "host/text.h"
+#include "host/store/text.h"
 #include "platform/platform.h"
 #include "platform/process.h"
 

@@ -7,7 +7,7 @@
 #include <iterator>
 
 #include "platform/platform.h"
-#include "plugin/strings.h"
+#include "base/strings.h"
 
 int AnsiToWide(const char* text, char16_t* dest, int capacityUnits) {
     return platform::AnsiToWide(text, dest, capacityUnits);

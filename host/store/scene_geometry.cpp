@@ -8,7 +8,7 @@
 #include <new>
 #include <numeric>
 
-#include "host/scene_impl.h"
+#include "host/store/scene_impl.h"
 
 namespace asehost {
 

@@ -1,5 +1,5 @@
 // The reference host's plug-in loader and the filter operations it runs.
-#include "host/plugin_loader.h"
+#include "host/tool/plugin_loader.h"
 
 #include <atomic>
 #include <cstdio>
@@ -7,7 +7,7 @@
 
 #include "asefilter/install_dirs.h"
 #include "asefilter/version.h"
-#include "host/text.h"
+#include "host/store/text.h"
 #include "platform/dialog.h"
 #include "platform/platform.h"
 

@@ -1,5 +1,5 @@
 // Text helpers of the reference host.
-#include "host/text.h"
+#include "host/store/text.h"
 
 #include <algorithm>
 #include <vector>

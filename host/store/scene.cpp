@@ -6,8 +6,8 @@
 #include <new>
 #include <stdexcept>
 
-#include "host/scene_impl.h"
-#include "host/text.h"
+#include "host/store/scene_impl.h"
+#include "host/store/text.h"
 #include "platform/platform.h"
 
 namespace asehost {

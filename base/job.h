@@ -13,7 +13,7 @@
 #include <limits>
 #include <new>
 
-#include "plugin/host_api.h"
+#include "base/host_api.h"
 
 // --- Allocator -------------------------------------------------------------------
 

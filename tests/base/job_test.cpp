@@ -1,6 +1,6 @@
 // The job allocator owns every block it hands out, fails on request, and
 // the error record keeps the first failure with its line.
-#include "plugin/job.h"
+#include "base/job.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "plugin/strings.h"
+#include "base/strings.h"
 
 namespace {
 

@@ -1,12 +1,12 @@
 // The job allocator and the job error record.
-#include "plugin/job.h"
+#include "base/job.h"
 
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 
 #include "platform/platform.h"
-#include "plugin/strings.h"
+#include "base/strings.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 // file (parents, names) is checked on the import's document afterwards. The
 // read is the plain import's own, through its window; when it falls back to
 // two passes the observer starts over.
-#include "host/check.h"
+#include "host/tool/check.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -23,11 +23,11 @@
 #include <nlohmann/json.hpp>
 
 #include "ase/observe.h"
-#include "host/scene.h"
-#include "host/text.h"
+#include "host/store/scene.h"
+#include "host/store/text.h"
 #include "import/import.h"
 #include "platform/platform.h"
-#include "plugin/strings.h"
+#include "base/strings.h"
 
 namespace asehost {
 
