@@ -7,7 +7,7 @@
 set -euo pipefail
 
 product=(cmake ninja-build g++ nlohmann-json3-dev libcli11-dev)
-native=(python3 python3-jsonschema libgtest-dev googletest libbenchmark-dev dpkg-dev locales lintian man-db)
+native=(python3 python3-jsonschema assimp-utils libgtest-dev googletest libbenchmark-dev dpkg-dev locales lintian man-db)
 cross=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64 xvfb xauth clang libclang-rt-14-dev unzip)
 
 want=("${product[@]}")
