@@ -326,36 +326,22 @@ void HostScene::Impl::AccumulateVertexNormals() {
     }
 }
 
-bool HostScene::Impl::AssignSmoothingGroups(float degrees) {
-    std::vector<HostFace*> faces;
-    size_t total = 0;
-    for (const FaceStore& groupStore : groupStores) total += groupStore.faceCount;
-    faces.reserve(total);
+namespace {
+
+// Every edge of the faces as (lower vertex, higher vertex) in `key`, with the
+// face that uses it, sorted so that the faces around one edge lie together.
+// Degenerate edges and corners naming no vertex are left out.
+struct EdgeUse {
+    uint64_t key;
+    uint32_t face;
+};
+
+std::vector<EdgeUse> SortedEdgeUses(const std::vector<HostFace*>& faces, int vertexCount) {
     size_t corners = 0;
-    for (const FaceStore& groupStore : groupStores) {
-        for (HostFace& face : groupStore) {
-            faces.push_back(&face);
-            corners += static_cast<size_t>(std::max(face.cornerCount, 0));
-        }
-    }
-    if (faces.size() > UINT32_MAX / 2) return false;
-    const size_t faceCount = faces.size();
-    const int vertexCount = static_cast<int>(vertices.size());
-
-    std::vector<double> normals(faceCount * 3, 0.0);
-    std::vector<char> hasNormal(faceCount, 0);
-    for (size_t f = 0; f < faceCount; ++f) hasNormal[f] = UnitNormal(*faces[f], &normals[f * 3]) ? 1 : 0;
-    const double limit = std::cos(double(degrees) * 3.14159265358979323846 / 180.0);
-
-    // Every edge as (lower vertex, higher vertex, face), sorted so that the
-    // faces around one edge lie together.
-    struct EdgeUse {
-        uint64_t key;
-        uint32_t face;
-    };
+    for (const HostFace* face : faces) corners += static_cast<size_t>(std::max(face->cornerCount, 0));
     std::vector<EdgeUse> uses;
     uses.reserve(corners);
-    for (size_t f = 0; f < faceCount; ++f) {
+    for (size_t f = 0; f < faces.size(); ++f) {
         const HostFace& face = *faces[f];
         for (int k = 0; k < face.cornerCount && face.cornerCount >= 2; ++k) {
             const int a = face.vertexIndices[k];
@@ -366,45 +352,61 @@ bool HostScene::Impl::AssignSmoothingGroups(float degrees) {
         }
     }
     std::sort(uses.begin(), uses.end(), [](const EdgeUse& x, const EdgeUse& y) { return x.key != y.key ? x.key < y.key : x.face < y.face; });
+    return uses;
+}
 
-    auto smoothPair = [&](uint32_t f, uint32_t g) {
-        if (!hasNormal[f] || !hasNormal[g] || f == g) return false;
-        const double* n = &normals[size_t(f) * 3];
-        const double* m = &normals[size_t(g) * 3];
-        return n[0] * m[0] + n[1] * m[1] + n[2] * m[2] > limit;
-    };
-    // Calls `visit(earlier, later)` for the compared pairs of faces around
-    // each edge.
-    auto forEachPair = [&](auto visit) {
-        for (size_t begin = 0; begin < uses.size();) {
-            size_t end = begin + 1;
-            while (end < uses.size() && uses[end].key == uses[begin].key) ++end;
-            for (size_t j = begin + 1; j < end; ++j) {
-                const size_t first = j - begin > kEdgeComparisons ? j - kEdgeComparisons : begin;
-                for (size_t i = first; i < j; ++i) visit(uses[i].face, uses[j].face);
-            }
-            begin = end;
+// Calls `visit(earlier, later)` for the compared pairs of faces around each
+// edge of `uses` (at most kEdgeComparisons earlier faces per face).
+template <typename Visit>
+void ForEachEdgePair(const std::vector<EdgeUse>& uses, Visit visit) {
+    for (size_t begin = 0; begin < uses.size();) {
+        size_t end = begin + 1;
+        while (end < uses.size() && uses[end].key == uses[begin].key) ++end;
+        for (size_t j = begin + 1; j < end; ++j) {
+            const size_t first = j - begin > kEdgeComparisons ? j - kEdgeComparisons : begin;
+            for (size_t i = first; i < j; ++i) visit(uses[i].face, uses[j].face);
         }
-    };
+        begin = end;
+    }
+}
+
+// The smooth region of each face, numbered in the order of their first
+// face: faces joined across an edge when their unit normals lie within
+// `degrees` of each other. `regionCount` receives the number of regions.
+std::vector<int> SmoothRegions(const std::vector<HostFace*>& faces, const std::vector<EdgeUse>& uses, float degrees, int& regionCount) {
+    const size_t faceCount = faces.size();
+    std::vector<double> normals(faceCount * 3, 0.0);
+    std::vector<char> hasNormal(faceCount, 0);
+    for (size_t f = 0; f < faceCount; ++f) hasNormal[f] = UnitNormal(*faces[f], &normals[f * 3]) ? 1 : 0;
+    const double limit = std::cos(double(degrees) * 3.14159265358979323846 / 180.0);
 
     DisjointSets regions(faceCount);
-    forEachPair([&](uint32_t f, uint32_t g) {
-        if (smoothPair(f, g)) regions.Unite(f, g);
+    ForEachEdgePair(uses, [&](uint32_t f, uint32_t g) {
+        if (!hasNormal[f] || !hasNormal[g] || f == g) return;
+        const double* n = &normals[size_t(f) * 3];
+        const double* m = &normals[size_t(g) * 3];
+        if (n[0] * m[0] + n[1] * m[1] + n[2] * m[2] > limit) regions.Unite(f, g);
     });
 
-    // Regions numbered in the order of their first face.
     std::vector<int> regionOf(faceCount, -1);
     std::vector<int> rootRegion(faceCount, -1);
-    int regionCount = 0;
+    regionCount = 0;
     for (size_t f = 0; f < faceCount; ++f) {
         const uint32_t root = regions.Find(static_cast<uint32_t>(f));
         if (rootRegion[root] < 0) rootRegion[root] = regionCount++;
         regionOf[f] = rootRegion[root];
     }
+    return regionOf;
+}
 
-    // Region adjacency: regions whose faces share an edge.
+// A number from 1 to 32 for each region, by greedy colouring in region
+// order over the regions whose faces share an edge: the smallest number no
+// already numbered neighbour has. When the neighbours hold all 32, the
+// number the fewest of them hold (the smallest such) keeps the clash as
+// small as it can be.
+std::vector<int> NumberRegions(const std::vector<EdgeUse>& uses, const std::vector<int>& regionOf, int regionCount) {
     std::vector<std::pair<int, int>> links;
-    forEachPair([&](uint32_t f, uint32_t g) {
+    ForEachEdgePair(uses, [&](uint32_t f, uint32_t g) {
         const int r = regionOf[f], s = regionOf[g];
         if (r != s) {
             links.emplace_back(r, s);
@@ -417,10 +419,6 @@ bool HostScene::Impl::AssignSmoothingGroups(float degrees) {
     for (const auto& link : links) ++firstLink[static_cast<size_t>(link.first) + 1];
     for (size_t r = 0; r < static_cast<size_t>(regionCount); ++r) firstLink[r + 1] += firstLink[r];
 
-    // Greedy colouring in region order: the smallest number from 1 to 32 that
-    // no already numbered neighbour has. When the neighbours hold all 32, the
-    // number the fewest of them hold (the smallest such) keeps the clash as
-    // small as it can be.
     std::vector<int> number(static_cast<size_t>(regionCount), 0);
     for (int r = 0; r < regionCount; ++r) {
         int usage[kSmoothingGroupLimit + 1] = {};
@@ -435,8 +433,26 @@ bool HostScene::Impl::AssignSmoothingGroups(float degrees) {
         }
         number[static_cast<size_t>(r)] = best;
     }
-    for (size_t f = 0; f < faceCount; ++f) faces[f]->smoothingGroup = number[static_cast<size_t>(regionOf[f])];
-    return true;
+    return number;
 }
 
+}  // namespace
+
+bool HostScene::Impl::AssignSmoothingGroups(float degrees) {
+    std::vector<HostFace*> faces;
+    size_t total = 0;
+    for (const FaceStore& groupStore : groupStores) total += groupStore.faceCount;
+    faces.reserve(total);
+    for (const FaceStore& groupStore : groupStores) {
+        for (HostFace& face : groupStore) faces.push_back(&face);
+    }
+    if (faces.size() > UINT32_MAX / 2) return false;
+
+    const std::vector<EdgeUse> uses = SortedEdgeUses(faces, static_cast<int>(vertices.size()));
+    int regionCount = 0;
+    const std::vector<int> regionOf = SmoothRegions(faces, uses, degrees, regionCount);
+    const std::vector<int> number = NumberRegions(uses, regionOf, regionCount);
+    for (size_t f = 0; f < faces.size(); ++f) faces[f]->smoothingGroup = number[static_cast<size_t>(regionOf[f])];
+    return true;
+}
 }  // namespace asehost
