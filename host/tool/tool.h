@@ -8,7 +8,9 @@
 // and the system's reason) and returns false; a command turns that into its
 // exit code. The levels below the tool (the scene store, its JSON form, the
 // loader) print nothing: they return false with the reason in an `error`
-// text that the tool prints.
+// text that the tool prints. No exception leaves a level's entry: inside
+// the JSON form one stops a parse deep in its handlers, and the entry turns
+// it (and running out of memory) into false and its reason.
 #pragma once
 
 #include <cstdint>
