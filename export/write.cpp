@@ -349,22 +349,23 @@ int RunExport(ExportJob& job) {
 
 int WriteExportFile(HostContext* context) {
     if (context == nullptr) return 0;
+    // Making the job allocates nothing; everything after it may throw.
+    ExportJob job(context);
     int result = 0;
     try {
-        ExportJob job(context);
         result = RunExport(job);
-        if (result != 1) {
-            // Every failure path records its cause; this only guards a path
-            // that forgot to.
-            if (!job.error.Failed()) OutputFailed(job, u"Could not write", 0);
-            job.error.WriteTo(context);
-        }
     } catch (const std::bad_alloc&) {
-        AssignDualString(&context->errorText, u"Not enough memory to export.");
-        result = 0;
+        // What escapes the writers (which record their own shortage with the
+        // file's name) comes from the host or the library.
+        result = job.error.Fail(JobErrorKind::kMemory, 0, nullptr, u"Not enough memory to export.");
     } catch (...) {
-        AssignDualString(&context->errorText, u"The export failed for an unexpected reason.");
-        result = 0;
+        result = job.error.Fail(JobErrorKind::kInternal, 0, nullptr, u"The export failed for an unexpected reason.");
+    }
+    if (result != 1) {
+        // Every failure path records its cause; this only guards a path
+        // that forgot to.
+        if (!job.error.Failed()) OutputFailed(job, u"Could not write", 0);
+        job.error.WriteTo(context);
     }
     return result;
 }

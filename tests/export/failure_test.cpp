@@ -3,6 +3,8 @@
 // scene. Whatever fails, the result is 0 with one line saying what, the
 // previous file is untouched, no new file is left beside it and no memory
 // of the export outlives it.
+#include <new>
+#include <stdexcept>
 #include <vector>
 
 #include "export_test_util.h"
@@ -87,6 +89,30 @@ TEST_F(ExportFailureTest, AFullDeviceAtAnyWriteOfTheTextLeavesThePreviousFile) {
         std::printf("writes failed in turn (%s layout): %ld\n", split ? "split" : "indexed", count - 1);
         EXPECT_GT(count, 40);
     }
+}
+
+// A host call that throws during the export: the call fails with the
+// export's own message for it, and the previous file stays.
+int gThrowKind = 0;
+int ThrowingPreWriteStep(HostContext*) {
+    if (gThrowKind == 0) throw std::bad_alloc();
+    throw std::runtime_error("host failure");
+}
+
+TEST_F(ExportFailureTest, AnExceptionFromTheHostFailsTheExportWithItsMessage) {
+    LoadScene(scene_, Golden("material_scene.json"));
+    HostContextOps ops = *scene_.context()->ops;
+    ops.PreWriteStep = &ThrowingPreWriteStep;
+    const HostContextOps* original = scene_.context()->ops;
+    scene_.context()->ops = &ops;
+    for (const int kind : {0, 1}) {
+        gThrowKind = kind;
+        WriteOldTarget();
+        EXPECT_EQ(Export(), 0);
+        EXPECT_EQ(ErrorText(), kind == 0 ? u"Not enough memory to export." : u"The export failed for an unexpected reason.");
+        ExpectOnlyTheOldTarget();
+    }
+    scene_.context()->ops = original;
 }
 
 TEST_F(ExportFailureTest, AFolderWhereTheTargetWouldBeStaysAndNothingIsLeftBesideIt) {
