@@ -10,13 +10,7 @@
 #include "ase/document.h"
 #include "ase/observe.h"
 #include "base/job.h"
-
-// How a read goes. The product's values by default; tests choose others
-// through the import's settings.
-struct AseReadSettings {
-    uint32_t windowBytes = 0;  // bytes of the moving window; 0: the reader's own (4 MiB)
-    bool twoPasses = false;    // read with the counting pass first, as files that need it are
-};
+#include "base/job_settings.h"  // AseReadSettings: how a read goes
 
 // The reader's state of one read, from its allocator.
 struct AseRead;

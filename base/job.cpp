@@ -8,25 +8,6 @@
 #include "platform/platform.h"
 #include "base/strings.h"
 
-namespace {
-
-// Process-wide counters of the test seams. Jobs run one at a time on the
-// host's thread, so plain variables do.
-long gAllocationCount = 0;
-long gFailAt = 0;
-bool gFailSticky = false;
-long gLiveBlocks = 0;
-size_t gLiveBytes = 0;
-size_t gPeakBytes = 0;
-
-bool InjectedFailure() {
-    ++gAllocationCount;
-    if (gFailAt == 0) return false;
-    return gFailSticky ? gAllocationCount >= gFailAt : gAllocationCount == gFailAt;
-}
-
-}  // namespace
-
 // Every block starts with this header: the list links, the caller's size and
 // whether it came from the large-block call. Its size keeps the caller's part
 // aligned as malloc aligns.
@@ -47,9 +28,7 @@ void JobAllocator::Link(Header* header, size_t bytes, bool large) {
     ++liveBlocks_;
     liveBytes_ += bytes;
     if (liveBytes_ > peakBytes_) peakBytes_ = liveBytes_;
-    ++gLiveBlocks;
-    gLiveBytes += bytes;
-    if (gLiveBytes > gPeakBytes) gPeakBytes = gLiveBytes;
+    Changed(1, 0, bytes);
 }
 
 void JobAllocator::Unlink(Header* header) {
@@ -60,12 +39,11 @@ void JobAllocator::Unlink(Header* header) {
     if (header->next != nullptr) header->next->previous = header->previous;
     --liveBlocks_;
     liveBytes_ -= header->bytes;
-    --gLiveBlocks;
-    gLiveBytes -= header->bytes;
+    Changed(-1, header->bytes, 0);
 }
 
 void* JobAllocator::Allocate(size_t bytes) {
-    if (InjectedFailure() || bytes > SIZE_MAX - sizeof(Header)) return nullptr;
+    if (HookFails() || bytes > SIZE_MAX - sizeof(Header)) return nullptr;
     const size_t total = sizeof(Header) + bytes;
     const bool large = total >= kLargeBlockBytes;
     void* raw = large ? platform::AllocateLargeBlock(total) : std::malloc(total);
@@ -77,7 +55,7 @@ void* JobAllocator::Allocate(size_t bytes) {
 
 void* JobAllocator::Reallocate(void* block, size_t bytes) {
     if (block == nullptr) return Allocate(bytes);
-    if (InjectedFailure() || bytes > SIZE_MAX - sizeof(Header)) return nullptr;
+    if (HookFails() || bytes > SIZE_MAX - sizeof(Header)) return nullptr;
     Header* header = static_cast<Header*>(block) - 1;
     const size_t oldBytes = header->bytes;
     const size_t total = sizeof(Header) + bytes;
@@ -114,8 +92,7 @@ void* JobAllocator::Reallocate(void* block, size_t bytes) {
     moved->bytes = bytes;
     liveBytes_ = liveBytes_ - oldBytes + bytes;
     if (liveBytes_ > peakBytes_) peakBytes_ = liveBytes_;
-    gLiveBytes = gLiveBytes - oldBytes + bytes;
-    if (gLiveBytes > gPeakBytes) gPeakBytes = gLiveBytes;
+    Changed(0, oldBytes, bytes);
     return moved + 1;
 }
 
@@ -131,22 +108,6 @@ void JobAllocator::Free(void* block) {
 
 void JobAllocator::FreeAll() {
     while (first_ != nullptr) Free(first_ + 1);
-}
-
-long SetJobAllocationFailureForTesting(long failAt, bool sticky) {
-    const long made = gAllocationCount;
-    gAllocationCount = 0;
-    gFailAt = failAt;
-    gFailSticky = sticky;
-    return made;
-}
-
-long JobLiveBlocksForTesting() { return gLiveBlocks; }
-
-size_t JobPeakBytesForTesting() {
-    const size_t peak = gPeakBytes;
-    gPeakBytes = gLiveBytes;
-    return peak;
 }
 
 int JobError::Fail(JobErrorKind errorKind, int64_t errorLine, const char16_t* errorWhat, const char16_t* format, ...) {

@@ -21,18 +21,31 @@
 // call (whole pages from the system, returned to it when freed).
 inline constexpr size_t kLargeBlockBytes = size_t{1} << 20;
 
+// What a job's allocator asks and tells its owner, for tests that make
+// allocations fail or count what is live: `fails` is asked before every
+// allocation and every resize (true: it fails as if memory ran out), and
+// `changed` is told of every block that comes (blocks +1), goes (-1) or
+// changes size (0), with its bytes before and after. Either may be null;
+// the product's allocators have neither.
+struct JobAllocatorHook {
+    bool (*fails)(void* owner) = nullptr;
+    void (*changed)(void* owner, long blocks, size_t bytesBefore, size_t bytesAfter) = nullptr;
+    void* owner = nullptr;
+};
+
 // The allocator of one job. Every block carries a small header that links it
 // into the allocator's list, so that the destructor can free what was not
 // freed. Not copyable; not thread-safe (a job runs on one thread).
 class JobAllocator {
 public:
     JobAllocator() = default;
+    explicit JobAllocator(const JobAllocatorHook& hook) : hook_(hook) {}
     JobAllocator(const JobAllocator&) = delete;
     JobAllocator& operator=(const JobAllocator&) = delete;
     ~JobAllocator() { FreeAll(); }
 
     // A block of `bytes` (0 allowed), aligned for any standard type; null
-    // when memory cannot be had or an injected failure is due.
+    // when memory cannot be had or the hook says it fails.
     void* Allocate(size_t bytes);
     // Resizes a block of this allocator (null: allocates), keeping its first
     // bytes. Returns the block, or null with the old block unchanged.
@@ -63,23 +76,17 @@ private:
     struct Header;
     void Link(Header* header, size_t bytes, bool large);
     void Unlink(Header* header);
+    bool HookFails() const { return hook_.fails != nullptr && hook_.fails(hook_.owner); }
+    void Changed(long blocks, size_t bytesBefore, size_t bytesAfter) const {
+        if (hook_.changed != nullptr) hook_.changed(hook_.owner, blocks, bytesBefore, bytesAfter);
+    }
 
+    JobAllocatorHook hook_;
     Header* first_ = nullptr;
     long liveBlocks_ = 0;
     size_t liveBytes_ = 0;
     size_t peakBytes_ = 0;
 };
-
-// Test seams, process-wide because tests reach jobs only through the filter
-// callback: makes the n-th job allocation from now (1-based) fail, and every
-// later one too when `sticky`; 0 switches failures off. Returns the number
-// of job allocations made since the previous call.
-long SetJobAllocationFailureForTesting(long failAt, bool sticky = false);
-// Job blocks live in the whole process, for leak checks.
-long JobLiveBlocksForTesting();
-// The most bytes that were live in all jobs at once since the previous call;
-// the call starts the next period at the bytes live now.
-size_t JobPeakBytesForTesting();
 
 // A standard-library allocator over a job's allocator, for the containers a
 // job uses. A failed allocation throws std::bad_alloc, which the filter

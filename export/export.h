@@ -62,11 +62,3 @@ int PrepareExport(HostContext* context, void* instance);
 // nothing of the new file remains, the context's errorText says what failed
 // and the result is 0. Returns 1 when written.
 int WriteExportFile(HostContext* context);
-
-// Test seam of the output: the step of the next exports' output that fails
-// as the system would fail it, from the `count`-th time it is reached on (1:
-// the first time). kNone switches failures off.
-// kSync puts the text on the disk, kReserve makes room in a target written
-// in place, kReplace puts the new file in the target's place.
-enum class ExportOutputStep { kNone, kOpen, kPiece, kFlush, kClose, kReplace, kSync, kReserve };
-void SetExportOutputFailureForTesting(ExportOutputStep step, long count = 1);

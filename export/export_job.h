@@ -12,6 +12,7 @@
 #include "platform/platform.h"
 #include "platform/replace.h"
 #include "base/job.h"
+#include "base/job_settings.h"
 
 // One normal per host vertex, built by the export preparation and read by the
 // split geometry writer.
@@ -36,23 +37,60 @@ struct ExportOutput {
     void Discard();
 };
 
+// The output fault of one export's settings, as the export meets its steps:
+// the step fails from the fault's count-th time on.
+class OutputFault {
+public:
+    OutputFault() = default;
+    explicit OutputFault(const ExportOutputFault& fault)
+        : step_(fault.step), passesBeforeFailure_(fault.count > 1 ? fault.count - 1 : 0) {}
+
+    // True when this occurrence of `step`, about to be taken, fails.
+    bool Fails(ExportOutputStep step) {
+        if (step_ != step) return false;
+        if (passesBeforeFailure_ == 0) return true;
+        --passesBeforeFailure_;
+        return false;
+    }
+
+private:
+    ExportOutputStep step_ = ExportOutputStep::kNone;
+    long passesBeforeFailure_ = 0;
+};
+
+// Where the writers send text: the stream and the output fault of the export
+// that writes it. A bare stream (a writer's test) has no fault.
+struct ExportStream {
+    ExportStream(std::FILE* stream, OutputFault* outputFault = nullptr) : file(stream), fault(outputFault) {}
+    // True when a piece written now fails as a full device would fail it.
+    bool PieceFails() const { return fault != nullptr && fault->Fails(ExportOutputStep::kPiece); }
+
+    std::FILE* file;
+    OutputFault* fault;
+};
+
 // Everything one export owns, freed when it ends whatever happens: the
-// options as they were when it started, the allocator of all its memory, its
-// error record, the vertex normal table, the per-object face lists, the weld
-// scratch of the mesh preparation and the output. The context is the one of
-// the filter call; nothing below the dispatch reads another.
+// options as they were when it started, its output fault, the allocator of
+// all its memory, its error record, the vertex normal table, the per-object
+// face lists, the weld scratch of the mesh preparation and the output. The
+// context is the one of the filter call; nothing below the dispatch reads
+// another. The settings are those CurrentJobSettings gives when it is made.
 struct ExportJob {
-    explicit ExportJob(HostContext* hostContext)
-        : context(hostContext), options(TheExportOptions()) {}
+    explicit ExportJob(HostContext* hostContext, const JobSettings& settings = CurrentJobSettings())
+        : context(hostContext), options(TheExportOptions()), outputFault(settings.output),
+          allocator(settings.allocation) {}
     ExportJob(const ExportJob&) = delete;
     ExportJob& operator=(const ExportJob&) = delete;
 
     // Records that memory ran out (unless an earlier failure is recorded).
     // Returns 0.
     int OutOfMemory();
+    // `stream` with this export's output fault.
+    ExportStream Stream(std::FILE* stream) { return ExportStream(stream, &outputFault); }
 
     HostContext* context;
     ExportOptions options;
+    OutputFault outputFault;
     // Declared before everything that holds its blocks, so destroyed after.
     JobAllocator allocator;
     JobError error;
@@ -93,16 +131,16 @@ int WriteMaterial(ExportJob& job, std::FILE* stream, int objectIndex, int ordina
 // numbers written as in the C locale whatever the process locale) through a
 // 2048-byte buffer, which goes to the stream whenever it fills, and writes
 // the rest with one fwrite. Returns 1 when every write reported its bytes.
-[[gnu::format(printf, 2, 3)]] int WritePiece(std::FILE* stream, const char* format, ...);
+[[gnu::format(printf, 2, 3)]] int WritePiece(ExportStream stream, const char* format, ...);
 
 // Many output lines collected in one buffer and sent to the stream in large
 // writes, their numbers formatted directly, byte for byte as WritePiece
 // formats %d, %4d and %f: the lines of the mesh blocks, most of a file, go
 // out without a format string read at every line. Text sent is checked
-// like WritePiece's pieces (the output seam counts each write).
+// like WritePiece's pieces (the output fault counts each write).
 class LineWriter {
 public:
-    explicit LineWriter(std::FILE* stream) : stream_(stream) {}
+    explicit LineWriter(ExportStream stream) : stream_(stream) {}
     LineWriter(const LineWriter&) = delete;
     LineWriter& operator=(const LineWriter&) = delete;
 
@@ -131,7 +169,7 @@ private:
     }
     void AppendLong(std::string_view text);
 
-    std::FILE* stream_;
+    ExportStream stream_;
     bool ok_ = true;
     size_t used_ = 0;
     char buffer_[kBytes];
@@ -148,7 +186,3 @@ enum : int { kFileNameOnlyUnits = 256 };
 // Copies the file name and extension of a wide path into `out` (256 units,
 // cut to fit). Returns 0 when an argument is null, else 1.
 int FileNameOnly(const char16_t* path, char16_t* out);
-
-// The output seam's verdict for a step about to be taken: true when the test
-// seam makes this occurrence fail.
-bool ExportOutputStepFails(ExportOutputStep step);

@@ -98,7 +98,7 @@ void BitmapText(const ExportOptions& options, const char16_t* path, char* out) {
     WideToAnsiCut(wide, out, kPathBytes);
 }
 
-int WriteBitmapMap(std::FILE* stream, const ExportOptions& options, int depth, const char* keyword, const char* name,
+int WriteBitmapMap(ExportStream stream, const ExportOptions& options, int depth, const char* keyword, const char* name,
                    int subNumber, const char16_t* path) {
     char bitmap[kPathBytes] = {};
     BitmapText(options, path, bitmap);
@@ -131,7 +131,7 @@ int WriteBitmapMap(std::FILE* stream, const ExportOptions& options, int depth, c
 }
 
 // The "RGB Multiply" colour map of a two-layer texture with its layers.
-int WriteMultiplyMap(std::FILE* stream, const ExportOptions& options, int depth, HostLayeredTexture* layered) {
+int WriteMultiplyMap(ExportStream stream, const ExportOptions& options, int depth, HostLayeredTexture* layered) {
     const Indent outer(depth);
     const Indent inner(depth + 1);
     const char* o = outer.tabs;
@@ -156,7 +156,7 @@ int WriteMultiplyMap(std::FILE* stream, const ExportOptions& options, int depth,
     return WritePiece(stream, "%s}\n", o);
 }
 
-int WriteTextureMaps(std::FILE* stream, const ExportOptions& options, HostMaterial* material, int depth) {
+int WriteTextureMaps(ExportStream stream, const ExportOptions& options, HostMaterial* material, int depth) {
     HostTexture* color = TextureOf(material, kTextureChannelColor);
     if (color != nullptr && color->kind == kTextureImage) {
         if (WriteBitmapMap(stream, options, depth, "MAP_DIFFUSE", "Map #0", 1, color->path.wide) != 1) return 0;
@@ -190,7 +190,7 @@ int WriteTextureMaps(std::FILE* stream, const ExportOptions& options, HostMateri
 
 // One standard material block: the top-level *MATERIAL (depth 1, colour
 // values separated by blanks) or a *SUBMATERIAL (depth 2, separated by tabs).
-int WriteStandardBlock(std::FILE* stream, const ExportOptions& options, bool subMaterial, int number,
+int WriteStandardBlock(ExportStream stream, const ExportOptions& options, bool subMaterial, int number,
                        const MaterialValues& m) {
     const char* o = subMaterial ? "\t\t" : "\t";
     const char* i = subMaterial ? "\t\t\t" : "\t\t";
@@ -224,7 +224,7 @@ int WriteStandardBlock(std::FILE* stream, const ExportOptions& options, bool sub
     return WritePiece(stream, "%s}\n", o);
 }
 
-int WriteMultiMaterial(std::FILE* stream, const ExportJob& job, const HostObject& object, int ordinal) {
+int WriteMultiMaterial(ExportStream stream, const ExportJob& job, const HostObject& object, int ordinal) {
     HostContext* context = job.context;
     if (WritePiece(stream,
                    "\t*MATERIAL %d {\n"
@@ -260,7 +260,7 @@ int WriteMaterial(ExportJob& job, std::FILE* stream, int objectIndex, int ordina
     }
     const HostObject& object = context->objects[objectIndex];
     if (job.options.useMultiSubObjectMaterials == 1 || object.materialRefCount >= 2) {
-        return WriteMultiMaterial(stream, job, object, ordinal);
+        return WriteMultiMaterial(job.Stream(stream), job, object, ordinal);
     }
     HostMaterial* material = nullptr;
     if (object.materialRefCount == 1) {
@@ -269,5 +269,5 @@ int WriteMaterial(ExportJob& job, std::FILE* stream, int objectIndex, int ordina
         material = MaterialAt(context, 0);
     }
     const DefaultName defaultName(ordinal, -1);
-    return WriteStandardBlock(stream, job.options, false, ordinal, ValuesOf(material, defaultName.text));
+    return WriteStandardBlock(job.Stream(stream), job.options, false, ordinal, ValuesOf(material, defaultName.text));
 }

@@ -15,11 +15,6 @@ namespace {
 
 enum : int { kHeaderFieldBytes = 64, kSceneFileNameBytes = 260 };
 
-// The output test seam: the step that fails and how many more times it
-// passes before it does.
-ExportOutputStep gFailingStep = ExportOutputStep::kNone;
-long gPassesBeforeFailure = 0;
-
 // Whether object `index` is written: its face count is not 0, except that
 // object 0 needs a positive one.
 bool IsExportedObject(const HostObject& object, int index) {
@@ -106,7 +101,7 @@ void MergeIntoSingleObject(HostContext* context) {
     ForEachFace(context, [&](HostFace&) { ++context->objects[0].faceCount; });
 }
 
-int WriteHeader(std::FILE* stream, HostContext* context) {
+int WriteHeader(ExportStream stream, HostContext* context) {
     DualString appName;
     DualString version;
     DualString website;
@@ -128,7 +123,7 @@ int WriteHeader(std::FILE* stream, HostContext* context) {
                       appNameText, versionText, websiteText, timeTextNarrow);
 }
 
-int WriteSceneBlock(std::FILE* stream, HostContext* context) {
+int WriteSceneBlock(ExportStream stream, HostContext* context) {
     char16_t name[kFileNameOnlyUnits] = {};
     char nameText[kSceneFileNameBytes];
     FileNameOnly(context->fileName.wide, name);
@@ -222,9 +217,10 @@ void MakeTimeText(HostContext* context, DualString* out) {
     CopyDualString(out, &context->timeText);
 }
 
-int WriteAseScene(ExportJob& job, std::FILE* stream) {
+int WriteAseScene(ExportJob& job, std::FILE* file) {
     HostContext* context = job.context;
-    if (stream == nullptr || context == nullptr) return 0;
+    if (file == nullptr || context == nullptr) return 0;
+    const ExportStream stream = job.Stream(file);
     if (WriteHeader(stream, context) != 1) return 0;
     if (WriteSceneBlock(stream, context) != 1) return 0;
 
@@ -237,7 +233,7 @@ int WriteAseScene(ExportJob& job, std::FILE* stream) {
         if (WritePiece(stream, "*MATERIAL_LIST {\n\t*MATERIAL_COUNT %d\n", exported) != 1) return 0;
         int ordinal = 0;
         for (int i = 0; i < objectCount; ++i) {
-            if (IsExportedObject(objects[i], i) && WriteMaterial(job, stream, i, ordinal++) != 1) return 0;
+            if (IsExportedObject(objects[i], i) && WriteMaterial(job, file, i, ordinal++) != 1) return 0;
         }
         if (WritePiece(stream, "}\n") != 1) return 0;
     }
@@ -245,24 +241,12 @@ int WriteAseScene(ExportJob& job, std::FILE* stream) {
     int ordinal = 0;
     for (int i = 0; i < objectCount; ++i) {
         if (!IsExportedObject(objects[i], i)) continue;
-        const int written = options.splitVerticesPerUv == 1 ? WriteSplitGeometryObject(job, stream, i, ordinal)
-                                                            : WriteIndexedGeometryObject(job, stream, i, ordinal);
+        const int written = options.splitVerticesPerUv == 1 ? WriteSplitGeometryObject(job, file, i, ordinal)
+                                                            : WriteIndexedGeometryObject(job, file, i, ordinal);
         if (written != 1) return 0;
         ++ordinal;
     }
     return 1;
-}
-
-void SetExportOutputFailureForTesting(ExportOutputStep step, long count) {
-    gFailingStep = step;
-    gPassesBeforeFailure = count > 1 ? count - 1 : 0;
-}
-
-bool ExportOutputStepFails(ExportOutputStep step) {
-    if (gFailingStep != step) return false;
-    if (gPassesBeforeFailure == 0) return true;
-    --gPassesBeforeFailure;
-    return false;
 }
 
 namespace {
@@ -289,7 +273,7 @@ int OutputFailed(ExportJob& job, const char16_t* action, int code) {
 // target itself when that is a device or a pipe.
 bool OpenOutput(ExportJob& job) {
     platform::FileReplacement& replacement = job.output.replacement;
-    if (ExportOutputStepFails(ExportOutputStep::kOpen) ||
+    if (job.outputFault.Fails(ExportOutputStep::kOpen) ||
         !platform::BeginFileReplacement(job.context->fileName.wide, "wt", replacement)) {
         platform::AbandonFileReplacement(replacement);
         return job.error.Fail(JobErrorKind::kFile, 0, nullptr, u"Could not open file for writing.");
@@ -297,9 +281,9 @@ bool OpenOutput(ExportJob& job) {
     return true;
 }
 
-// The platform's steps of the commit that the output seam makes fail, with
-// the error each would meet.
-void ArmReplaceFault(platform::FileReplacement& replacement) {
+// The platform's steps of the commit that the job's output fault makes fail,
+// with the error each would meet.
+void ArmReplaceFault(OutputFault& outputFault, platform::FileReplacement& replacement) {
     const struct { ExportOutputStep step; platform::ReplaceStep platformStep; int code; } kFaults[] = {
         {ExportOutputStep::kSync, platform::ReplaceStep::kSync, EIO},
         {ExportOutputStep::kReserve, platform::ReplaceStep::kReserve, ENOSPC},
@@ -307,7 +291,7 @@ void ArmReplaceFault(platform::FileReplacement& replacement) {
         {ExportOutputStep::kReplace, platform::ReplaceStep::kCommit, EACCES},
     };
     for (const auto& fault : kFaults) {
-        if (ExportOutputStepFails(fault.step)) {
+        if (outputFault.Fails(fault.step)) {
             replacement.fault = {fault.platformStep, fault.code};
             return;
         }
@@ -318,11 +302,11 @@ void ArmReplaceFault(platform::FileReplacement& replacement) {
 int CommitOutput(ExportJob& job) {
     platform::FileReplacement& replacement = job.output.replacement;
     errno = 0;
-    if (std::fflush(replacement.stream) != 0 || ExportOutputStepFails(ExportOutputStep::kFlush)) {
+    if (std::fflush(replacement.stream) != 0 || job.outputFault.Fails(ExportOutputStep::kFlush)) {
         const int code = errno != 0 ? errno : ENOSPC;
         return OutputFailed(job, u"Could not finish writing", code);
     }
-    ArmReplaceFault(replacement);
+    ArmReplaceFault(job.outputFault, replacement);
     if (platform::CommitFileReplacement(replacement)) return 1;
     switch (replacement.failedStep) {
         case platform::ReplaceStep::kReserve: return OutputFailed(job, u"Could not make room for", replacement.error);
@@ -365,22 +349,23 @@ int RunExport(ExportJob& job) {
 
 int WriteExportFile(HostContext* context) {
     if (context == nullptr) return 0;
+    // Making the job allocates nothing; everything after it may throw.
+    ExportJob job(context);
     int result = 0;
     try {
-        ExportJob job(context);
         result = RunExport(job);
-        if (result != 1) {
-            // Every failure path records its cause; this only guards a path
-            // that forgot to.
-            if (!job.error.Failed()) OutputFailed(job, u"Could not write", 0);
-            job.error.WriteTo(context);
-        }
     } catch (const std::bad_alloc&) {
-        AssignDualString(&context->errorText, u"Not enough memory to export.");
-        result = 0;
+        // What escapes the writers (which record their own shortage with the
+        // file's name) comes from the host or the library.
+        result = job.error.Fail(JobErrorKind::kMemory, 0, nullptr, u"Not enough memory to export.");
     } catch (...) {
-        AssignDualString(&context->errorText, u"The export failed for an unexpected reason.");
-        result = 0;
+        result = job.error.Fail(JobErrorKind::kInternal, 0, nullptr, u"The export failed for an unexpected reason.");
+    }
+    if (result != 1) {
+        // Every failure path records its cause; this only guards a path
+        // that forgot to.
+        if (!job.error.Failed()) OutputFailed(job, u"Could not write", 0);
+        job.error.WriteTo(context);
     }
     return result;
 }

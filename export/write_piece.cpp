@@ -265,13 +265,13 @@ void FormatPiece(PieceSink& sink, const char* format, va_list args) {
 
 }  // namespace
 
-int WritePiece(std::FILE* stream, const char* format, ...) {
-    if (stream == nullptr || format == nullptr) return 0;
-    if (ExportOutputStepFails(ExportOutputStep::kPiece)) {
+int WritePiece(ExportStream stream, const char* format, ...) {
+    if (stream.file == nullptr || format == nullptr) return 0;
+    if (stream.PieceFails()) {
         errno = ENOSPC;
         return 0;
     }
-    PieceSink sink(stream);
+    PieceSink sink(stream.file);
     va_list args;
     va_start(args, format);
     FormatPiece(sink, format, args);
@@ -317,12 +317,12 @@ void LineWriter::Fixed(double value) {
 
 bool LineWriter::Flush() {
     if (used_ > 0 && ok_) {
-        if (stream_ == nullptr) {
+        if (stream_.file == nullptr) {
             ok_ = false;
-        } else if (ExportOutputStepFails(ExportOutputStep::kPiece)) {
+        } else if (stream_.PieceFails()) {
             errno = ENOSPC;
             ok_ = false;
-        } else if (std::fwrite(buffer_, used_, 1, stream_) != 1) {
+        } else if (std::fwrite(buffer_, used_, 1, stream_.file) != 1) {
             ok_ = false;
         }
     }

@@ -16,7 +16,7 @@
 
 #include "fuzz/fuzz_support.h"
 #include "host/tool/check.h"
-#include "base/job.h"
+#include "tests/job_settings.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::string narrow = fuzzsupport::ScratchPath("check.ase");
@@ -24,6 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!fuzzsupport::WriteWholeFile(narrow, data, size)) return 0;
 
     const fuzzsupport::WorkingDirectoryGuard keep;
+    const JobSettingsScope jobs;
     const asehost::CheckReport report = asehost::CheckAseFile(path, "fuzz.ase");
     if (!report.opened) std::abort();
     std::map<std::string, int64_t> perKind;
@@ -39,7 +40,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string text = asehost::FormatCheckText(report);
     const std::string json = asehost::FormatCheckJson(report);
     if (text.empty() || json.empty()) std::abort();
-    if (JobLiveBlocksForTesting() != 0) std::abort();
+    if (jobs.allocations.LiveBlocks() != 0) std::abort();
     std::remove(narrow.c_str());
     return 0;
 }

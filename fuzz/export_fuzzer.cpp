@@ -19,7 +19,7 @@
 #include "host/tool/plugin_loader.h"
 #include "host/store/scene.h"
 #include "platform/dialog.h"
-#include "base/job.h"
+#include "tests/job_settings.h"
 #include "plugin/plugin.h"
 
 namespace {
@@ -72,6 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     static const std::string narrow = fuzzsupport::ScratchPath("export.ase");
     static const std::u16string target(narrow.begin(), narrow.end());
     const fuzzsupport::WorkingDirectoryGuard keep;
+    const JobSettingsScope jobs;
     {
         asehost::HostScene scene;
         std::string error;
@@ -97,7 +98,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::abort();
         }
     }
-    if (JobLiveBlocksForTesting() != 0) std::abort();
+    if (jobs.allocations.LiveBlocks() != 0) std::abort();
     std::remove(narrow.c_str());
     return 0;
 }

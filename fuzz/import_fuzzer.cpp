@@ -14,8 +14,7 @@
 #include "fuzz/fuzz_support.h"
 #include "host/store/scene.h"
 #include "host/tool/plugin_loader.h"
-#include "tests/import_settings.h"
-#include "base/job.h"
+#include "tests/job_settings.h"
 #include "plugin/plugin.h"
 
 namespace {
@@ -45,15 +44,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (!fuzzsupport::WriteWholeFile(narrow, data, size)) return 0;
 
     const fuzzsupport::WorkingDirectoryGuard keep;
+    JobSettingsScope jobs;
     const Outcome whole = ImportOnce(path);
-    Outcome windowed;
-    {
-        const ImportSettingsScope settings({static_cast<uint32_t>(64 + size % 97), size % 2 == 1});
-        windowed = ImportOnce(path);
-    }
+    jobs.Settings().read = {.windowBytes = static_cast<uint32_t>(64 + size % 97), .twoPasses = size % 2 == 1};
+    const Outcome windowed = ImportOnce(path);
     if (windowed.result != whole.result || windowed.scene != whole.scene || windowed.error != whole.error) std::abort();
     // Whatever happened, the import leaves nothing of its own behind.
-    if (JobLiveBlocksForTesting() != 0) std::abort();
+    if (jobs.allocations.LiveBlocks() != 0) std::abort();
     std::remove(narrow.c_str());
     return 0;
 }

@@ -11,22 +11,12 @@
 #include "platform/platform.h"
 #include "base/strings.h"
 
-namespace {
-
-// Settings that tests give the jobs they reach only through the filter
-// callback; null in product use.
-const AseReadSettings* gSettingsOverride = nullptr;
-
-}  // namespace
-
-void SetImportSettingsOverride(const AseReadSettings* settings) { gSettingsOverride = settings; }
-
-ImportJob::ImportJob(const AseReadSettings& settings) : settings_(settings), doc_{} {
+ImportJob::ImportJob(const JobSettings& settings) : settings_(settings.read), allocator_(settings.allocation), doc_{} {
     doc_.allocator = &allocator_;
     ResetDocument(doc_);
 }
 
-ImportJob::ImportJob() : ImportJob(gSettingsOverride != nullptr ? *gSettingsOverride : AseReadSettings{}) {}
+ImportJob::ImportJob() : ImportJob(CurrentJobSettings()) {}
 
 ImportJob::~ImportJob() {
     // The allocator frees every block when it goes; emptying the records

@@ -9,6 +9,7 @@
 #include "ase/read.h"
 #include "base/host_api.h"
 #include "base/job.h"
+#include "base/job_settings.h"
 
 // The job of one FILTER_MSG_IMPORT call: its settings, its allocator
 // (declared before what it holds, so that it outlives and finally frees
@@ -16,9 +17,9 @@
 // opaque, from the allocator). Not copyable; lives on the stack of the call.
 class ImportJob {
 public:
-    // The read's settings; the default ones are the product's, or those a
-    // test set with SetImportSettingsOverride.
-    explicit ImportJob(const AseReadSettings& settings);
+    // The job's settings (its read's and its allocator's hook); by default
+    // those CurrentJobSettings gives when it is made.
+    explicit ImportJob(const JobSettings& settings);
     ImportJob();
     ImportJob(const ImportJob&) = delete;
     ImportJob& operator=(const ImportJob&) = delete;
@@ -50,9 +51,3 @@ private:
     AseObserver* observer_ = nullptr;
     std::FILE* file_ = nullptr;  // open while a window reads it
 };
-
-// The settings of the import jobs made from now on without settings of
-// their own (null: the product's). For tests, which reach jobs only through
-// the filter callback; the record must outlive those jobs. Read once, when
-// a job is made.
-void SetImportSettingsOverride(const AseReadSettings* settings);

@@ -4,7 +4,7 @@
 #include <algorithm>
 #include <cstring>
 
-int WriteNodeHeader(std::FILE* stream, const HostObject& object) {
+int WriteNodeHeader(ExportStream stream, const HostObject& object) {
     // The host keeps the name terminated; a copy with its own terminator
     // keeps a name that fills the whole field from running on.
     char name[kDualStringUnits + 1];
@@ -32,7 +32,7 @@ int WriteNodeHeader(std::FILE* stream, const HostObject& object) {
                       name, name);
 }
 
-int WriteObjectTail(std::FILE* stream, const ExportOptions& options, int materialOrdinal) {
+int WriteObjectTail(ExportStream stream, const ExportOptions& options, int materialOrdinal) {
     if (!WritePiece(stream, "\t*PROP_MOTIONBLUR 0\n\t*PROP_CASTSHADOW 1\n\t*PROP_RECVSHADOW 1\n")) return 0;
     if (options.exportMaterials == 1 && !WritePiece(stream, "\t*MATERIAL_REF %d\n", materialOrdinal))
         return 0;

@@ -24,11 +24,11 @@ inline bool WritesFaceGroups(const ExportOptions& options) {
 enum class CornerList { Vertex, Uv0, Uv1 };
 
 // Writes the node header of the object (name, identity node matrix).
-int WriteNodeHeader(std::FILE* stream, const HostObject& object);
+int WriteNodeHeader(ExportStream stream, const HostObject& object);
 
 // Writes the property lines, the material reference (when materials are
 // exported) and the closing brace of the object.
-int WriteObjectTail(std::FILE* stream, const ExportOptions& options, int materialOrdinal);
+int WriteObjectTail(ExportStream stream, const ExportOptions& options, int materialOrdinal);
 
 // Maps a face's material index to the position of the first entry of the
 // object's material references that names it, 0 when none does, and 0 for
@@ -142,7 +142,7 @@ inline void WriteTriple(LineWriter& w, float a, float b, float c) {
 //   const float* FaceNormal(f), int Smoothing(f), int MaterialIndex(f).
 // Each line's form is in the comment before it, in WritePiece's terms.
 template <class Source>
-int WriteMeshBlocks(std::FILE* stream, const ExportOptions& options, const Source& src, const MaterialIdMap& materials) {
+int WriteMeshBlocks(ExportStream stream, const ExportOptions& options, const Source& src, const MaterialIdMap& materials) {
     const int vertexCount = src.VertexCount();
     const int faceCount = src.FaceCount();
     const bool smoothByGroup = WritesFaceGroups(options);

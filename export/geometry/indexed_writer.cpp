@@ -68,10 +68,11 @@ int WriteIndexed(ExportJob& job, std::FILE* stream, int objectIndex, int materia
     if (options.smoothingMode == SmoothFromScene && options.exportVertexNormals == 1 && options.useFaceNormals != 1)
         groupNormals.emplace(job.allocator, context, faces);
 
-    if (!WriteNodeHeader(stream, object)) return 0;
+    const ExportStream out = job.Stream(stream);
+    if (!WriteNodeHeader(out, object)) return 0;
     const IndexedSource source{&set->meshes[0], groupNormals ? &*groupNormals : nullptr};
-    if (!WriteMeshBlocks(stream, job.options, source, materials)) return 0;
-    return WriteObjectTail(stream, job.options, materialOrdinal);
+    if (!WriteMeshBlocks(out, job.options, source, materials)) return 0;
+    return WriteObjectTail(out, job.options, materialOrdinal);
 }
 
 }  // namespace

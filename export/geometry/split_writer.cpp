@@ -354,7 +354,8 @@ int WriteSplit(ExportJob& job, std::FILE* stream, int objectIndex, int materialO
         return job.error.Fail(JobErrorKind::kInternal, 0, nullptr, u"Could not prepare vertex normals for export.");
     }
 
-    if (!WriteNodeHeader(stream, object)) return 0;
+    const ExportStream out = job.Stream(stream);
+    if (!WriteNodeHeader(out, object)) return 0;
 
     // Uninitialised: only the vertices made are ever read.
     JobVector<SplitVertex> made(JobStdAllocator<SplitVertex>(job.allocator));
@@ -398,8 +399,8 @@ int WriteSplit(ExportJob& job, std::FILE* stream, int objectIndex, int materialO
 
     const MaterialIdMap materials(job.allocator, object, options.exportMaterials == 1);
     const SplitSource source{context, made.data(), madeCount, faces.refs, faces.count, corners.data()};
-    if (!WriteMeshBlocks(stream, options, source, materials)) return 0;
-    return WriteObjectTail(stream, options, materialOrdinal);
+    if (!WriteMeshBlocks(out, options, source, materials)) return 0;
+    return WriteObjectTail(out, options, materialOrdinal);
 }
 
 }  // namespace

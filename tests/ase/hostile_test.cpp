@@ -130,9 +130,10 @@ TEST_F(HostileInput, FilesAreReadInOnePassUnlessTheyNeedTheCountsFirst) {
 // Peak bytes of the document (without the source copy) while parsing `text`.
 size_t DocumentBytesOfParse(const std::string& text, int& result) {
     asetest::ResetAll();
-    JobPeakBytesForTesting();
+    AllocationWatch& watch = asetest::TheReading().watch;
+    watch.TakePeakBytes();
     result = Parse(text);
-    return JobPeakBytesForTesting() - (text.size() + kSourcePadding);
+    return watch.TakePeakBytes() - (text.size() + kSourcePadding);
 }
 
 // Declared counts cost memory in proportion to the file, however many count
@@ -191,22 +192,24 @@ TEST_F(HostileInput, EveryAllocationFailingInTurnFailsTheReadAndLeavesNothingBeh
     std::string keys = "*TM_ANIMATION {\n*CONTROL_POS_TRACK {\n";
     for (int i = 0; i < 40; ++i)
         keys += "*CONTROL_POS_SAMPLE " + std::to_string(i) + " " + std::to_string(i) + " 0 0\n";
+    AllocationWatch& watch = asetest::TheReading().watch;
     for (const bool onlyKeys : {false, true}) {
         const std::string text = onlyKeys ? asetest::Object(keys + "}\n}\n") : Data("every_array.ase");
         AseReader& first = asetest::Source(text);
-        SetJobAllocationFailureForTesting(0);
+        watch.FailAt(0);
         ASSERT_EQ(ParseAseDocument(first), 1);
-        const long allocations = SetJobAllocationFailureForTesting(0);
+        const long allocations = watch.FailAt(0);
+        std::printf("allocations failed in turn (%s): %ld\n", onlyKeys ? "keys" : "every array", allocations);
         ASSERT_GT(allocations, 3);
         for (long n = 1; n <= allocations; ++n) {
             AseReader& source = asetest::Source(text);
-            SetJobAllocationFailureForTesting(n);
+            watch.FailAt(n);
             const int result = ParseAseDocument(source);
-            SetJobAllocationFailureForTesting(0);
+            watch.FailAt(0);
             ASSERT_EQ(result, 0) << n;
             ASSERT_EQ(asetest::Error().kind, JobErrorKind::kMemory) << n;
             asetest::ResetAll();
-            ASSERT_EQ(JobLiveBlocksForTesting(), 0) << onlyKeys << ' ' << n;
+            ASSERT_EQ(watch.LiveBlocks(), 0) << onlyKeys << ' ' << n;
         }
     }
 }
@@ -219,7 +222,7 @@ TEST_F(HostileInput, EveryTruncationParsesWithoutHarm) {
             const int result = Parse(fixture.substr(0, cut));
             ASSERT_TRUE(result == 0 || result == 1) << name << ' ' << cut;
             asetest::ResetAll();
-            ASSERT_EQ(JobLiveBlocksForTesting(), 0) << name << ' ' << cut;
+            ASSERT_EQ(asetest::TheReading().watch.LiveBlocks(), 0) << name << ' ' << cut;
         }
     }
 }

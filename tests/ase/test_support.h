@@ -13,12 +13,15 @@
 
 #include "ase/reader_internal.h"
 #include "import/import.h"
+#include "tests/job_settings.h"
 
 namespace asetest {
 
-// What an import job owns for its reader, kept for the whole test run.
+// What an import job owns for its reader, kept for the whole test run; the
+// allocator's hook counts and fails its allocations.
 struct Reading {
-    JobAllocator allocator;
+    AllocationWatch watch;
+    JobAllocator allocator{watch.Hook()};
     JobError error;
     AseDocument doc{};
     BlockStack stack;
@@ -122,7 +125,7 @@ inline void ExpectNothingLeft() {
     EXPECT_TRUE(!d.geomObjects && !d.materials && !d.lights && !d.cameras);
     EXPECT_EQ(d.geomObjectCount + d.materialCount + d.lightCount + d.cameraCount, 0);
     EXPECT_EQ(TheReading().stack.Depth(), 0u);
-    EXPECT_EQ(JobLiveBlocksForTesting(), 0);
+    EXPECT_EQ(TheReading().watch.LiveBlocks(), 0);
 }
 
 // Leaves the document empty after each test and checks that it is.

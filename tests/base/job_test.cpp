@@ -1,15 +1,19 @@
-// The job allocator owns every block it hands out, fails on request, and
-// the error record keeps the first failure with its line.
+// The job allocator owns every block it hands out and tells its hook of
+// each, fails when the hook asks, jobs take the test settings set when they
+// are made, and the error record keeps the first failure with its line.
 #include "base/job.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "base/strings.h"
+#include "export/export_job.h"
+#include "tests/job_settings.h"
 
 namespace {
 
@@ -20,9 +24,9 @@ std::u16string Formatted(const JobError& error) {
 }
 
 TEST(JobAllocator, FreesWhatIsLeftAndKeepsContentAcrossMoves) {
-    const long before = JobLiveBlocksForTesting();
+    AllocationWatch watch;
     {
-        JobAllocator allocator;
+        JobAllocator allocator{watch.Hook()};
         // Small blocks, one grown past the large-block threshold, larger, and back:
         // content survives every move, and the list stays linked through
         // reallocations of blocks in the middle of it.
@@ -55,14 +59,22 @@ TEST(JobAllocator, FreesWhatIsLeftAndKeepsContentAcrossMoves) {
         EXPECT_EQ(allocator.LiveBlocks(), 3);
         EXPECT_EQ(allocator.LiveBytes(), 16u + 40u + 100000u);
         EXPECT_GE(allocator.PeakBytes(), kLargeBlockBytes * 3);
+        // The hook was told of every block, move and size as the allocator
+        // counts them itself.
+        EXPECT_EQ(watch.LiveBlocks(), 3);
+        EXPECT_EQ(watch.TakePeakBytes(), allocator.PeakBytes());
+        EXPECT_EQ(watch.TakePeakBytes(), allocator.LiveBytes());
         // The rest is freed by the destructor (ASan reports it otherwise).
     }
-    EXPECT_EQ(JobLiveBlocksForTesting(), before);
+    EXPECT_EQ(watch.LiveBlocks(), 0);
+    EXPECT_EQ(watch.TakePeakBytes(), 16u + 40u + 100000u);
+    EXPECT_EQ(watch.TakePeakBytes(), 0u);
 }
 
-TEST(JobAllocator, InjectedFailuresHitTheRequestedAllocationOnly) {
-    JobAllocator allocator;
-    SetJobAllocationFailureForTesting(2);
+TEST(JobAllocator, TheHooksFailuresHitTheRequestedAllocationOnly) {
+    AllocationWatch watch;
+    JobAllocator allocator{watch.Hook()};
+    watch.FailAt(2);
     void* first = allocator.Allocate(8);
     void* second = allocator.Allocate(8);
     void* third = allocator.Allocate(8);
@@ -70,25 +82,62 @@ TEST(JobAllocator, InjectedFailuresHitTheRequestedAllocationOnly) {
     EXPECT_EQ(second, nullptr);
     EXPECT_NE(third, nullptr);
     // A failed reallocation keeps the old block.
-    SetJobAllocationFailureForTesting(1);
+    watch.FailAt(1);
     EXPECT_EQ(allocator.Reallocate(first, 64), nullptr);
     EXPECT_EQ(allocator.LiveBlocks(), 2);
-    SetJobAllocationFailureForTesting(1, true);
+    EXPECT_EQ(watch.LiveBlocks(), 2);
+    watch.FailAt(1, true);
     EXPECT_EQ(allocator.Allocate(8), nullptr);
     EXPECT_EQ(allocator.Allocate(kLargeBlockBytes), nullptr);
-    EXPECT_EQ(SetJobAllocationFailureForTesting(0), 2);
+    EXPECT_EQ(watch.FailAt(0), 2);
     EXPECT_EQ(allocator.AllocateArray<uint64_t>(SIZE_MAX / 4), nullptr);
 }
 
 TEST(JobStdAllocator, ContainersLiveInTheJobAndThrowWhenItRefuses) {
-    JobAllocator allocator;
+    AllocationWatch watch;
+    JobAllocator allocator{watch.Hook()};
     std::vector<int, JobStdAllocator<int>> values{JobStdAllocator<int>(allocator)};
     for (int i = 0; i < 1000; ++i) values.push_back(i);
     EXPECT_EQ(allocator.LiveBlocks(), 1);
-    SetJobAllocationFailureForTesting(1);
+    watch.FailAt(1);
     EXPECT_THROW(values.reserve(100000), std::bad_alloc);
-    SetJobAllocationFailureForTesting(0);
+    watch.FailAt(0);
     EXPECT_EQ(values[999], 999);
+}
+
+// A job takes the settings set when it is made and keeps them; a scope's
+// end brings back the settings it replaced, and without any the product's.
+TEST(JobSettings, AJobKeepsTheSettingsOfWhenItWasMade) {
+    EXPECT_EQ(CurrentJobSettings().allocation.fails, nullptr);
+    JobSettingsScope outer({.output = {ExportOutputStep::kFlush, 3}});
+    std::unique_ptr<ExportJob> inner;
+    {
+        JobSettingsScope scope({.read = {.windowBytes = 64, .twoPasses = true}});
+        inner = std::make_unique<ExportJob>(nullptr);
+        const JobSettings now = CurrentJobSettings();
+        EXPECT_EQ(now.read.windowBytes, 64u);
+        EXPECT_TRUE(now.read.twoPasses);
+        EXPECT_EQ(now.output.step, ExportOutputStep::kNone);
+        scope.allocations.FailAt(1, true);
+        EXPECT_EQ(inner->allocator.Allocate(8), nullptr);
+        scope.allocations.FailAt(0);
+        EXPECT_NE(inner->allocator.Allocate(8), nullptr);
+        EXPECT_EQ(scope.allocations.LiveBlocks(), 1);
+        inner.reset();
+        EXPECT_EQ(scope.allocations.LiveBlocks(), 0);
+    }
+    ExportJob job(nullptr);
+    EXPECT_EQ(CurrentJobSettings().read.windowBytes, 0u);
+    // The outer scope's output fault: the third flush fails, once copied
+    // into the job; a change of the record later is not seen by the job.
+    outer.Settings().output = {};
+    EXPECT_FALSE(job.outputFault.Fails(ExportOutputStep::kFlush));
+    EXPECT_FALSE(job.outputFault.Fails(ExportOutputStep::kOpen));
+    EXPECT_FALSE(job.outputFault.Fails(ExportOutputStep::kFlush));
+    EXPECT_TRUE(job.outputFault.Fails(ExportOutputStep::kFlush));
+    EXPECT_TRUE(job.outputFault.Fails(ExportOutputStep::kFlush));
+    EXPECT_NE(job.allocator.Allocate(8), nullptr);
+    EXPECT_EQ(outer.allocations.LiveBlocks(), 1);
 }
 
 TEST(JobError, KeepsTheFirstFailureAndSaysWhere) {

@@ -15,6 +15,7 @@
 #include "platform/platform.h"
 #include "plugin/plugin.h"
 #include "resources/options_dialog.h"
+#include "tests/job_settings.h"
 #include "tests/test_files.h"
 
 namespace exporttest {
@@ -110,7 +111,8 @@ inline std::string ReadFile(const std::filesystem::path& path, bool text = false
 inline std::string Golden(const std::string& name) { return ReadFile(std::filesystem::path(ASE_TEST_DATA_DIR) / "export" / name); }
 
 // An export of `scene_` into `dir_` with the host's texts and the clock
-// fixed; the options are put back afterwards, and no job block may be left.
+// fixed, its jobs made with the settings of `jobs_`; the options are put
+// back afterwards, and no job block may be left.
 class ExportTest : public testing::Test {
 protected:
     void SetUp() override {
@@ -119,9 +121,10 @@ protected:
     }
     void TearDown() override {
         platform::SetFixedTimeForTesting(-1);
-        EXPECT_EQ(JobLiveBlocksForTesting(), 0);
+        EXPECT_EQ(jobs_.allocations.LiveBlocks(), 0);
     }
 
+    JobSettingsScope jobs_;
     OptionsGuard guard_;
     TempDir dir_;
     asehost::HostScene scene_;

@@ -3,6 +3,8 @@
 // scene. Whatever fails, the result is 0 with one line saying what, the
 // previous file is untouched, no new file is left beside it and no memory
 // of the export outlives it.
+#include <new>
+#include <stdexcept>
 #include <vector>
 
 #include "export_test_util.h"
@@ -20,12 +22,6 @@ protected:
         ExportTest::SetUp();
         scene_.setFileName(target_.u16string().c_str());
     }
-    void TearDown() override {
-        SetExportOutputFailureForTesting(ExportOutputStep::kNone);
-        SetJobAllocationFailureForTesting(0);
-        ExportTest::TearDown();
-    }
-
     int Export() { return FilterProc(FILTER_MSG_EXPORT, scene_.context(), nullptr, nullptr); }
     std::u16string ErrorText() { return scene_.context()->errorText.wide; }
     void WriteOldTarget() { std::ofstream(target_, std::ios::binary) << kOldContent; }
@@ -35,8 +31,10 @@ protected:
         std::vector<std::string> names;
         for (const auto& entry : fs::directory_iterator(dir_.path)) names.push_back(entry.path().filename().string());
         EXPECT_EQ(names, std::vector<std::string>{"out.ase"});
-        EXPECT_EQ(JobLiveBlocksForTesting(), 0);
+        EXPECT_EQ(jobs_.allocations.LiveBlocks(), 0);
     }
+    // The exports made from now on fail at the `count`-th time they reach `step`.
+    void FailOutput(ExportOutputStep step, long count = 1) { jobs_.Settings().output = {step, count}; }
 
     const fs::path target_ = dir_.path / "out.ase";
 };
@@ -57,7 +55,7 @@ TEST_F(ExportFailureTest, AFailureAtAnyOutputStepLeavesThePreviousFileAndSaysWha
         WriteOldTarget();
         // Failing again and again onto the same target keeps the same file.
         for (int attempt = 0; attempt < 2; ++attempt) {
-            SetExportOutputFailureForTesting(c.step, c.count);
+            FailOutput(c.step, c.count);
             AssignDualString(&scene_.context()->errorText, u"");
             EXPECT_EQ(Export(), 0);
             EXPECT_EQ(ErrorText(), c.text);
@@ -65,11 +63,56 @@ TEST_F(ExportFailureTest, AFailureAtAnyOutputStepLeavesThePreviousFileAndSaysWha
         }
     }
     // Once the output works again, the whole file takes the target's place.
-    SetExportOutputFailureForTesting(ExportOutputStep::kNone);
+    FailOutput(ExportOutputStep::kNone);
     ASSERT_EQ(Export(), 1);
     const std::string written = ReadFile(target_, true);
     EXPECT_NE(written.find("*MATERIAL_LIST {"), std::string::npos);
     EXPECT_EQ(written.substr(written.size() - 2), "}\n");
+}
+
+// Every write of the export's text failing in turn, in both layouts: the
+// count of writes an export reaches is where the first success comes.
+TEST_F(ExportFailureTest, AFullDeviceAtAnyWriteOfTheTextLeavesThePreviousFile) {
+    LoadScene(scene_, Golden("material_scene.json"));
+    for (const int split : {1, 0}) {
+        TheExportOptions().splitVerticesPerUv = split;
+        long count = 1;
+        for (;; ++count) {
+            SCOPED_TRACE(count);
+            WriteOldTarget();
+            AssignDualString(&scene_.context()->errorText, u"");
+            FailOutput(ExportOutputStep::kPiece, count);
+            if (Export() == 1) break;
+            EXPECT_EQ(ErrorText(), u"Could not write \"out.ase\": no space left on the device.");
+            ExpectOnlyTheOldTarget();
+        }
+        std::printf("writes failed in turn (%s layout): %ld\n", split ? "split" : "indexed", count - 1);
+        EXPECT_GT(count, 40);
+    }
+}
+
+// A host call that throws during the export: the call fails with the
+// export's own message for it, and the previous file stays.
+int gThrowKind = 0;
+int ThrowingPreWriteStep(HostContext*) {
+    if (gThrowKind == 0) throw std::bad_alloc();
+    throw std::runtime_error("host failure");
+}
+
+TEST_F(ExportFailureTest, AnExceptionFromTheHostFailsTheExportWithItsMessage) {
+    LoadScene(scene_, Golden("material_scene.json"));
+    HostContextOps ops = *scene_.context()->ops;
+    ops.PreWriteStep = &ThrowingPreWriteStep;
+    const HostContextOps* original = scene_.context()->ops;
+    scene_.context()->ops = &ops;
+    for (const int kind : {0, 1}) {
+        gThrowKind = kind;
+        WriteOldTarget();
+        EXPECT_EQ(Export(), 0);
+        EXPECT_EQ(ErrorText(), kind == 0 ? u"Not enough memory to export." : u"The export failed for an unexpected reason.");
+        ExpectOnlyTheOldTarget();
+    }
+    scene_.context()->ops = original;
 }
 
 TEST_F(ExportFailureTest, AFolderWhereTheTargetWouldBeStaysAndNothingIsLeftBesideIt) {
@@ -114,22 +157,23 @@ TEST_F(ExportFailureTest, RunningOutOfMemoryAtAnyAllocationLeavesThePreviousFile
         SCOPED_TRACE(std::string(run.scene) + (run.options.splitVerticesPerUv ? " split" : " indexed"));
         LoadScene(scene_, Golden(run.scene));
         TheExportOptions() = run.options;
-        SetJobAllocationFailureForTesting(0);
+        jobs_.allocations.FailAt(0);
         ASSERT_EQ(Export(), 1);
-        const long allocations = SetJobAllocationFailureForTesting(0);
+        const long allocations = jobs_.allocations.FailAt(0);
+        std::printf("allocations failed in turn (%s): %ld\n", run.scene, allocations);
         const std::string expected = ReadFile(target_);
         EXPECT_GT(allocations, 4);
         for (long failAt = 1; failAt <= allocations; ++failAt) {
             SCOPED_TRACE(failAt);
             WriteOldTarget();
             AssignDualString(&scene_.context()->errorText, u"");
-            SetJobAllocationFailureForTesting(failAt);
+            jobs_.allocations.FailAt(failAt);
             EXPECT_EQ(Export(), 0);
             EXPECT_EQ(ErrorText(), u"Not enough memory to export \"out.ase\".");
             ExpectOnlyTheOldTarget();
         }
         // Without a failure the same bytes come out again.
-        SetJobAllocationFailureForTesting(0);
+        jobs_.allocations.FailAt(0);
         ASSERT_EQ(Export(), 1);
         EXPECT_EQ(ReadFile(target_), expected);
     }

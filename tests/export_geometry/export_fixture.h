@@ -14,6 +14,7 @@
 #include "export/export_job.h"
 #include "export/geometry/geometry.h"
 #include "tests/export/export_test_util.h"
+#include "tests/job_settings.h"
 
 namespace geomtest {
 
@@ -50,7 +51,7 @@ protected:
     void SetUp() override { TheExportOptions() = ExportOptions{}; }
     void TearDown() override {
         job_.reset();
-        EXPECT_EQ(JobLiveBlocksForTesting(), 0);
+        EXPECT_EQ(jobs_.allocations.LiveBlocks(), 0);
     }
 
     // Loads `scene` into the host with a new job over it; the normal table
@@ -106,6 +107,8 @@ protected:
     HostContext* context() { return scene_.context(); }
     HostFace& FaceOf(int group, int face) { return context()->faceGroups[group].faces[face]; }
 
+    // The jobs' settings, declared first so that they outlive the job.
+    JobSettingsScope jobs_;
     asehost::HostScene scene_;
     std::vector<std::array<float, 3>> normals_;
     std::unique_ptr<ExportJob> job_;

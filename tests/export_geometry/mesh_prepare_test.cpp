@@ -8,21 +8,24 @@
 namespace geomtest {
 namespace {
 
-// Makes the job allocation numbered `failAt` (1 = the next one) and every
-// later one fail, until the object goes away.
+// Makes the allocation numbered `failAt` (1 = the next one) of the
+// allocators `watch` hooks and every later one fail, until the object goes
+// away.
 struct FailingAllocations {
-    explicit FailingAllocations(int failAt) { SetJobAllocationFailureForTesting(failAt, true); }
-    ~FailingAllocations() { SetJobAllocationFailureForTesting(0); }
+    FailingAllocations(AllocationWatch& watch, int failAt) : watch_(watch) { watch_.FailAt(failAt, true); }
+    ~FailingAllocations() { watch_.FailAt(0); }
+    AllocationWatch& watch_;
 };
 
 // The growable array doubles from sixteen and keeps its contents when growth
 // fails; a weld table's entries of one key match within the tolerance, NaN never.
 TEST(PreparationStorage, ArraysAndWeldTablesKeepWhatTheyHoldWhenAllocationsFail) {
-    JobAllocator allocator;
+    AllocationWatch watch;
+    JobAllocator allocator{watch.Hook()};
     DynArray<int> array{&allocator};
     for (int i = 0; i < 16; ++i) ASSERT_EQ(DynArrayAdd(&array, i), 0);
     {
-        FailingAllocations failing(1);
+        FailingAllocations failing(watch, 1);
         EXPECT_EQ(DynArrayAdd(&array, 99), E_OUTOFMEMORY);
     }
     EXPECT_EQ(array.size, 16);
@@ -46,7 +49,7 @@ TEST(PreparationStorage, ArraysAndWeldTablesKeepWhatTheyHoldWhenAllocationsFail)
     for (int failAt = 1; failAt <= 4; ++failAt) {  // pool, node, slots, used keys
         SCOPED_TRACE(failAt);
         {
-            FailingAllocations failing(failAt);
+            FailingAllocations failing(watch, failAt);
             EXPECT_EQ(add(5, 1), E_OUTOFMEMORY);
         }
         EXPECT_EQ(pool.size, 0);
@@ -73,7 +76,7 @@ TEST_F(GeometryExportTest, PreparationRunningOutOfMemoryAnywhereFailsCleanlyThen
         NewJob();
         int prepared = 0;
         {
-            FailingAllocations failing(failAt);
+            FailingAllocations failing(jobs_.allocations, failAt);
             prepared = PrepareExportMesh(*job_, &set, 0);
             ReleaseExportMeshSet(*job_, &set);
         }
@@ -81,7 +84,7 @@ TEST_F(GeometryExportTest, PreparationRunningOutOfMemoryAnywhereFailsCleanlyThen
         NewJob();
         std::string text;
         {
-            FailingAllocations failing(failAt);
+            FailingAllocations failing(jobs_.allocations, failAt);
             text = Indexed(0, 0, &written);
         }
         EXPECT_EQ(written, prepared);

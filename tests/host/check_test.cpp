@@ -16,7 +16,7 @@
 #include "host/tool/check.h"
 #include "host/store/scene.h"
 #include "import/import.h"
-#include "tests/import_settings.h"
+#include "tests/job_settings.h"
 #include "tests/test_files.h"
 
 namespace {
@@ -89,7 +89,7 @@ TEST(Check, AWindowedReadFindsWhatAWholeReadFinds) {
         SCOPED_TRACE(path.filename().string());
         const std::string whole = asehost::FormatCheckJson(Check(path));
         for (const uint32_t window : {64u, 200u}) {
-            const ImportSettingsScope settings({window});
+            const JobSettingsScope settings({.read = {.windowBytes = window}});
             const std::string windowed = asehost::FormatCheckJson(Check(path));
             EXPECT_EQ(windowed, whole) << "window " << window;
         }

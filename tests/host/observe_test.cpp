@@ -10,7 +10,7 @@
 
 #include "host/store/scene.h"
 #include "import/import.h"
-#include "tests/import_settings.h"
+#include "tests/job_settings.h"
 #include "tests/test_files.h"
 
 namespace {
@@ -52,7 +52,7 @@ Recorder Observe(const fs::path& path, uint32_t window, bool twoPasses = false) 
     scene.setFileName(wide.c_str());
     const fs::path cwd = fs::current_path();
     Recorder recorder;
-    const ImportSettingsScope settings({window, twoPasses});
+    const JobSettingsScope settings({.read = {.windowBytes = window, .twoPasses = twoPasses}});
     ObservedImport import;
     import.Run(scene.context(), &recorder);
     fs::current_path(cwd);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <regex>
@@ -14,8 +15,7 @@
 
 #include "host/tool/plugin_loader.h"
 #include "host/store/scene.h"
-#include "tests/import_settings.h"
-#include "base/job.h"
+#include "tests/job_settings.h"
 #include "plugin/plugin.h"
 #include "ase/reader_internal.h"
 #include "tests/host/replaced_new.h"
@@ -115,6 +115,7 @@ TEST(ImportFaults, UnfilledFaceSlotsAreDroppedAndObjectsAfterAnyBlanksAreCounted
 }
 
 TEST(ImportFaults, FailuresSayWhereAndWhat) {
+    const JobSettingsScope jobs;
     HostScene scene;
     const fs::path folder = TempFile("ase_import_folder");
     fs::create_directories(folder);
@@ -145,7 +146,7 @@ TEST(ImportFaults, FailuresSayWhereAndWhat) {
         SCOPED_TRACE(c.path.string());
         EXPECT_EQ(Import(scene, c.path), 0);
         EXPECT_TRUE(std::regex_match(ErrorOf(scene), std::regex(c.text))) << ErrorOf(scene);
-        EXPECT_EQ(JobLiveBlocksForTesting(), 0);
+        EXPECT_EQ(jobs.allocations.LiveBlocks(), 0);
     }
     fs::remove(huge);
     fs::remove(empty);
@@ -162,11 +163,12 @@ TEST(ImportFaults, FailuresSayWhereAndWhat) {
 // imports; the memory of the whole import stays within the stated multiple,
 // and declared counts beyond the lines the file holds cost the host nothing.
 TEST(ImportMemory, SmallObjectsImportAndDeclaredFloodsStayBounded) {
+    JobSettingsScope jobs;
     HostScene scene;
     const fs::path objects = Fault("thousand_small_objects.ase");
-    JobPeakBytesForTesting();
+    jobs.allocations.TakePeakBytes();
     ASSERT_EQ(Import(scene, objects), 1) << ErrorOf(scene);
-    const size_t objectsPeak = JobPeakBytesForTesting();
+    const size_t objectsPeak = jobs.allocations.TakePeakBytes();
     EXPECT_EQ(scene.context()->objectCount, 1000);
     EXPECT_EQ(scene.context()->vertexCount, 3000);
     EXPECT_LE(objectsPeak, 17 * fs::file_size(objects) + 65536);
@@ -176,9 +178,9 @@ TEST(ImportMemory, SmallObjectsImportAndDeclaredFloodsStayBounded) {
     const std::string padding = "*COMMENT " + std::string(4 * 1024 * 1024, 'x') + "\n";
     const fs::path faces = TempFile("ase_declared_faces.ase");
     WriteFile(faces, ReadFile(Fault("declared_faces_flood.ase")) + padding);
-    JobPeakBytesForTesting();
+    jobs.allocations.TakePeakBytes();
     ASSERT_EQ(Import(scene, faces), 1) << ErrorOf(scene);
-    const size_t facesPeak = JobPeakBytesForTesting();
+    const size_t facesPeak = jobs.allocations.TakePeakBytes();
     ASSERT_EQ(scene.context()->faceGroupCount, 1);
     EXPECT_EQ(scene.context()->faceGroups[0].faceCount, 1);
     EXPECT_LE(facesPeak, 17 * fs::file_size(faces) + 65536);
@@ -187,9 +189,9 @@ TEST(ImportMemory, SmallObjectsImportAndDeclaredFloodsStayBounded) {
     // the file can justify.
     const fs::path vertices = TempFile("ase_declared_vertices.ase");
     WriteFile(vertices, ReadFile(Fault("declared_vertices_flood.ase")) + padding);
-    JobPeakBytesForTesting();
+    jobs.allocations.TakePeakBytes();
     EXPECT_EQ(Import(scene, vertices), 0);
-    const size_t verticesPeak = JobPeakBytesForTesting();
+    const size_t verticesPeak = jobs.allocations.TakePeakBytes();
     EXPECT_NE(ErrorOf(scene).find("*MESH_NUMVERTEX 1000000"), std::string::npos) << ErrorOf(scene);
     EXPECT_LE(verticesPeak, 2 * fs::file_size(vertices));
     fs::remove(faces);
@@ -204,6 +206,7 @@ TEST(ImportMemory, SmallObjectsImportAndDeclaredFloodsStayBounded) {
 TEST(ImportMemory, SubMaterialsWithMapsKeepTheWholeImportWithinTheStatedMultiple) {
     const size_t charged = sizeof(AseSubMaterial) + kHostMaterialBytes + kHostTextureBytes;
     const size_t shortest = charged / kDeclaredBytesPerFileByte + 1;
+    JobSettingsScope jobs;
     HostScene scene;
     for (const size_t each : {shortest, shortest * 3 / 4}) {
         SCOPED_TRACE(each);
@@ -217,11 +220,11 @@ TEST(ImportMemory, SubMaterialsWithMapsKeepTheWholeImportWithinTheStatedMultiple
         text += "}\n}\n" + ReadFile(Fault("unfilled_face_slot_first_object.ase"));
         const fs::path path = TempFile("ase_sub_materials.ase");
         WriteFile(path, text);
-        JobPeakBytesForTesting();
+        jobs.allocations.TakePeakBytes();
         const size_t newBase = gNew.live;
         gNew.peak = gNew.live;
         const int result = Import(scene, path);
-        const size_t peak = JobPeakBytesForTesting() + (gNew.peak - newBase);
+        const size_t peak = jobs.allocations.TakePeakBytes() + (gNew.peak - newBase);
         if (each == shortest) {
             ASSERT_EQ(result, 1) << ErrorOf(scene);
             EXPECT_EQ(scene.context()->materialCount, count);
@@ -283,22 +286,24 @@ TEST(ImportSweeps, EveryJobAllocationFailingInTurnFailsCleanly) {
     for (const auto& [window, path] : SweepRuns()) {
         if (fs::file_size(path) > 64 * 1024) continue;
         SCOPED_TRACE(path.filename().string() + " window " + std::to_string(window));
-        const ImportSettingsScope settings({window});
-        SetJobAllocationFailureForTesting(0);
+        JobSettingsScope settings({.read = {.windowBytes = window}});
+        AllocationWatch& allocations = settings.allocations;
+        allocations.FailAt(0);
         const int whole = Import(scene, path);
-        const long allocations = SetJobAllocationFailureForTesting(0);
+        const long made = allocations.FailAt(0);
         if (whole == 0) continue;  // files that fail anyway are cut below
-        for (long n = 1; n <= allocations; ++n, ++points) {
-            SetJobAllocationFailureForTesting(n);
+        for (long n = 1; n <= made; ++n, ++points) {
+            allocations.FailAt(n);
             int result = -1;
             EXPECT_NO_THROW(result = Import(scene, path));
-            SetJobAllocationFailureForTesting(0);
+            allocations.FailAt(0);
             ASSERT_EQ(result, 0) << n;
             ASSERT_FALSE(ErrorOf(scene).empty()) << n;
-            ASSERT_EQ(JobLiveBlocksForTesting(), 0) << n;
+            ASSERT_EQ(allocations.LiveBlocks(), 0) << n;
             ExpectConsistent(scene);
         }
     }
+    std::printf("allocations failed in turn over the fixtures: %ld\n", points);
     EXPECT_GT(points, 100);
 }
 
@@ -309,7 +314,7 @@ TEST(ImportSweeps, EveryCutOfEveryFixtureImportsOrFailsWithAMessage) {
         // The thousand repeated objects add nothing that their first do not.
         if (fs::file_size(path) > 64 * 1024) continue;
         SCOPED_TRACE(path.filename().string() + " window " + std::to_string(window));
-        const ImportSettingsScope settings({window});
+        const JobSettingsScope settings({.read = {.windowBytes = window}});
         const std::string bytes = ReadFile(path);
         // Small files at every byte, large ones at about 500 offsets.
         const size_t step = bytes.size() <= 1500 ? 1 : bytes.size() / 500;
@@ -324,7 +329,7 @@ TEST(ImportSweeps, EveryCutOfEveryFixtureImportsOrFailsWithAMessage) {
             if (result == 0) {
                 ASSERT_FALSE(ErrorOf(scene).empty()) << cut;
             }
-            ASSERT_EQ(JobLiveBlocksForTesting(), 0) << cut;
+            ASSERT_EQ(settings.allocations.LiveBlocks(), 0) << cut;
             ExpectConsistent(scene);
         }
     }
@@ -354,7 +359,7 @@ TEST(ImportWindow, AnyWindowAndOnePassGiveTheSceneOfTwoPassesOverTheWholeFile) {
             WriteFile(copy, text);
             int whole = 0;
             {
-                const ImportSettingsScope twoPasses({.windowBytes = 0, .twoPasses = true});
+                const JobSettingsScope twoPasses({.read = {.windowBytes = 0, .twoPasses = true}});
                 whole = Import(scene, copy);
             }
             const std::string wholeScene = scene.saveJson();
@@ -362,11 +367,11 @@ TEST(ImportWindow, AnyWindowAndOnePassGiveTheSceneOfTwoPassesOverTheWholeFile) {
             for (const uint32_t window : {0u, 64u, 97u, 1000u, 4096u}) {
                 if (window >= text.size()) continue;
                 SCOPED_TRACE(path.filename().string() + " window " + std::to_string(window));
-                const ImportSettingsScope settings({window});
+                const JobSettingsScope settings({.read = {.windowBytes = window}});
                 ASSERT_EQ(Import(scene, copy), whole) << ErrorOf(scene);
                 EXPECT_EQ(ErrorOf(scene), wholeError);
                 EXPECT_TRUE(scene.saveJson() == wholeScene);
-                EXPECT_EQ(JobLiveBlocksForTesting(), 0);
+                EXPECT_EQ(settings.allocations.LiveBlocks(), 0);
                 ++compared;
             }
         }

@@ -22,6 +22,7 @@
 #include "import/import.h"
 #include "import/import_detail.h"
 #include "math/vecmath.h"
+#include "tests/job_settings.h"
 
 namespace {
 
@@ -36,9 +37,13 @@ void SetName(char* field, const std::string& name) { std::strncpy(field, name.c_
 // Copies `text` (shorter than the field) into a zero-filled wide field.
 void SetWide(char16_t* field, const std::u16string& text) { std::copy(text.begin(), text.end(), field); }
 
-// The allocator of the tests' documents.
+// The allocator of the tests' documents and the watch on it.
+AllocationWatch& Watch() {
+    static AllocationWatch watch;
+    return watch;
+}
 JobAllocator& Alloc() {
-    static JobAllocator allocator;
+    static JobAllocator allocator{Watch().Hook()};
     return allocator;
 }
 
@@ -314,9 +319,9 @@ TEST(SortObjectKeys, OrdersByTimeKeepsFileOrderForTiesAndPutsNanLast) {
         AddKey(AppendScaleKey, object, time * 3 - 4, Vec3{x, 1, 1});
     }
     // Without memory for its scratch the sort says so and leaves the keys.
-    SetJobAllocationFailureForTesting(1, true);
+    Watch().FailAt(1, true);
     EXPECT_FALSE(SortObjectKeys(*doc.doc.allocator, object));
-    SetJobAllocationFailureForTesting(0);
+    Watch().FailAt(0);
     EXPECT_EQ(object.posKeys[1].value.x, 1.0f);
     ASSERT_TRUE(SortObjectKeys(*doc.doc.allocator, object));
     ExpectSorted(object.posKeys, kKeys);

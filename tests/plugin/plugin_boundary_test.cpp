@@ -13,9 +13,9 @@
 
 #include "host/store/scene.h"
 #include "platform/platform.h"
-#include "base/job.h"
 #include "plugin/plugin.h"
 #include "tests/host/replaced_new.h"
+#include "tests/job_settings.h"
 #include "tests/test_files.h"
 
 // Every operator new of this test program counts, and one chosen call can
@@ -98,6 +98,7 @@ int ThrowingAllocateVertices(HostContext*, int) {
 
 TEST(FilterProc, AnExceptionFromBelowBecomesAFailedCallWithAMessage) {
     const std::u16string wide = std::filesystem::absolute(testfiles::Data("e2e/hierarchy.ase")).u16string();
+    const JobSettingsScope jobs;
     for (int kind : {0, 1}) {
         gThrowKind = kind;
         asehost::HostScene scene;
@@ -112,7 +113,7 @@ TEST(FilterProc, AnExceptionFromBelowBecomesAFailedCallWithAMessage) {
         EXPECT_EQ(result, 0);
         EXPECT_EQ(std::u16string(scene.context()->errorText.wide), kind == 0 ? kOutOfMemoryText : kInternalErrorText);
         EXPECT_EQ(scene.context()->objectCount, 0);
-        EXPECT_EQ(JobLiveBlocksForTesting(), 0);
+        EXPECT_EQ(jobs.allocations.LiveBlocks(), 0);
     }
 }
 
@@ -123,6 +124,7 @@ TEST(FilterProc, AnExceptionFromBelowBecomesAFailedCallWithAMessage) {
 TEST(FilterProc, EveryOperatorNewFailingInTurnEndsTheImportCleanly) {
     const std::u16string path = std::filesystem::absolute(testfiles::Data("e2e/hierarchy.ase")).u16string();
     asehost::HostScene scene;
+    const JobSettingsScope jobs;
     long calls = 0;
     int outOfMemory = 0;
     for (long n = 0; n == 0 || n <= calls; ++n) {
@@ -143,7 +145,7 @@ TEST(FilterProc, EveryOperatorNewFailingInTurnEndsTheImportCleanly) {
             EXPECT_NE(scene.context()->errorText.wide[0], u'\0') << n;
             outOfMemory += std::u16string(scene.context()->errorText.wide) == kOutOfMemoryText;
         }
-        ASSERT_EQ(JobLiveBlocksForTesting(), 0) << n;
+        ASSERT_EQ(jobs.allocations.LiveBlocks(), 0) << n;
     }
     std::printf("operator new calls failed in turn: %ld, %d of them out of memory\n", calls, outOfMemory);
     EXPECT_GT(calls, 10);
