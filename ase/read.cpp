@@ -81,3 +81,38 @@ int ParseAse(AseRead& read, const AseReadSettings& settings) {
     read.stack.Clear();
     return 1;
 }
+
+int ScanAse(AseRead& read, AseObserver& observer, const AseScanFilter& filter) {
+    AseReader& reader = read.reader;
+    AseObserver* const previous = reader.observer;
+    reader.observer = &observer;
+    read.stack.Clear();
+    int ok = RewindAseSource(reader);
+    AseLine line;
+    BlockStep step = BlockStep::kDone;
+    while (ok && (step = NextBlockLine(reader, std::string_view(), line)) == BlockStep::kLine) {
+        if (!line.opens || !filter.PassesOver(line.keyword)) continue;
+        // The block loop pushed the block; its inner lines are only
+        // followed for their braces, and its closing line, which the
+        // stack's top names, is told as the block loop tells one.
+        size_t depth = 0;
+        bool closed = false;
+        while (!closed && NextLine(reader, line)) {
+            if (line.opens) {
+                ++depth;
+            } else if (line.closes) {
+                if (depth > 0) {
+                    --depth;
+                    continue;
+                }
+                if (ScanFirstWord(line)) ObserveBlockLine(reader, line, false);
+                read.stack.Pop(nullptr);
+                closed = true;
+            }
+        }
+    }
+    if (step == BlockStep::kFail) ok = 0;
+    read.stack.Clear();
+    reader.observer = previous;
+    return ok && !ReadFailed(reader) ? 1 : 0;
+}

@@ -53,6 +53,7 @@ const std::terminate_handler gPreviousTerminate = std::set_terminate(OnTerminate
 #include "host/store/axes.h"
 #include "host/tool/batch.h"
 #include "host/tool/check.h"
+#include "host/tool/loss_report.h"
 #include "host/tool/plugin_loader.h"
 #include "host/store/scene.h"
 #include "host/store/text.h"
@@ -393,8 +394,10 @@ void ExplainUnwritableOutput(const std::string& argument, const std::u16string& 
     platform::AbandonFileReplacement(probe);
 }
 
+// `notCarried`: what the import that made `scene` left out of its file,
+// listed with what the written file leaves out unless `quiet`.
 int RunExport(const PluginLoader& loader, HostScene& scene, const std::string& argument, const DialogChoices& choices,
-              bool quiet) {
+              bool quiet, const std::vector<std::string>& notCarried = {}) {
     scene.setOperationLogEnabled(false);
     const std::u16string path = PathArgument(argument);
     ExportOutcome outcome;
@@ -408,7 +411,8 @@ int RunExport(const PluginLoader& loader, HostScene& scene, const std::string& a
     switch (outcome) {
         case ExportOutcome::Written:
             if (!quiet) {
-                for (const std::string& line : UnwrittenContent(scene)) std::cerr << "asehost: not written: " << line << "\n";
+                PrintLosses(std::cerr, "not carried", notCarried);
+                PrintLosses(std::cerr, "not written", UnwrittenContent(scene, choices));
             }
             return kExitOk;
         case ExportOutcome::Cancelled:
@@ -505,7 +509,7 @@ struct DialogOptions {
             ->default_str("all");
         command.add_option("--angle", angle, "Text typed into the angle edit, used with --smoothing angle (0 to 180 degrees)")->default_str("35.000");
         command.add_flag("--cancel", cancel, "Press Cancel instead of OK");
-        command.add_flag("--quiet", quiet, "Do not list what the written file leaves out");
+        command.add_flag("--quiet", quiet, "Do not list what the host or the written file leaves out");
         command.add_flag("--force", force, "Write over the input or to a name that does not end in .ase");
         command.footer(std::string("Defaults shown are the options dialog's state when the plug-in is loaded.\n\n") + kExitCodesText);
     }
@@ -673,11 +677,12 @@ int Run(int argc, char** argv) {
 
     std::vector<std::string> importFiles;
     std::string importPlugin, importOutput = "-";
-    bool importJson = false;
+    bool importJson = false, importQuiet = false;
     BatchOptions importBatch;
     CLI::App* import = app.add_subcommand("import", "Import an ASE file and print the scene, or import --json several into a folder");
     import->add_option("FILE", importFiles, "ASE file; with --json --output-dir, files and folders")->required();
     import->add_flag("--json", importJson, "Print the whole scene as JSON");
+    import->add_flag("--quiet", importQuiet, "Do not list what the host's records leave out of the file");
     import->add_option("-o,--output", importOutput, "Where to print (- is standard output)")->capture_default_str();
     import->add_option("--plugin", importPlugin, "Plug-in module");
     importBatch.Add(*import, true);
@@ -807,6 +812,7 @@ int Run(int argc, char** argv) {
             ReportFailure(scene, "import failed");
             return kExitPluginFailed;
         }
+        if (!importQuiet && !importBatch.child) PrintLosses(std::cerr, "not carried", UncarriedContent(path));
         if (importJson) {
             std::string error;
             const auto writeJson = [&](std::FILE* out) {
@@ -864,7 +870,9 @@ int Run(int argc, char** argv) {
         }
         convertOptions.ApplyConvertDefaults(scene, choices);
         if (!pluginAxes) TurnForExport(scene);
-        const int code = RunExport(loader, scene, convertOutput, choices, convertOptions.quiet);
+        // A batch child's lines would break its file's one line.
+        const bool quiet = convertOptions.quiet || convertBatch.child;
+        const int code = RunExport(loader, scene, convertOutput, choices, quiet, quiet ? std::vector<std::string>() : UncarriedContent(path));
         if (code == kExitOk && convertBatch.child) std::cout << SceneCountsLine(scene);
         return code;
     }
