@@ -86,6 +86,7 @@ int ScanAse(AseRead& read, AseObserver& observer, const AseScanFilter& filter) {
     AseReader& reader = read.reader;
     AseObserver* const previous = reader.observer;
     reader.observer = &observer;
+    reader.unnumbered = !filter.numberLines;
     read.stack.Clear();
     int ok = RewindAseSource(reader);
     AseLine line;
@@ -114,5 +115,6 @@ int ScanAse(AseRead& read, AseObserver& observer, const AseScanFilter& filter) {
     if (step == BlockStep::kFail) ok = 0;
     read.stack.Clear();
     reader.observer = previous;
+    reader.unnumbered = false;
     return ok && !ReadFailed(reader) ? 1 : 0;
 }

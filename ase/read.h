@@ -45,7 +45,9 @@ int ParseAse(AseRead& read, const AseReadSettings& settings);
 // The blocks a scan passes over: a bit per keyword (Kw). Their opening and
 // closing lines are told; the lines between them, nested blocks included,
 // are only split and their braces followed, the cheapest the reader goes.
+// `numberLines` false spares counting line ends: every event's number is 0.
 struct AseScanFilter {
+    bool numberLines = true;
     uint64_t passOver[(static_cast<unsigned>(Kw::kCount) + 63) / 64] = {};
     void PassOver(Kw keyword) { passOver[static_cast<unsigned>(keyword) / 64] |= uint64_t{1} << (static_cast<unsigned>(keyword) % 64); }
     bool PassesOver(Kw keyword) const {

@@ -496,6 +496,7 @@ int64_t LineEndsBefore(const AseReader& source, uint64_t stop, bool& afterCr) {
 }  // namespace
 
 int64_t ObservedLineNumber(const AseReader& source, const char* at) {
+    if (source.unnumbered) return 0;
     ObservedLines& seen = source.observed;
     const uint64_t offset = uint64_t{source.base} + static_cast<uint64_t>(at - source.data);
     if (offset > seen.offset) {
