@@ -93,23 +93,11 @@ int ScanAse(AseRead& read, AseObserver& observer, const AseScanFilter& filter) {
     BlockStep step = BlockStep::kDone;
     while (ok && (step = NextBlockLine(reader, std::string_view(), line)) == BlockStep::kLine) {
         if (!line.opens || !filter.PassesOver(line.keyword)) continue;
-        // The block loop pushed the block; its inner lines are only
-        // followed for their braces, and its closing line, which the
+        // The block loop pushed the block; its closing line, which the
         // stack's top names, is told as the block loop tells one.
-        size_t depth = 0;
-        bool closed = false;
-        while (!closed && NextLine(reader, line)) {
-            if (line.opens) {
-                ++depth;
-            } else if (line.closes) {
-                if (depth > 0) {
-                    --depth;
-                    continue;
-                }
-                if (ScanFirstWord(line)) ObserveBlockLine(reader, line, false);
-                read.stack.Pop(nullptr);
-                closed = true;
-            }
+        if (PassOverBlock(reader, line)) {
+            if (ScanFirstWord(line)) ObserveBlockLine(reader, line, false);
+            read.stack.Pop(nullptr);
         }
     }
     if (step == BlockStep::kFail) ok = 0;

@@ -349,6 +349,13 @@ enum class BlockStep {
 // `own`.
 BlockStep NextBlockLine(AseReader& source, std::string_view own, AseLine& line);
 
+// Passes over the lines of a block whose opening line was just read,
+// following only their braces (nested blocks are counted, not pushed):
+// only lines that hold a brace or a NUL are split. Returns 1 with `line`
+// the block's closing line (its word not yet found), or 0 when the text
+// ends first.
+int PassOverBlock(AseReader& source, AseLine& line);
+
 // Reads and discards the lines of the block named `own`. 1, or 0 when the
 // block stack could not grow.
 int SkipBlock(AseReader& source, std::string_view own);

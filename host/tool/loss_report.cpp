@@ -247,12 +247,17 @@ public:
                             " (the import looks for the file name beside the file)");
         }
         if (!otherMapOrder_.empty()) {
+            // A line names a few kinds; a file of many more is summed up.
+            constexpr size_t kNamedKinds = 8;
             int64_t total = 0;
             std::string kinds;
-            for (const std::string& kind : otherMapOrder_) {
-                const int64_t count = otherMapKinds_.at(kind);
+            for (size_t k = 0; k < otherMapOrder_.size(); ++k) {
+                const int64_t count = otherMapKinds_.at(otherMapOrder_[k]);
                 total += count;
-                kinds += (kinds.empty() ? "" : ", ") + kind + " " + std::to_string(count);
+                if (k < kNamedKinds) kinds += (kinds.empty() ? "" : ", ") + otherMapOrder_[k] + " " + std::to_string(count);
+            }
+            if (otherMapOrder_.size() > kNamedKinds) {
+                kinds += " and " + std::to_string(otherMapOrder_.size() - kNamedKinds) + " more kinds";
             }
             lines.push_back(Counted(total, "map", "maps") + " of kinds the host has no slot for (" + kinds +
                             "; it takes diffuse, opacity, bump and specular)");

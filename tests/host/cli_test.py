@@ -306,6 +306,16 @@ class LossReport(CliTestCase):
             f.write(one_colour)
         self.assertNotIn("asehost: not carried: " + LOSSES_NOT_CARRIED[2], self.report("import", "one_colour.ase"))
 
+    def test_many_map_kinds_are_summed_up(self):
+        with open(self.folder.file("losses.ase")) as f:
+            text = f.read()
+        kinds = "".join(f"\t\t*MAP_KIND{k} {{\n\t\t}}\n" for k in range(10))
+        with open(self.folder.file("kinds.ase"), "w") as f:
+            f.write(text.replace("\t\t*MAP_REFLECT {", kinds + "\t\t*MAP_REFLECT {"))
+        named = ", ".join(f"*MAP_KIND{k} 1" for k in range(8))
+        self.assertIn("asehost: not carried: 11 maps of kinds the host has no slot for (" + named +
+                      " and 3 more kinds; it takes diffuse, opacity, bump and specular)", self.report("import", "kinds.ase"))
+
     def test_names_outside_the_code_page(self):
         # Marked text is converted to the code page: a Cyrillic name keeps
         # none of its letters, an accented Latin one keeps them all.

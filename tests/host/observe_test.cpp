@@ -235,11 +235,13 @@ TEST(ObserveScan, PassesOverTheInsidesOfTheBlocksItIsTold) {
     const std::vector<std::string> passed = {"*MESH_VERTEX_LIST", "*MESH_MAPPINGCHANNEL", "*MESH_NORMALS",
                                              "*TM_ANIMATION"};
     const fs::path stray = Temp("stray.ase");
-    // A passed-over block with a nested one and a brace on its opening
-    // line's neighbour, then a stray brace and a block the file never closes.
-    testfiles::WriteFile(stray,
-                         "*GEOMOBJECT {\n*MESH {\n*MESH_NORMALS {\n*A {\n*B { }\n}\n*C 1\n}\n}\n}\n}\n"
-                         "*GEOMOBJECT {\n*MESH {\n*MESH_VERTEX_LIST {\n*MESH_VERTEX 0 1 2 3\n*X {\n");
+    // A passed-over block with nested ones, a line with both braces (it
+    // opens), a brace after a NUL (the text ended before it), then a
+    // stray brace and a block the file never closes.
+    testfiles::WriteFile(stray, std::string("*GEOMOBJECT {\n*MESH {\n*MESH_NORMALS {\n*A {\n*B { }\n}\n*C 1\n*D 2 ") +
+                                    std::string(1, '\0') +
+                                    " {\n*E } {\n}\n}\n}\n}\n}\n}\n"
+                                    "*GEOMOBJECT {\n*MESH {\n*MESH_VERTEX_LIST {\n*MESH_VERTEX 0 1 2 3\n*X {\n");
     for (const fs::path& path : {Data("e2e/channels.ase"), Data("e2e/walk.cycle.ase"), stray}) {
         SCOPED_TRACE(path.filename().string());
         const std::vector<std::string> all = Scan(path, 0, AseScanFilter{}).events;
