@@ -81,3 +81,28 @@ int ParseAse(AseRead& read, const AseReadSettings& settings) {
     read.stack.Clear();
     return 1;
 }
+
+int ScanAse(AseRead& read, AseObserver& observer, const AseScanFilter& filter) {
+    AseReader& reader = read.reader;
+    AseObserver* const previous = reader.observer;
+    reader.observer = &observer;
+    reader.unnumbered = !filter.numberLines;
+    read.stack.Clear();
+    int ok = RewindAseSource(reader);
+    AseLine line;
+    BlockStep step = BlockStep::kDone;
+    while (ok && (step = NextBlockLine(reader, std::string_view(), line)) == BlockStep::kLine) {
+        if (!line.opens || !filter.PassesOver(line.keyword)) continue;
+        // The block loop pushed the block; its closing line, which the
+        // stack's top names, is told as the block loop tells one.
+        if (PassOverBlock(reader, line)) {
+            if (ScanFirstWord(line)) ObserveBlockLine(reader, line, false);
+            read.stack.Pop(nullptr);
+        }
+    }
+    if (step == BlockStep::kFail) ok = 0;
+    read.stack.Clear();
+    reader.observer = previous;
+    reader.unnumbered = false;
+    return ok && !ReadFailed(reader) ? 1 : 0;
+}

@@ -35,3 +35,26 @@ int LoadAseSource(AseRead& read, std::FILE* file, const char16_t* path, const ch
 // Parses the loaded source into the document. Returns 1, or 0 with the
 // failure recorded.
 int ParseAse(AseRead& read, const AseReadSettings& settings);
+
+// The blocks a scan passes over: a bit per keyword (Kw). Their opening and
+// closing lines are told; the lines between them, nested blocks included,
+// are only split and their braces followed, the cheapest the reader goes.
+// `numberLines` false spares counting line ends: every event's number is 0.
+struct AseScanFilter {
+    bool numberLines = true;
+    uint64_t passOver[(static_cast<unsigned>(Kw::kCount) + 63) / 64] = {};
+    void PassOver(Kw keyword) { passOver[static_cast<unsigned>(keyword) / 64] |= uint64_t{1} << (static_cast<unsigned>(keyword) % 64); }
+    bool PassesOver(Kw keyword) const {
+        return (passOver[static_cast<unsigned>(keyword) / 64] >> (static_cast<unsigned>(keyword) % 64)) & 1;
+    }
+};
+
+// A scan of the loaded source for `observer`: the reader's line scanner and
+// block loop over the whole text, parsing nothing and building no document
+// (the read's document stays empty). The observer is told of every line
+// with a word outside the blocks `filter` passes over (skipped is never
+// set), of every block opened and closed, and of the count lines'
+// values; never of a restart or a dropped line, which only a parse finds.
+// Returns 1, or 0 with the failure recorded (memory for the block stack, a
+// file that could not be read to its end).
+int ScanAse(AseRead& read, AseObserver& observer, const AseScanFilter& filter);

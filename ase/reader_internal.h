@@ -98,6 +98,9 @@ struct AseReader {
     // dropped line number it too.
     AseObserver* observer;
     mutable ObservedLines observed;
+    // Set by a scan whose observer wants no line numbers: every number is 0
+    // and no line end is counted.
+    bool unnumbered;
 };
 
 // Binds a zeroed reader to what a job owns; the document and the stack
@@ -235,7 +238,7 @@ void MarkLineEndsAndStars(const char* p, uint64_t& lineEnds, uint64_t& stars);
 
 // For an observer (ase/observe.h): the 1-based number of the line that
 // holds `at` (a pointer into the source's data, at or after the last one
-// asked about in this pass). Counts the line ends since that one, so that a
+// asked about in this pass), or 0 when the reader is unnumbered. Counts the line ends since that one, so that a
 // pass numbers its lines in linear time; lines before a window's start were
 // counted as the window moved on (CountObservedLines).
 int64_t ObservedLineNumber(const AseReader& source, const char* at);
@@ -345,6 +348,13 @@ enum class BlockStep {
 // block, else pops when it closes one. Returns kDone when the pop closes
 // `own`.
 BlockStep NextBlockLine(AseReader& source, std::string_view own, AseLine& line);
+
+// Passes over the lines of a block whose opening line was just read,
+// following only their braces (nested blocks are counted, not pushed):
+// only lines that hold a brace or a NUL are split. Returns 1 with `line`
+// the block's closing line (its word not yet found), or 0 when the text
+// ends first.
+int PassOverBlock(AseReader& source, AseLine& line);
 
 // Reads and discards the lines of the block named `own`. 1, or 0 when the
 // block stack could not grow.

@@ -335,6 +335,70 @@ BlockStep NextBlockLine(AseReader& source, std::string_view own, AseLine& line) 
 
 namespace {
 
+// The first '{', '}' or NUL at or after `p`, or `end` when none comes
+// before it. The source padding makes the vector reads past `end` safe.
+const char* FindBraceOrNul(const char* p, const char* end) {
+#if defined(__SSE2__)
+    const __m128i nul = _mm_setzero_si128();
+    const __m128i open = _mm_set1_epi8('{');
+    const __m128i close = _mm_set1_epi8('}');
+    for (; p < end; p += 16) {
+        const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
+        const __m128i hits =
+            _mm_or_si128(_mm_or_si128(_mm_cmpeq_epi8(v, open), _mm_cmpeq_epi8(v, close)), _mm_cmpeq_epi8(v, nul));
+        const unsigned mask = static_cast<unsigned>(_mm_movemask_epi8(hits));
+        if (mask != 0) return std::min(p + __builtin_ctz(mask), end);
+    }
+    return end;
+#else
+    while (p < end && *p != '{' && *p != '}' && *p != '\0') ++p;
+    return p;
+#endif
+}
+
+// Moves the position to the start of the next line whose bytes hold a
+// brace or a NUL: the lines before it have no brace in their text. False
+// at the end of the text (or a failure, recorded).
+bool SkipToBraceLine(AseReader& source) {
+    for (;;) {
+        const char* data = source.data;
+        const char* from = data + source.position;
+        const char* end = data + source.size;
+        const char* hit = FindBraceOrNul(from, end);
+        if (hit < end) {
+            while (hit > from && !IsLineEnd(hit[-1])) --hit;
+            source.position = static_cast<uint32_t>(hit - data);
+            return true;
+        }
+        if (!MoreToRead(source)) {
+            source.position = source.size;
+            return false;
+        }
+        // The last line may go on beyond the window: keep it whole.
+        const char* last = end;
+        while (last > from && !IsLineEnd(last[-1])) --last;
+        source.position = static_cast<uint32_t>(last - data);
+        if (!SlideAseWindow(source, source.position)) return false;
+    }
+}
+
+}  // namespace
+
+int PassOverBlock(AseReader& source, AseLine& line) {
+    size_t depth = 0;
+    while (SkipToBraceLine(source) && NextLine(source, line)) {
+        if (line.opens) {
+            ++depth;
+        } else if (line.closes) {
+            if (depth == 0) return 1;
+            --depth;
+        }
+    }
+    return 0;
+}
+
+namespace {
+
 // A cheap filter for the lines of a skipped block: true when the first byte
 // that is not a C space is a '*' that may start a counted keyword. The text
 // is followed by readable bytes (the source's padding).
@@ -496,6 +560,7 @@ int64_t LineEndsBefore(const AseReader& source, uint64_t stop, bool& afterCr) {
 }  // namespace
 
 int64_t ObservedLineNumber(const AseReader& source, const char* at) {
+    if (source.unnumbered) return 0;
     ObservedLines& seen = source.observed;
     const uint64_t offset = uint64_t{source.base} + static_cast<uint64_t>(at - source.data);
     if (offset > seen.offset) {

@@ -1,10 +1,6 @@
 // What asehost does to a scene between an import and an export: the turn
-// that keeps a file's orientation through a conversion, and the list of what
-// an ASE file cannot carry.
+// that keeps a file's orientation through a conversion.
 #pragma once
-
-#include <string>
-#include <vector>
 
 #include "host/store/scene.h"
 
@@ -18,10 +14,5 @@ namespace asehost {
 // anew from the positions while the export is prepared. Bones and
 // animation keys stay: the export writes neither.
 void TurnForExport(HostScene& scene);
-
-// One line for each kind of content of `scene` that an exported ASE file
-// does not carry (the bone hierarchy, each animation with its track and
-// frame counts); empty when the file carries everything.
-std::vector<std::string> UnwrittenContent(const HostScene& scene);
 
 }  // namespace asehost

@@ -78,7 +78,7 @@ void DialogOptions::Add(CLI::App& command) {
         ->default_str("all");
     command.add_option("--angle", angle, "Text typed into the angle edit, used with --smoothing angle (0 to 180 degrees)")->default_str("35.000");
     command.add_flag("--cancel", cancel, "Press Cancel instead of OK");
-    command.add_flag("--quiet", quiet, "Do not list what the written file leaves out");
+    command.add_flag("--quiet", quiet, "Do not list what the host or the written file leaves out");
     command.add_flag("--force", force, "Write over the input or to a name that does not end in .ase");
     command.footer(std::string("Defaults shown are the options dialog's state when the plug-in is loaded.\n\n") + kExitCodesText);
 }

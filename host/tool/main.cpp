@@ -54,6 +54,7 @@ const std::terminate_handler gPreviousTerminate = std::set_terminate(OnTerminate
 #include "host/store/text.h"
 #include "host/tool/batch.h"
 #include "host/tool/check.h"
+#include "host/tool/loss_report.h"
 #include "host/tool/plugin_loader.h"
 #include "host/tool/tool.h"
 #include "platform/command_line.h"
@@ -75,8 +76,10 @@ void ReportFailure(const HostScene& scene, const char* fallback) {
 }
 
 
+// `notCarried`: what the import that made `scene` left out of its file,
+// listed with what the written file leaves out unless `quiet`.
 int RunExport(const PluginLoader& loader, HostScene& scene, const std::string& argument, const DialogChoices& choices,
-              bool quiet) {
+              bool quiet, const std::vector<std::string>& notCarried = {}) {
     scene.setOperationLogEnabled(false);
     const std::u16string path = PathArgument(argument);
     ExportOutcome outcome;
@@ -90,7 +93,8 @@ int RunExport(const PluginLoader& loader, HostScene& scene, const std::string& a
     switch (outcome) {
         case ExportOutcome::Written:
             if (!quiet) {
-                for (const std::string& line : UnwrittenContent(scene)) std::cerr << "asehost: not written: " << line << "\n";
+                PrintLosses(std::cerr, "not carried", notCarried);
+                PrintLosses(std::cerr, "not written", UnwrittenContent(scene, choices));
             }
             return kExitOk;
         case ExportOutcome::Cancelled:
@@ -229,13 +233,14 @@ struct ImportCommand {
     CLI::App* app = nullptr;
     std::vector<std::string> files;
     std::string plugin, output = "-";
-    bool json = false;
+    bool json = false, quiet = false;
     BatchOptions batch;
 
     void Add(CLI::App& parent) {
         app = parent.add_subcommand("import", "Import an ASE file and print the scene, or import --json several into a folder");
         app->add_option("FILE", files, "ASE file; with --json --output-dir, files and folders")->required();
         app->add_flag("--json", json, "Print the whole scene as JSON");
+        app->add_flag("--quiet", quiet, "Do not list what the host's records leave out of the file");
         app->add_option("-o,--output", output, "Where to print (- is standard output)")->capture_default_str();
         app->add_option("--plugin", plugin, "Plug-in module");
         batch.Add(*app, true);
@@ -267,6 +272,7 @@ struct ImportCommand {
             ReportFailure(scene, "import failed");
             return kExitPluginFailed;
         }
+        if (!quiet && !batch.child) PrintLosses(std::cerr, "not carried", UncarriedContent(path));
         if (!json) {
             std::ostringstream summary;
             PrintSummary(summary, scene);
@@ -368,7 +374,9 @@ struct ConvertCommand {
         }
         options.ApplyConvertDefaults(scene, choices);
         if (!pluginAxes) TurnForExport(scene);
-        const int code = RunExport(loader, scene, output, choices, options.quiet);
+        // A batch child's lines would break its file's one line.
+        const bool quiet = options.quiet || batch.child;
+        const int code = RunExport(loader, scene, output, choices, quiet, quiet ? std::vector<std::string>() : UncarriedContent(path));
         if (code == kExitOk && batch.child) std::cout << SceneCountsLine(scene);
         return code;
     }

@@ -218,6 +218,121 @@ class Outputs(CliTestCase):
         self.assertEqual(stderr, b"")
 
 
+LOSSES_NOT_CARRIED = [
+    "2 lights (the host has no lights)",
+    "1 camera (the host has no cameras)",
+    "corner colours of 1 object, averaged per vertex (the host holds one colour a vertex)",
+    "2 mapping channels of 2 objects beyond the second UV channel (the host takes the first channel numbered 2)",
+    "UV offset, tiling or angle of 1 map (host textures have none)",
+    "the folders of 1 texture path (the import looks for the file name beside the file)",
+    "1 map of kinds the host has no slot for (*MAP_REFLECT 1; it takes diffuse, opacity, bump and specular)",
+    "values of 1 material that the host has no field for (*MATERIAL_SELFILLUM)",
+]
+
+# One triangle, unparented, at the identity: nothing of it is lost anywhere.
+PLAIN_TRIANGLE = """*3DSMAX_ASCIIEXPORT 200
+*GEOMOBJECT {
+\t*NODE_NAME "@NAME@"
+\t*MESH {
+\t\t*MESH_NUMVERTEX 3
+\t\t*MESH_NUMFACES 1
+\t\t*MESH_VERTEX_LIST {
+\t\t\t*MESH_VERTEX 0 0.0 0.0 0.0
+\t\t\t*MESH_VERTEX 1 1.0 0.0 0.0
+\t\t\t*MESH_VERTEX 2 0.0 1.0 0.0
+\t\t}
+\t\t*MESH_FACE_LIST {
+\t\t\t*MESH_FACE 0: A: 0 B: 1 C: 2 AB: 1 BC: 1 CA: 1 *MESH_SMOOTHING 1 *MESH_MTLID 0
+\t\t}
+\t}
+}
+"""
+
+
+class LossReport(CliTestCase):
+    """After import, convert and export, one stderr line per kind of content
+    that does not travel, with its count: "not carried" for what the file
+    holds and the host cannot take, "not written" for what the host holds
+    and the written file leaves out; nothing for a file that loses nothing,
+    nothing with --quiet, nothing from a batch child."""
+
+    def setUp(self):
+        super().setUp()
+        shutil.copy(os.path.join(ARGS.fixtures, "..", "host", "losses.ase"), self.folder.file("losses.ase"))
+
+    def report(self, *arguments):
+        _, stderr = self.expect(0, *arguments)
+        return stderr.decode("utf-8", "replace").splitlines()
+
+    def test_every_kind_is_named_with_its_count(self):
+        carried = ["asehost: not carried: " + line for line in LOSSES_NOT_CARRIED]
+        self.assertEqual(self.report("import", "losses.ase"), carried)
+        self.assertEqual(self.report("import", "--json", "losses.ase"), carried)
+        # The dialog's defaults leave the second channel out; a helper parent
+        # makes a hierarchy; the empty object is not written.
+        written = ["asehost: not written: UV channel 2 of 1 object (--export-multiple-uvsets=on writes it)",
+                   "asehost: not written: the bone hierarchy (4 bones, 3 roots): objects are written in world space",
+                   "asehost: not written: 1 object without faces (a written object needs one)"]
+        self.assertEqual(self.report("convert", "--dialog-defaults", "losses.ase", "out.ase"), carried + written)
+        self.assertEqual(self.report("convert", "--dialog-defaults", "--export-texture-coordinates", "off", "losses.ase", "out.ase"),
+                         carried + [written[0].replace("(--export", "(--export-texture-coordinates=on --export")] + written[1:])
+        # convert's own defaults write the second channel.
+        self.assertEqual(self.report("convert", "losses.ase", "out.ase"), carried + written[1:])
+        # An exported scene names only what the written file leaves out.
+        json_text, _ = self.expect(0, "import", "--json", "--quiet", "losses.ase")
+        with open(self.folder.file("scene.json"), "wb") as f:
+            f.write(json_text)
+        self.assertEqual(self.report("export", "scene.json", "out.ase"), written)
+        for arguments in (["import", "losses.ase"], ["convert", "losses.ase", "out.ase"], ["export", "scene.json", "out.ase"]):
+            self.assertEqual(self.report(*arguments, "--quiet"), [], arguments)
+
+    def test_nothing_lost_nothing_said(self):
+        with open(self.folder.file("plain.ase"), "w") as f:
+            f.write(PLAIN_TRIANGLE)
+        for arguments in (["import", "plain.ase"], ["convert", "plain.ase", "out.ase"],
+                          ["convert", "--dialog-defaults", "plain.ase", "out.ase"]):
+            self.assertEqual(self.report(*arguments), [], arguments)
+        # Values spelt otherwise than the export writes them, but equal.
+        with open(self.folder.file("losses.ase")) as f:
+            text = f.read()
+        quiet_material = text.replace("*MATERIAL_SELFILLUM 0.5000", "*MATERIAL_SELFILLUM -0.00").replace(
+            "*MATERIAL_SHINESTRENGTH 0.0500", "*MATERIAL_SHINESTRENGTH .05")
+        with open(self.folder.file("quiet_material.ase"), "w") as f:
+            f.write(quiet_material)
+        self.assertNotIn("asehost: not carried: " + LOSSES_NOT_CARRIED[-1], self.report("import", "quiet_material.ase"))
+        # An object whose colours all read the same loses none by averaging.
+        one_colour = re.sub(r"(\*MESH_VERTCOL \d)\t[^\n]*", r"\1\t0.5000\t0.5000\t0.5000", text)
+        with open(self.folder.file("one_colour.ase"), "w") as f:
+            f.write(one_colour)
+        self.assertNotIn("asehost: not carried: " + LOSSES_NOT_CARRIED[2], self.report("import", "one_colour.ase"))
+
+    def test_many_map_kinds_are_summed_up(self):
+        with open(self.folder.file("losses.ase")) as f:
+            text = f.read()
+        kinds = "".join(f"\t\t*MAP_KIND{k} {{\n\t\t}}\n" for k in range(10))
+        with open(self.folder.file("kinds.ase"), "w") as f:
+            f.write(text.replace("\t\t*MAP_REFLECT {", kinds + "\t\t*MAP_REFLECT {"))
+        named = ", ".join(f"*MAP_KIND{k} 1" for k in range(8))
+        self.assertIn("asehost: not carried: 11 maps of kinds the host has no slot for (" + named +
+                      " and 3 more kinds; it takes diffuse, opacity, bump and specular)", self.report("import", "kinds.ase"))
+
+    def test_names_outside_the_code_page(self):
+        # Marked text is converted to the code page: a Cyrillic name keeps
+        # none of its letters, an accented Latin one keeps them all.
+        for name, lost in (("\u041a\u0443\u0431", True), ("Caf\u00e9", False)):
+            with open(self.folder.file("named.ase"), "wb") as f:
+                f.write(b"\xef\xbb\xbf" + PLAIN_TRIANGLE.replace("@NAME@", name).encode("utf-8"))
+            expected = ["asehost: not carried: 1 name outside the code page (their characters outside it became '?')"]
+            self.assertEqual(self.report("import", "named.ase"), expected if lost else [], name)
+
+    def test_batch_lines_stay_whole(self):
+        out, err = self.expect(0, "convert", "losses.ase", "cube.ase", "--output-dir", "out")
+        self.assertEqual(out.decode().splitlines()[:2], ["losses.ase -> out/losses.ase: 3 objects, 3 faces",
+                                                         "cube.ase -> out/cube.ase: 4 objects, 1 face"])
+        self.assertNotIn(b"not carried", err)
+        self.assertNotIn(b"not written", err)
+
+
 class ConvertDefaults(CliTestCase):
     """convert keeps what it can unless told otherwise: the scene's smoothing
     groups, and the second UV channel of a file that has one; export of a

@@ -1,13 +1,19 @@
 // The reader's observer seam, through the import's ObservedImport: line
 // numbers that hold through a moving window and every kind of line end, the
 // restart of a read that falls back to two passes, and the block, count and
-// drop events of a small file.
+// drop events of a small file; the scan that parses nothing (ScanAse) tells
+// the lines and blocks the read tells, less the insides of the blocks it
+// passes over.
 #include <gtest/gtest.h>
+
+#include <cstdio>
+#include <sstream>
 
 #include <filesystem>
 #include <string>
 #include <vector>
 
+#include "ase/read.h"
 #include "host/store/scene.h"
 #include "import/import.h"
 #include "tests/job_settings.h"
@@ -161,6 +167,116 @@ TEST(Observe, BlocksCountsAndDroppedLinesComeWithTheirLines) {
     const auto at = [&](const std::string& event) { return std::find(events.begin(), events.end(), event); };
     EXPECT_LT(at("line 11 *MESH_VERTEX"), at("drop 11 out-of-range"));
     EXPECT_LT(at("line 13 }"), at("close 13 *MESH_VERTEX_LIST"));
+}
+
+// The events of a scan of `path` through a window of `window` bytes (0:
+// the product's), passing over the blocks of `filter`. The read's document
+// stays empty and no failure is recorded.
+Recorder Scan(const fs::path& path, uint32_t window, const AseScanFilter& filter) {
+    JobAllocator allocator;
+    JobError error;
+    AseDocument doc{};
+    doc.allocator = &allocator;
+    ResetDocument(doc);
+    Recorder recorder;
+    AseRead* read = CreateAseRead(allocator, error, doc, nullptr);
+    std::FILE* file = std::fopen(path.string().c_str(), "rb");
+    EXPECT_NE(file, nullptr);
+    bool fileStillRead = false;
+    const std::u16string wide = path.u16string();
+    EXPECT_EQ(LoadAseSource(*read, file, wide.c_str(), u"", AseReadSettings{window, false}, fileStillRead), 1);
+    EXPECT_EQ(ScanAse(*read, recorder, filter), 1);
+    EXPECT_FALSE(error.Failed());
+    EXPECT_EQ(doc.geomObjectCount + doc.helperCount + doc.materialCount + doc.lightCount, 0);
+    DestroyAseRead(allocator, read);
+    std::fclose(file);
+    return recorder;
+}
+
+// The second word of an event: its line number (0 for "restart").
+int64_t EventLine(const std::string& event) {
+    std::istringstream words(event);
+    std::string kind;
+    int64_t number = 0;
+    words >> kind >> number;
+    return number;
+}
+
+// The line, opening and closing events, " skipped" cut: what a scan and a
+// read of the same text share (a read tells counts only in blocks it reads).
+std::vector<std::string> LinesAndBlocks(const std::vector<std::string>& events) {
+    std::vector<std::string> out;
+    for (std::string event : events) {
+        if (event.rfind("count ", 0) == 0) continue;
+        if (const size_t at = event.find(" skipped"); at != std::string::npos) event.erase(at);
+        out.push_back(event);
+    }
+    return out;
+}
+
+TEST(ObserveScan, TellsTheLinesAndBlocksOfTheRead) {
+    for (const fs::path& path : {Data("e2e/channels.ase"), Data("e2e/walk.cycle.ase"), Data("e2e/helper_parent.ase"),
+                                 Data("host/losses.ase"), Data("check/open_block.ase")}) {
+        SCOPED_TRACE(path.filename().string());
+        const Recorder read = Observe(path, 0);
+        const Recorder scan = Scan(path, 0, AseScanFilter{});
+        EXPECT_EQ(LinesAndBlocks(scan.events), LinesAndBlocks(read.events));
+        EXPECT_NE(std::find_if(scan.events.begin(), scan.events.end(),
+                               [](const std::string& event) { return event.rfind("count ", 0) == 0; }),
+                  scan.events.end());
+    }
+}
+
+TEST(ObserveScan, PassesOverTheInsidesOfTheBlocksItIsTold) {
+    AseScanFilter filter;
+    for (Kw keyword : {Kw::kMeshVertexList, Kw::kMeshMappingChannel, Kw::kMeshNormals, Kw::kTmAnimation}) {
+        filter.PassOver(keyword);
+    }
+    const std::vector<std::string> passed = {"*MESH_VERTEX_LIST", "*MESH_MAPPINGCHANNEL", "*MESH_NORMALS",
+                                             "*TM_ANIMATION"};
+    const fs::path stray = Temp("stray.ase");
+    // A passed-over block with nested ones, a line with both braces (it
+    // opens), a brace after a NUL (the text ended before it), then a
+    // stray brace and a block the file never closes.
+    testfiles::WriteFile(stray, std::string("*GEOMOBJECT {\n*MESH {\n*MESH_NORMALS {\n*A {\n*B { }\n}\n*C 1\n*D 2 ") +
+                                    std::string(1, '\0') +
+                                    " {\n*E } {\n}\n}\n}\n}\n}\n}\n"
+                                    "*GEOMOBJECT {\n*MESH {\n*MESH_VERTEX_LIST {\n*MESH_VERTEX 0 1 2 3\n*X {\n");
+    for (const fs::path& path : {Data("e2e/channels.ase"), Data("e2e/walk.cycle.ase"), stray}) {
+        SCOPED_TRACE(path.filename().string());
+        const std::vector<std::string> all = Scan(path, 0, AseScanFilter{}).events;
+        // The lines strictly inside a passed-over block, from the events of
+        // the scan that passes over nothing.
+        std::vector<std::pair<int64_t, int64_t>> inside;
+        std::vector<std::pair<int64_t, std::string>> open;
+        std::string word;
+        for (const std::string& event : all) {
+            if (event.rfind("line ", 0) == 0) word = event.substr(event.find(' ', 5) + 1);
+            if (event.rfind("open ", 0) == 0) open.push_back({EventLine(event), word});
+            if (event.rfind("close ", 0) == 0 && event.find(" stray") == std::string::npos) {
+                if (std::find(passed.begin(), passed.end(), open.back().second) != passed.end()) {
+                    inside.push_back({open.back().first, EventLine(event)});
+                }
+                open.pop_back();
+            }
+        }
+        for (const auto& [first, last] : open) {
+            if (std::find(passed.begin(), passed.end(), last) != passed.end()) inside.push_back({first, INT64_MAX});
+        }
+        ASSERT_FALSE(inside.empty());
+        std::vector<std::string> expected;
+        for (const std::string& event : all) {
+            const int64_t line = EventLine(event);
+            const bool hidden = std::any_of(inside.begin(), inside.end(),
+                                            [&](const auto& range) { return line > range.first && line < range.second; });
+            if (!hidden) expected.push_back(event);
+        }
+        ASSERT_LT(expected.size(), all.size());
+        for (const uint32_t window : {0u, 64u, 97u}) {
+            EXPECT_EQ(Scan(path, window, filter).events, expected) << "window " << window;
+        }
+    }
+    fs::remove(stray);
 }
 
 }  // namespace
