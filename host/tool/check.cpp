@@ -393,8 +393,9 @@ bool FileExists(const char16_t* path) {
 // that owns counts); per distinct keyword, texture or bad word its bytes
 // and about 16 (KeySet); per object its name and 52 bytes of lines,
 // material ids and degenerate faces; per texture or colour face line 24
-// bytes; and at most kCheckListedPerKind findings of each kind. The test that feeds it files built to blow each of these up
-// holds its peak within 8 times the file and 1 MiB.
+// bytes; and at most kCheckListedPerKind findings of each kind. The test
+// that feeds it files built to blow each of these up holds its peak within
+// 8 times the file and 1 MiB.
 class Checker final : public AseObserver {
 public:
     explicit Checker(std::u16string textureDirectory) : textureDirectory_(std::move(textureDirectory)) {}
@@ -1121,7 +1122,7 @@ const char* ImportFailureKind(JobErrorKind kind) {
 // reader ends a line at a NUL byte and reads on, and reads an image as
 // lines of unknown words, so neither reaches its observer as what it is:
 // these few bytes are the one look check takes of the file itself.
-enum class Opening { kText, kEmpty, kNotText, kUnread };
+enum class Opening { kText, kEmpty, kBlank, kNotText, kUnread };
 
 constexpr size_t kOpeningBytes = 4096;
 
@@ -1148,6 +1149,8 @@ Opening LookAtOpening(const std::u16string& path, std::string& why) {
     std::fclose(file);
     if (failed) return Opening::kUnread;
     if (n == 0) return Opening::kEmpty;
+    // Blanks only, and all of the file: as empty as a file of no bytes.
+    if (n < sizeof bytes && std::all_of(bytes, bytes + n, IsCSpace)) return Opening::kBlank;
     const std::string_view head(reinterpret_cast<const char*>(bytes), n);
     for (const Signature& signature : kSignatures) {
         if (head.substr(0, signature.bytes.size()) != signature.bytes) continue;
@@ -1186,12 +1189,14 @@ CheckReport CheckAseFile(const std::u16string& path, const std::string& displayN
     // import makes of it ("No geometry found." for an image).
     std::string why;
     const Opening opening = LookAtOpening(absolute, why);
-    if (opening == Opening::kEmpty || opening == Opening::kNotText) {
+    if (opening != Opening::kText && opening != Opening::kUnread) {
         report.opened = true;
-        report.findings.push_back(opening == Opening::kEmpty
-                                      ? CheckFinding{0, CheckSeverity::kError, "empty-file",
-                                                     "empty file: there is nothing to import"}
-                                      : CheckFinding{0, CheckSeverity::kError, "not-ase", "not an ASE file: " + why});
+        const std::string empty = opening == Opening::kBlank
+                                      ? "empty file: it holds blank lines only, there is nothing to import"
+                                      : "empty file: there is nothing to import";
+        report.findings.push_back(opening == Opening::kNotText
+                                      ? CheckFinding{0, CheckSeverity::kError, "not-ase", "not an ASE file: " + why}
+                                      : CheckFinding{0, CheckSeverity::kError, "empty-file", empty});
         report.errors = 1;
         return report;
     }
