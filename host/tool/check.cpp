@@ -338,6 +338,31 @@ std::string Upper(std::string_view word) {
     return out;
 }
 
+// Whether `word` is `upper` in any case, without a copy: it runs on every
+// face line.
+bool SameInAnyCase(std::string_view word, std::string_view upper) {
+    if (word.size() != upper.size()) return false;
+    for (size_t i = 0; i < word.size(); ++i) {
+        const char c = word[i];
+        if ((c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c) != upper[i]) return false;
+    }
+    return true;
+}
+
+// False when every number in `text` is finite as the reader reads it: no
+// letter (of "nan", "inf" or an exponent) and no run of 39 digits (the
+// least that reaches beyond a float). A cheap look that spares most list
+// lines the reader's full reading.
+bool MayNotBeFinite(std::string_view text) {
+    int digits = 0;
+    for (const char c : text) {
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) return true;
+        digits = IsDigit(static_cast<unsigned char>(c)) ? digits + 1 : 0;
+        if (digits >= 39) return true;
+    }
+    return false;
+}
+
 // The line as the report quotes it: cut, control bytes as spaces.
 std::string Excerpt(const AseObservedLine& line) {
     const char* p = line.text.data();
@@ -766,7 +791,7 @@ private:
         }
         static constexpr std::string_view kLabels[3] = {"A:", "B:", "C:"};
         for (int k = 0; k < 3; ++k) {
-            if (Upper(face.labels[k]) == kLabels[k]) continue;
+            if (SameInAnyCase(face.labels[k], kLabels[k])) continue;
             // The reader takes the numbers in order whatever their labels:
             // a face without its C: takes its AB: edge flag as a corner.
             Tally(Kind::kFaceLabel, {}, number, [&] {
@@ -798,7 +823,7 @@ private:
             while (end < args.size() && !IsCSpace(static_cast<unsigned char>(args[end]))) ++end;
             const std::string_view word = args.substr(star, end - star);
             for (const std::string_view known : kWords) {
-                if (word.size() != known.size() || word == known || Upper(word) != known) continue;
+                if (word == known || !SameInAnyCase(word, known)) continue;
                 Tally(Kind::kUnknownKeyword, word, number, [&] {
                     return std::string(word) + " is not a word the reader knows in a face line: it is read past "
                            "(there the words are case-sensitive; did you mean " + std::string(known) + "?)";
@@ -811,6 +836,7 @@ private:
     // (a "nan", an "inf", a 1e39 beyond a float's range): the host gets
     // them as read.
     void CheckNumbers(const AseObservedLine& line, int64_t number, int count) {
+        if (!MayNotBeFinite(line.args)) return;
         int32_t index = 0;
         float values[3] = {};
         if (!ReadObservedIntFloats(line, index, values, count)) return;
