@@ -75,6 +75,31 @@ bool ReadObservedInts(const AseObservedLine& line, int32_t* values, int count) {
     return true;
 }
 
+bool ReadObservedIntFloats(const AseObservedLine& line, int32_t& index, float* values, int count) {
+    return line.args.data() != nullptr && ReadLineIntFloats(LineOf(line), index, values, count);
+}
+
+bool ReadObservedFace(const AseObservedLine& line, AseObservedFace& face) {
+    if (line.args.data() == nullptr) return false;
+    AseFace read{};
+    if (!ReadFaceLine(LineOf(line), face.index, read)) return false;
+    face.corners[0] = read.a;
+    face.corners[1] = read.b;
+    face.corners[2] = read.c;
+    face.materialId = read.materialId;
+    // The labels, read as ReadFaceLine reads past them: the line has been
+    // read whole, so each of the three is there.
+    const char* p = line.args.data();
+    const char* end = p + line.args.size();
+    int32_t value = 0;
+    ReadInt(p, end, value);
+    ++p;  // the ':' after the index
+    for (std::string_view& label : face.labels) {
+        if (!ReadWord(p, end, 31, label) || !ReadInt(p, end, value)) label = {};
+    }
+    return true;
+}
+
 std::string ObservedQuotedText(const AseObservedLine& line) {
     char text[kMaxQuotedChars + 1] = {};
     ReadQuotedString(text, LineOf(line));

@@ -68,6 +68,24 @@ protected:
 // `count` were read.
 bool ReadObservedInts(const AseObservedLine& line, int32_t* values, int count);
 
+// The reader's own reading of an index and `count` numbers after the first
+// word ("%d", then "%f" each): a list item's numbers as the reader stores
+// them. True when all were read.
+bool ReadObservedIntFloats(const AseObservedLine& line, int32_t& index, float* values, int count);
+
+// A face line as the reader reads it, with the labels written before its
+// three corners, which the reader reads past unchecked.
+struct AseObservedFace {
+    int32_t index;
+    int32_t corners[3];          // in the order written, whatever their labels
+    int32_t materialId;          // -1 without a *MESH_MTLID the reader reads
+    std::string_view labels[3];  // as written, at most 31 bytes each
+};
+
+// True, with `face` filled, when the reader reads the line as a face; false
+// when it drops the line as malformed.
+bool ReadObservedFace(const AseObservedLine& line, AseObservedFace& face);
+
 // The line's first quoted text, cut as the reader cuts it; empty without a
 // double quote.
 std::string ObservedQuotedText(const AseObservedLine& line);

@@ -7,12 +7,15 @@
 // block stack from those events (so it knows which block a line belongs to
 // and where each opened), tallies declared counts against the lines that
 // fill them and notes what the import does not use. What needs the whole
-// file (parents, names) is checked on the import's document afterwards. The
-// read is the plain import's own, through its window; when it falls back to
-// two passes the observer starts over.
+// file (parents, names, material references) is checked on the import's
+// document afterwards. The read is the plain import's own, through its
+// window; when it falls back to two passes the observer starts over. Before
+// it, check looks at the file's first few kilobytes only, for a file that is
+// empty or not text at all.
 #include "host/tool/check.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <deque>
@@ -86,17 +89,18 @@ struct CountInfo {
     Kw itemKeyword;
     Kw listKeyword;
     const char* noun;
+    const char* one;  // the noun of one item
 };
 
 constexpr CountInfo kCounts[kCountKinds] = {
-    {Kw::kMeshNumVertex, Kw::kMeshVertex, Kw::kMeshVertexList, "vertices"},
-    {Kw::kMeshNumFaces, Kw::kMeshFace, Kw::kMeshFaceList, "faces"},
-    {Kw::kMeshNumTVertex, Kw::kMeshTVert, Kw::kMeshTVertList, "texture vertices"},
-    {Kw::kMeshNumTVFaces, Kw::kMeshTFace, Kw::kMeshTFaceList, "texture faces"},
-    {Kw::kMeshNumCVertex, Kw::kMeshVertCol, Kw::kMeshCVertList, "colour vertices"},
-    {Kw::kMeshNumCVFaces, Kw::kMeshCFace, Kw::kMeshCFaceList, "colour faces"},
-    {Kw::kMaterialCount, Kw::kMaterial, Kw::kMaterialList, "materials"},
-    {Kw::kNumSubMtls, Kw::kSubMaterial, Kw::kMaterial, "sub-materials"},
+    {Kw::kMeshNumVertex, Kw::kMeshVertex, Kw::kMeshVertexList, "vertices", "vertex"},
+    {Kw::kMeshNumFaces, Kw::kMeshFace, Kw::kMeshFaceList, "faces", "face"},
+    {Kw::kMeshNumTVertex, Kw::kMeshTVert, Kw::kMeshTVertList, "texture vertices", "texture vertex"},
+    {Kw::kMeshNumTVFaces, Kw::kMeshTFace, Kw::kMeshTFaceList, "texture faces", "texture face"},
+    {Kw::kMeshNumCVertex, Kw::kMeshVertCol, Kw::kMeshCVertList, "colour vertices", "colour vertex"},
+    {Kw::kMeshNumCVFaces, Kw::kMeshCFace, Kw::kMeshCFaceList, "colour faces", "colour face"},
+    {Kw::kMaterialCount, Kw::kMaterial, Kw::kMaterialList, "materials", "material"},
+    {Kw::kNumSubMtls, Kw::kSubMaterial, Kw::kMaterial, "sub-materials", "sub-material"},
 };
 
 // The blocks that own counts fall in groups by the counts they own: a mesh
@@ -194,10 +198,24 @@ struct Opened {
     std::string word;
 };
 
+// What an object's lines tell that is judged when the object closes or
+// once the whole file is read (its material's sub-materials may come after
+// it). Lines in 32 bits, as in Counted.
 struct ObjectLines {
-    int64_t line = 0;
-    int64_t nameLine = 0;
-    int64_t parentLine = 0;
+    uint32_t nameLine = 0;
+    uint32_t parentLine = 0;
+    uint32_t materialRefLine = 0;  // of the last readable *MATERIAL_REF
+    // The face with the highest *MESH_MTLID (the first such line): a
+    // material's sub-materials are known only at the end, and one face
+    // stands for all the object's faces beyond them.
+    uint32_t topIdLine = 0;
+    int32_t topId = -1;
+    int32_t topIdFace = 0;
+    // Face lines with two corners the same vertex, and the first of them.
+    uint32_t degenerate = 0;
+    uint32_t degenerateLine = 0;
+    int32_t degenerateFace = 0;
+    int32_t degenerateCorners[3] = {};
     std::string name;
 };
 
@@ -224,6 +242,12 @@ enum class Kind : uint8_t {
     kDuplicateName,
     kMissingParent,
     kParentCycle,
+    kHeader,
+    kFaceLabel,
+    kDegenerateFace,
+    kNotFinite,
+    kMaterialRef,
+    kMaterialId,
     kKinds
 };
 
@@ -243,7 +267,10 @@ constexpr KindInfo kKinds[static_cast<int>(Kind::kKinds)] = {
     {"colour-index", CheckSeverity::kWarning},    {"count-mismatch", CheckSeverity::kWarning},
     {"colour-faces", CheckSeverity::kWarning},    {"open-block", CheckSeverity::kWarning},
     {"duplicate-name", CheckSeverity::kWarning},  {"missing-parent", CheckSeverity::kWarning},
-    {"parent-cycle", CheckSeverity::kWarning},
+    {"parent-cycle", CheckSeverity::kWarning},   {"header", CheckSeverity::kWarning},
+    {"face-label", CheckSeverity::kWarning},     {"degenerate-face", CheckSeverity::kWarning},
+    {"not-finite", CheckSeverity::kWarning},     {"material-ref", CheckSeverity::kWarning},
+    {"material-id", CheckSeverity::kWarning},
 };
 
 const KindInfo& InfoOf(Kind kind) { return kKinds[static_cast<int>(kind)]; }
@@ -311,6 +338,31 @@ std::string Upper(std::string_view word) {
     return out;
 }
 
+// Whether `word` is `upper` in any case, without a copy: it runs on every
+// face line.
+bool SameInAnyCase(std::string_view word, std::string_view upper) {
+    if (word.size() != upper.size()) return false;
+    for (size_t i = 0; i < word.size(); ++i) {
+        const char c = word[i];
+        if ((c >= 'a' && c <= 'z' ? static_cast<char>(c - 'a' + 'A') : c) != upper[i]) return false;
+    }
+    return true;
+}
+
+// False when every number in `text` is finite as the reader reads it: no
+// letter (of "nan", "inf" or an exponent) and no run of 39 digits (the
+// least that reaches beyond a float). A cheap look that spares most list
+// lines the reader's full reading.
+bool MayNotBeFinite(std::string_view text) {
+    int digits = 0;
+    for (const char c : text) {
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z')) return true;
+        digits = IsDigit(static_cast<unsigned char>(c)) ? digits + 1 : 0;
+        if (digits >= 39) return true;
+    }
+    return false;
+}
+
 // The line as the report quotes it: cut, control bytes as spaces.
 std::string Excerpt(const AseObservedLine& line) {
     const char* p = line.text.data();
@@ -322,6 +374,24 @@ std::string Excerpt(const AseObservedLine& line) {
     }
     if (static_cast<size_t>(end - p) > out.size()) out += "...";
     return out;
+}
+
+// The `n`th word (0: the first) of `text`, words apart by blanks, cut for a
+// message; empty when there are fewer.
+std::string Word(std::string_view text, int n) {
+    size_t p = 0;
+    for (int i = 0;; ++i) {
+        while (p < text.size() && IsCSpace(static_cast<unsigned char>(text[p]))) ++p;
+        size_t end = p;
+        while (end < text.size() && !IsCSpace(static_cast<unsigned char>(text[end]))) ++end;
+        if (i == n || p == end) return std::string(text.substr(p, std::min<size_t>(end - p, 40)));
+        p = end;
+    }
+}
+
+// "1 vertex", "2 vertices": `n` and the noun for it.
+std::string Many(int64_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
 // `n` with its thousands apart ("999,900"), whatever the locale.
@@ -346,10 +416,11 @@ bool FileExists(const char16_t* path) {
 // multiple of the file's bytes: per open block a 12-byte frame (and an
 // owner of 32 bytes, with 16 per count once a line needs one, for a block
 // that owns counts); per distinct keyword, texture or bad word its bytes
-// and about 16 (KeySet); per object its lines and name; per texture or
-// colour face line 24 bytes; and at most kCheckListedPerKind findings of
-// each kind. The test that feeds it files built to blow each of these up
-// holds its peak within 8 times the file and 1 MiB.
+// and about 16 (KeySet); per object its name and 52 bytes of lines,
+// material ids and degenerate faces; per texture or colour face line 24
+// bytes; and at most kCheckListedPerKind findings of each kind. The test
+// that feeds it files built to blow each of these up holds its peak within
+// 8 times the file and 1 MiB.
 class Checker final : public AseObserver {
 public:
     explicit Checker(std::u16string textureDirectory) : textureDirectory_(std::move(textureDirectory)) {}
@@ -359,6 +430,7 @@ public:
     void OnRestart() override { *this = Checker(std::move(textureDirectory_)); }
 
     void OnLine(const AseObservedLine& line) override {
+        if (!headerSeen_) CheckHeader(line);
         if (!line.skipped) Inspect(line, line.number);
     }
 
@@ -408,10 +480,12 @@ public:
                 const CountInfo& info = kCounts[kind];
                 if (info.itemKeyword != line.keyword) continue;
                 const Counted* counted = FindCount(kind);
-                if (counted != nullptr && counted->declared > 0) {
-                    reason = "it lies outside the " + std::to_string(counted->declared) + " " + info.noun + " that " +
-                             std::string(KeywordText(info.countKeyword)) + " declares";
-                }
+                if (counted == nullptr || counted->declaredLine == 0) continue;
+                const std::string countWord(KeywordText(info.countKeyword));
+                // A count of 0 or below makes no list: every item is outside.
+                const std::string declared = Many(counted->declared, info.one, info.noun);
+                reason = counted->declared > 0 ? "it lies outside the " + declared + " that " + countWord + " declares"
+                                               : countWord + " declares " + declared + ", so the list keeps none";
             }
             return word + " " + std::to_string(index) + " is dropped: " + reason;
         });
@@ -438,7 +512,8 @@ public:
             const int64_t more = found_[k] - kCheckListedPerKind;
             if (more <= 0) continue;
             findings_.push_back({0, kKinds[k].severity, kKinds[k].name,
-                                 "... and " + Grouped(more) + " more " + kKinds[k].name + " findings"});
+                                 "... and " + Grouped(more) + " more " + kKinds[k].name +
+                                     (more == 1 ? " finding" : " findings")});
         }
     }
 
@@ -528,7 +603,7 @@ private:
         if (!frame.skipped) {
             if (line.keyword == Kw::kGeomObject) {
                 frame.object = static_cast<int32_t>(objects_.size());
-                objects_.push_back({number, 0, 0, {}});
+                objects_.emplace_back();
             }
             if (CountSlots(line.keyword) > 0) {
                 const auto index = static_cast<int32_t>(owners_.size());
@@ -567,7 +642,10 @@ private:
                     if (counted->held++ == 0) counted->firstItemLine = static_cast<uint32_t>(number);
                 }
                 if (kind == kTexFaces || kind == kColorFaces) KeepTriLine(line, number, kind);
-                if (kind == kFaces) NoteSmoothing(line, number);
+                if (kind == kFaces) InspectFace(line, number);
+                if (kind == kVertices || kind == kColorVertices) CheckNumbers(line, number, 3);
+                // The reader reads two numbers of a texture vertex, the third optional.
+                if (kind == kTexVertices) CheckNumbers(line, number, 2);
             }
         }
         switch (line.keyword) {
@@ -576,6 +654,9 @@ private:
                 return;
             case Kw::kNodeParent:
                 if (top == Kw::kGeomObject) NameObject(line, number, true);
+                return;
+            case Kw::kMaterialRef:
+                if (top == Kw::kGeomObject) NoteMaterialRef(line, number);
                 return;
             case Kw::kBitmap: CheckTexture(line, number); return;
             case Kw::kLightObject:
@@ -650,15 +731,126 @@ private:
         });
     }
 
-    void NameObject(const AseObservedLine& line, int64_t number, bool parent) {
+    // The object the current line lies in, or null outside one.
+    ObjectLines* CurrentObject() {
         const int32_t object = Current().object;
-        if (object < 0 || static_cast<size_t>(object) >= objects_.size()) return;
-        ObjectLines& lines = objects_[static_cast<size_t>(object)];
+        if (object < 0 || static_cast<size_t>(object) >= objects_.size()) return nullptr;
+        return &objects_[static_cast<size_t>(object)];
+    }
+
+    void NameObject(const AseObservedLine& line, int64_t number, bool parent) {
+        ObjectLines* lines = CurrentObject();
+        if (lines == nullptr) return;
         if (parent) {
-            lines.parentLine = number;
+            lines->parentLine = static_cast<uint32_t>(number);
         } else {
-            lines.nameLine = number;
-            lines.name = ObservedQuotedText(line);
+            lines->nameLine = static_cast<uint32_t>(number);
+            lines->name = ObservedQuotedText(line);
+        }
+    }
+
+    // The reference is judged against the materials once the file is read
+    // (CheckMaterials); an unreadable one leaves the object without.
+    void NoteMaterialRef(const AseObservedLine& line, int64_t number) {
+        ObjectLines* lines = CurrentObject();
+        int32_t ref = 0;
+        if (lines != nullptr && ReadObservedInts(line, &ref, 1)) lines->materialRefLine = static_cast<uint32_t>(number);
+    }
+
+    // The first line of the file: the header an exporter writes. The
+    // import reads on without it, but a file that lacks it may be no ASE
+    // file at all.
+    void CheckHeader(const AseObservedLine& line) {
+        headerSeen_ = true;
+        int32_t version = 0;
+        const bool header = line.number == 1 && line.keyword == Kw::kAsciiExport;
+        if (header && ReadObservedInts(line, &version, 1)) return;
+        Add(Kind::kHeader, 1, [&] {
+            return header ? std::string("*3DSMAX_ASCIIEXPORT gives no version number: an exporter writes one")
+                          : std::string("the first line is not \"*3DSMAX_ASCIIEXPORT <version>\", the header an ASE "
+                                        "file begins with: is this an ASE file?");
+        });
+    }
+
+    // A face line as the reader reads it: its corner labels, its corners,
+    // its material id and the words after its corners.
+    void InspectFace(const AseObservedLine& line, int64_t number) {
+        NoteSmoothing(line, number);
+        NoteCaseOfWords(line, number);
+        AseObservedFace face{};
+        ObjectLines* object = CurrentObject();
+        if (object == nullptr || !ReadObservedFace(line, face)) return;
+        const auto corners = [&face] {
+            return "[" + std::to_string(face.corners[0]) + ", " + std::to_string(face.corners[1]) + ", " +
+                   std::to_string(face.corners[2]) + "]";
+        };
+        if (face.materialId > object->topId) {
+            object->topId = face.materialId;
+            object->topIdLine = static_cast<uint32_t>(number);
+            object->topIdFace = face.index;
+        }
+        static constexpr std::string_view kLabels[3] = {"A:", "B:", "C:"};
+        for (int k = 0; k < 3; ++k) {
+            if (SameInAnyCase(face.labels[k], kLabels[k])) continue;
+            // The reader takes the numbers in order whatever their labels:
+            // a face without its C: takes its AB: edge flag as a corner.
+            Tally(Kind::kFaceLabel, {}, number, [&] {
+                return "*MESH_FACE " + std::to_string(face.index) + " of " + ObjectName(Current().object) +
+                       " has no " + std::string(kLabels[k]) + " label: the reader takes \"" +
+                       std::string(face.labels[k]) + " " + std::to_string(face.corners[k]) +
+                       "\" as that corner and reads the face as " + corners();
+            });
+            // That finding already says what the face became.
+            return;
+        }
+        const int32_t* c = face.corners;
+        if (c[0] != c[1] && c[1] != c[2] && c[0] != c[2]) return;
+        if (object->degenerate++ == 0) {
+            object->degenerateLine = static_cast<uint32_t>(number);
+            object->degenerateFace = face.index;
+            std::copy(c, c + 3, object->degenerateCorners);
+        }
+    }
+
+    // The words the reader looks for after a face's corners, *MESH_SMOOTHING
+    // and *MESH_MTLID, it compares in capitals only (first words it
+    // compares in any case): another spelling is read past.
+    void NoteCaseOfWords(const AseObservedLine& line, int64_t number) {
+        static constexpr std::string_view kWords[] = {"*MESH_SMOOTHING", "*MESH_MTLID"};
+        const std::string_view args = line.args;
+        for (size_t star = args.find('*'); star != std::string_view::npos; star = args.find('*', star + 1)) {
+            size_t end = star;
+            while (end < args.size() && !IsCSpace(static_cast<unsigned char>(args[end]))) ++end;
+            const std::string_view word = args.substr(star, end - star);
+            for (const std::string_view known : kWords) {
+                if (word == known || !SameInAnyCase(word, known)) continue;
+                Tally(Kind::kUnknownKeyword, word, number, [&] {
+                    return std::string(word) + " is not a word the reader knows in a face line: it is read past "
+                           "(there the words are case-sensitive; did you mean " + std::string(known) + "?)";
+                });
+            }
+        }
+    }
+
+    // A vertex list item whose numbers the reader reads as NaN or infinity
+    // (a "nan", an "inf", a 1e39 beyond a float's range): the host gets
+    // them as read.
+    void CheckNumbers(const AseObservedLine& line, int64_t number, int count) {
+        if (!MayNotBeFinite(line.args)) return;
+        int32_t index = 0;
+        float values[3] = {};
+        if (!ReadObservedIntFloats(line, index, values, count)) return;
+        for (int i = 0; i < count; ++i) {
+            if (std::isfinite(values[i])) continue;
+            const bool nan = std::isnan(values[i]);
+            // NaN and infinity are told apart: each is its own fault.
+            Tally(Kind::kNotFinite, Upper(line.word) + (nan ? " nan" : " inf"), number, [&] {
+                return Upper(line.word) + " " + std::to_string(index) + " of " + ObjectName(Current().object) +
+                       " holds \"" + Word(line.args, i + 1) + "\", " +
+                       (nan ? "which is not a number" : "which is infinite or beyond a float's range") +
+                       ": the host gets it as read";
+            });
+            return;
         }
     }
 
@@ -724,9 +916,11 @@ private:
         }
     }
 
-    // A block closes: when it owns counts, its counts against its lines, its
-    // texture and colour faces against their vertices.
+    // A block closes: an object, its degenerate faces; a block that owns
+    // counts, its counts against its lines, its texture and colour faces
+    // against their vertices.
     void Close(const Frame& frame) {
+        if (!frame.skipped && frame.keyword == Kw::kGeomObject) CloseObject(frame.object);
         if (frame.skipped || CountSlots(frame.keyword) == 0) return;
         // Owners are pushed and closed with their frames, so this one is last.
         const Owner owner = owners_.back();
@@ -739,15 +933,21 @@ private:
             const Counted c = count(kind);
             const CountInfo& info = kCounts[kind];
             const auto where = [&] { return frame.object >= 0 ? " in " + ObjectName(frame.object) : std::string(); };
-            if (c.declared < 0 && c.held > 0) {
+            // A count line is known by its line: a count of -1 is one too.
+            if (c.declaredLine == 0 && c.held > 0) {
                 Add(Kind::kCountMismatch, c.firstItemLine, [&] {
-                    return std::to_string(c.held) + " " + std::string(KeywordText(info.itemKeyword)) + " lines" +
-                           where() + ", but no " + std::string(KeywordText(info.countKeyword)) + " declares them";
+                    const bool one = c.held == 1;
+                    return std::to_string(c.held) + " " + std::string(KeywordText(info.itemKeyword)) +
+                           (one ? " line" : " lines") + where() + ", but no " +
+                           std::string(KeywordText(info.countKeyword)) + (one ? " declares it" : " declares them");
                 });
-            } else if (c.declared >= 0 && static_cast<int64_t>(c.declared) != c.held) {
+            } else if (c.declaredLine > 0 && std::max<int64_t>(c.declared, 0) != c.held) {
+                // (A count below 0 is read as none: with no lines, nothing is lost.)
                 Add(Kind::kCountMismatch, c.declaredLine, [&] {
-                    return std::string(KeywordText(info.countKeyword)) + " declares " + std::to_string(c.declared) +
-                           " " + info.noun + where() + ", the file holds " + std::to_string(c.held);
+                    return std::string(KeywordText(info.countKeyword)) + " declares " +
+                           Many(c.declared, info.one, info.noun) + where() +
+                           (c.declared < 0 ? ", which the reader takes as none" : "") + ", the file holds " +
+                           std::to_string(c.held);
                 });
             }
         }
@@ -762,9 +962,9 @@ private:
             const Counted faces = count(kFaces);
             if (colorFaces.declared > 0 && colorFaces.declared != faces.declared) {
                 Add(Kind::kColourFaces, colorFaces.declaredLine, [&] {
-                    return std::string("*MESH_NUMCVFACES declares ") + std::to_string(colorFaces.declared) +
-                           " colour faces for " + std::to_string(std::max<int32_t>(faces.declared, 0)) +
-                           " faces in " + ObjectName(frame.object) + ": the colours are not applied";
+                    return "*MESH_NUMCVFACES declares " + Many(colorFaces.declared, "colour face", "colour faces") +
+                           " for " + Many(std::max<int32_t>(faces.declared, 0), "face", "faces") + " in " +
+                           ObjectName(frame.object) + ": the colours are not applied";
                 });
             }
         }
@@ -789,7 +989,8 @@ private:
                 Tally(kind, {}, tri.line, [&] {
                     return std::string(noun) + " face " + std::to_string(tri.index) + " of " +
                            ObjectName(frame.object) + " uses " + noun + " vertex " + std::to_string(corner) +
-                           ", but there are " + std::to_string(limit) + ": that corner " + consequence;
+                           (limit == 1 ? ", but there is 1" : ", but there are " + std::to_string(limit)) +
+                           ": that corner " + consequence;
                 });
                 break;
             }
@@ -797,9 +998,59 @@ private:
         lines.resize(std::min(start, lines.size()));
     }
 
+    // An object closes: its degenerate faces, counted in one finding.
+    void CloseObject(int32_t index) {
+        if (index < 0 || static_cast<size_t>(index) >= objects_.size()) return;
+        const ObjectLines& object = objects_[static_cast<size_t>(index)];
+        if (object.degenerate == 0) return;
+        Add(Kind::kDegenerateFace, object.degenerateLine, [&] {
+            const int32_t* c = object.degenerateCorners;
+            std::string text = "*MESH_FACE " + std::to_string(object.degenerateFace) + " of " + ObjectName(index) +
+                               " is degenerate, [" + std::to_string(c[0]) + ", " + std::to_string(c[1]) + ", " +
+                               std::to_string(c[2]) + "]: two of its corners are one vertex, the face has no area";
+            if (object.degenerate > 1) {
+                text += " (" + std::to_string(object.degenerate) + " faces of " + ObjectName(index) + " like this)";
+            }
+            return text;
+        });
+    }
+
+    // Material references and ids, once every material is read: a reference
+    // to no material leaves the object's faces without one, an id beyond
+    // the sub-materials of the material gives the face the first.
+    void CheckMaterials(const AseDocument& doc) {
+        const int32_t materials = doc.materials != nullptr ? doc.materialCount : 0;
+        for (int32_t i = 0; i < doc.geomObjectCount; ++i) {
+            if (static_cast<size_t>(i) >= objects_.size()) return;
+            const ObjectLines& lines = objects_[static_cast<size_t>(i)];
+            const int32_t ref = doc.geomObjects[i].materialRef;
+            if (lines.materialRefLine == 0) continue;
+            if (ref < 0 || ref >= materials) {
+                Add(Kind::kMaterialRef, lines.materialRefLine, [&] {
+                    return "*MATERIAL_REF " + std::to_string(ref) + " of " + ObjectName(i) +
+                           " names no material (the file has " +
+                           (materials == 0 ? std::string("none") : std::to_string(materials)) +
+                           "): the object's faces get no material";
+                });
+                continue;
+            }
+            const AseMaterial& material = doc.materials[ref];
+            const int32_t subs = material.subMaterials != nullptr ? material.subMaterialCount : 0;
+            if (subs <= 0 || lines.topId < subs) continue;
+            Add(Kind::kMaterialId, lines.topIdLine, [&] {
+                return "*MESH_FACE " + std::to_string(lines.topIdFace) + " of " + ObjectName(i) + " has *MESH_MTLID " +
+                       std::to_string(lines.topId) + " (its highest), but material " + std::to_string(ref) + " (\"" +
+                       material.name + "\") has " + Many(subs, "sub-material", "sub-materials") +
+                       ": a face with an id beyond them gets sub-material 0";
+            });
+        }
+    }
+
     // Names and parents, in linear expected time: parents name the first
-    // object of their name, as the import resolves them.
+    // node of their name (the objects, then the helpers), as the import
+    // resolves them.
     void CheckDocument(const AseDocument& doc) {
+        CheckMaterials(doc);
         std::unordered_map<std::string_view, int32_t> firstOfName;
         for (int32_t i = 0; i < doc.geomObjectCount; ++i) {
             const std::string_view name = doc.geomObjects[i].nodeName;
@@ -810,6 +1061,19 @@ private:
                 return std::string("\"") + std::string(name) + "\" is also the name of the object at line " +
                        std::to_string(LinesOf(first).nameLine) + ": a parent of that name is the first";
             });
+        }
+        // Helpers are nodes too, after the objects; lights and cameras are
+        // not, so a parent that names one is named in the finding.
+        for (int32_t i = 0; doc.helpers != nullptr && i < doc.helperCount; ++i) {
+            const std::string_view name = doc.helpers[i].nodeName;
+            if (!name.empty()) firstOfName.try_emplace(name, doc.geomObjectCount + i);
+        }
+        std::unordered_map<std::string_view, const char*> notNodes;
+        for (int32_t i = 0; doc.lights != nullptr && i < doc.lightCount; ++i) {
+            notNodes.try_emplace(doc.lights[i].nodeName, "a light");
+        }
+        for (int32_t i = 0; doc.cameras != nullptr && i < doc.cameraCount; ++i) {
+            notNodes.try_emplace(doc.cameras[i].nodeName, "a camera");
         }
         for (int32_t i = 0; i < doc.geomObjectCount; ++i) {
             const AseGeomObject& object = doc.geomObjects[i];
@@ -822,8 +1086,12 @@ private:
                 return out.append(text).append(1, '"');
             };
             if (firstOfName.count(parent) == 0) {
+                const auto other = notNodes.find(parent);
                 Add(Kind::kMissingParent, LinesOf(i).parentLine, [&] {
-                    return "parent " + quoted(parent) + " of " + quoted(name) + " names no object: " + quoted(name) +
+                    const std::string what = other == notNodes.end()
+                                                 ? std::string("no object")
+                                                 : std::string(other->second) + ", which the import makes no node of";
+                    return "parent " + quoted(parent) + " of " + quoted(name) + " names " + what + ": " + quoted(name) +
                            " is imported as a root";
                 });
             } else if (object.parentIndex < 0) {
@@ -857,6 +1125,7 @@ private:
     KeySet keys_;  // of every tallied finding, listed or not, by kind
     std::unordered_map<uint32_t, size_t> listedKeys_;  // key number to listed finding
     std::string key_;  // scratch for a key
+    bool headerSeen_ = false;  // the first line with a word was told
     KeySet textures_;  // every texture name looked for
     std::vector<bool> textureFound_;  // by texture name number
     int64_t found_[static_cast<int>(Kind::kKinds)] = {};
@@ -875,6 +1144,56 @@ const char* ImportFailureKind(JobErrorKind kind) {
     }
 }
 
+// What the first bytes of a file tell before the import reads it. The
+// reader ends a line at a NUL byte and reads on, and reads an image as
+// lines of unknown words, so neither reaches its observer as what it is:
+// these few bytes are the one look check takes of the file itself.
+enum class Opening { kText, kEmpty, kBlank, kNotText, kUnread };
+
+constexpr size_t kOpeningBytes = 4096;
+
+struct Signature {
+    std::string_view bytes;
+    const char* what;
+};
+
+// Signatures of files that are often misnamed, by their first bytes.
+constexpr Signature kSignatures[] = {
+    {"\x89PNG\r\n\x1A\n", "a PNG image"}, {"\xFF\xD8\xFF", "a JPEG image"},      {"GIF87a", "a GIF image"},
+    {"GIF89a", "a GIF image"},              {"\x7F" "ELF", "an ELF program"},      {"PK\x03\x04", "a ZIP archive"},
+    {"\x1F\x8B", "a gzip archive"},         {"%PDF-", "a PDF document"},
+};
+
+// Text marked as UTF-16 holds a NUL byte in most characters: a NUL
+// character (two NUL bytes at a character's place) is what is not text.
+Opening LookAtOpening(const std::u16string& path, std::string& why) {
+    std::FILE* file = platform::OpenFile(path.c_str(), "rb");
+    if (file == nullptr) return Opening::kUnread;
+    unsigned char bytes[kOpeningBytes];
+    const size_t n = std::fread(bytes, 1, sizeof bytes, file);
+    const bool failed = std::ferror(file) != 0;
+    std::fclose(file);
+    if (failed) return Opening::kUnread;
+    if (n == 0) return Opening::kEmpty;
+    // Blanks only, and all of the file: as empty as a file of no bytes.
+    if (n < sizeof bytes && std::all_of(bytes, bytes + n, IsCSpace)) return Opening::kBlank;
+    const std::string_view head(reinterpret_cast<const char*>(bytes), n);
+    for (const Signature& signature : kSignatures) {
+        if (head.substr(0, signature.bytes.size()) != signature.bytes) continue;
+        why = std::string("it begins as ") + signature.what + " does";
+        return Opening::kNotText;
+    }
+    const bool utf16 = n >= 2 && ((bytes[0] == 0xFF && bytes[1] == 0xFE) || (bytes[0] == 0xFE && bytes[1] == 0xFF));
+    const size_t step = utf16 ? 2 : 1;
+    for (size_t i = utf16 ? 2 : 0; i + step <= n; i += step) {
+        if (bytes[i] != 0 || (utf16 && bytes[i + 1] != 0)) continue;
+        why = "it holds NUL " + std::string(utf16 ? "characters" : "bytes") +
+              ", which text does not (the first at byte " + std::to_string(i) + ")";
+        return Opening::kNotText;
+    }
+    return Opening::kText;
+}
+
 std::string ErrorText(const JobError& error) {
     std::string text = Utf16ToUtf8(error.what);
     if (!text.empty()) text += ' ';
@@ -891,6 +1210,22 @@ CheckReport CheckAseFile(const std::u16string& path, const std::string& displayN
         platform::AbsolutePath(path.c_str(), buffer.data(), buffer.size()) ? std::u16string(buffer.data()) : path;
     char16_t directory[kImportPathUnits] = {};
     GetPathDirectory(absolute.c_str(), directory);
+
+    // A file that is empty or not text gets that one finding, not what the
+    // import makes of it ("No geometry found." for an image).
+    std::string why;
+    const Opening opening = LookAtOpening(absolute, why);
+    if (opening != Opening::kText && opening != Opening::kUnread) {
+        report.opened = true;
+        const std::string empty = opening == Opening::kBlank
+                                      ? "empty file: it holds blank lines only, there is nothing to import"
+                                      : "empty file: there is nothing to import";
+        report.findings.push_back(opening == Opening::kNotText
+                                      ? CheckFinding{0, CheckSeverity::kError, "not-ase", "not an ASE file: " + why}
+                                      : CheckFinding{0, CheckSeverity::kError, "empty-file", empty});
+        report.errors = 1;
+        return report;
+    }
 
     std::vector<char16_t> cwd(4096);
     const bool haveCwd = platform::GetCurrentDirectory(cwd.data(), cwd.size());

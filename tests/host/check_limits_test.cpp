@@ -13,6 +13,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <string_view>
 
 #include "host/tool/check.h"
 #include "tests/host/replaced_new.h"
@@ -63,14 +64,18 @@ struct Checked {
     std::size_t peakBytes;  // above what was live before the check
 };
 
-// Writes `text` to a file alone in a scratch folder (so that no texture it
+// The first line of every file written here: without it each would have
+// one more finding.
+constexpr std::string_view kAseHeader = "*3DSMAX_ASCIIEXPORT 200\n";
+
+// Writes `text`, after the header, to a file alone in a scratch folder (so that no texture it
 // names is there) and checks it, counting the peak.
 Checked CheckText(const std::string& text) {
     const fs::path folder = fs::temp_directory_path() / "asehost_check_limits";
     fs::remove_all(folder);
     fs::create_directories(folder);
     const fs::path path = folder / "limits.ase";
-    testfiles::WriteFile(path, text);
+    testfiles::WriteFile(path, std::string(kAseHeader) + text);
     const std::size_t before = gLive;
     gPeak = gLive;
     Checked checked{asehost::CheckAseFile(path.u16string(), "limits.ase"), text.size(), 0};
@@ -119,7 +124,10 @@ KindCount CountOf(const CheckReport& report, const std::string& kind) {
             if (c != ',') digits += c;
         }
         count.more = std::stoll(digits);
-        EXPECT_NE(finding.message.find(" more " + kind + " findings"), std::string::npos) << finding.message;
+        const std::string end = " more " + kind + (count.more == 1 ? " finding" : " findings");
+        EXPECT_TRUE(finding.message.size() >= end.size() &&
+                    finding.message.compare(finding.message.size() - end.size(), end.size(), end) == 0)
+            << finding.message;
     }
     return count;
 }
@@ -146,7 +154,7 @@ TEST(CheckLimits, AMillionOpenBlocksAreCheckedInOnePass) {
     const auto first = std::find_if(report.findings.begin(), report.findings.end(),
                                     [](const auto& f) { return f.kind == "open-block" && f.line > 0; });
     ASSERT_NE(first, report.findings.end());
-    EXPECT_EQ(first->line, std::count(valid.begin(), valid.end(), '\n') + 1);
+    EXPECT_EQ(first->line, std::count(valid.begin(), valid.end(), '\n') + 2);
     ExpectWithinBound(checked);
     EXPECT_LT(asehost::FormatCheckText(report).size(), 100000u);
 }
@@ -167,6 +175,16 @@ TEST(CheckLimits, ManyFindingsOfEachKindAreSummedUpWithinTheBound) {
     // (mingw g++ 12 warns falsely of overlap there at -O3).
     const auto named = [](char letter, int64_t i) { return std::string(1, letter).append(std::to_string(i)); };
     const std::string valid = ValidObject("V");
+    // Kinds found per object: a reference to no material, a face with two
+    // corners alike.
+    const auto referring = [](int64_t i) {
+        const std::string object = ValidObject(std::string(1, 'R').append(std::to_string(i)));
+        return object.substr(0, object.size() - 2) + "*MATERIAL_REF 5\n}\n";
+    };
+    const auto degenerate = [](int64_t i) {
+        std::string object = ValidObject(std::string(1, 'D').append(std::to_string(i)));
+        return object.replace(object.find("C: 2"), 4, "C: 1");
+    };
     const Case cases[] = {
         {"unknown-keyword", n, valid + Repeated(n, [&](int64_t i) { return "*K" + number(i) + "\n"; })},
         {"open-block", n, valid + Repeated(n, [](int64_t) { return "{\n"; })},
@@ -180,6 +198,8 @@ TEST(CheckLimits, ManyFindingsOfEachKindAreSummedUpWithinTheBound) {
         {"missing-texture", n,
          valid + "*MATERIAL_LIST {\n*MATERIAL_COUNT 1\n*MATERIAL 0 {\n*MAP_DIFFUSE {\n" +
              Repeated(n, [&](int64_t i) { return "*BITMAP \"t" + number(i) + "\"\n"; }) + "}\n}\n}\n"},
+        {"material-ref", objects, Repeated(objects, referring)},
+        {"degenerate-face", objects, Repeated(objects, degenerate)},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.kind);
@@ -192,6 +212,15 @@ TEST(CheckLimits, ManyFindingsOfEachKindAreSummedUpWithinTheBound) {
         EXPECT_LE(checked.report.findings.size(), 3 * static_cast<size_t>(kCheckListedPerKind));
         ExpectWithinBound(checked);
     }
+}
+
+// One finding over the cap is summed up as one.
+TEST(CheckLimits, OneFindingOverTheCapIsSummedUpAsOne) {
+    const auto unknown = [](int64_t i) { return "*K" + std::to_string(i) + "\n"; };
+    const Checked checked = CheckText(ValidObject("V") + Repeated(kCheckListedPerKind + 1, unknown));
+    const KindCount count = CountOf(checked.report, "unknown-keyword");
+    EXPECT_EQ(count.listed, kCheckListedPerKind);
+    EXPECT_EQ(count.more, 1);
 }
 
 // Findings of a kind under the cap are listed whole, with the lines each

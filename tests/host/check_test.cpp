@@ -30,6 +30,7 @@ using testfiles::Data;
 struct Expected {
     int exitCode = -1;
     std::vector<std::string> findings;  // "LINE SEVERITY KIND", sorted
+    std::vector<std::pair<std::string, std::string>> texts;  // a finding's row, what its message says
 };
 
 std::string Row(int64_t line, const char* severity, const std::string& kind) {
@@ -60,6 +61,9 @@ TEST(Check, EveryFaultFileGivesExactlyItsFindings) {
         } else {
             row >> severity >> kind;
             table[file].findings.push_back(Row(std::stoll(first), severity.c_str(), kind));
+            std::string said;
+            std::getline(row >> std::ws, said);
+            if (!said.empty()) table[file].texts.emplace_back(table[file].findings.back(), said);
         }
     }
     const std::vector<fs::path> files = AseFiles(folder);
@@ -74,6 +78,13 @@ TEST(Check, EveryFaultFileGivesExactlyItsFindings) {
         ASSERT_TRUE(report.opened) << report.openError;
         EXPECT_EQ(Rows(report), it->second.findings) << asehost::FormatCheckText(report);
         EXPECT_EQ(asehost::CheckExitCode(report), it->second.exitCode);
+        for (const auto& [row, said] : it->second.texts) {
+            const bool found = std::any_of(report.findings.begin(), report.findings.end(), [&](const auto& f) {
+                return Row(f.line, asehost::CheckSeverityName(f.severity), f.kind) == row &&
+                       f.message.find(said) != std::string::npos;
+            });
+            EXPECT_TRUE(found) << row << " does not say: " << said << "\n" << asehost::FormatCheckText(report);
+        }
         table.erase(it);
     }
     for (const auto& [name, expected] : table) ADD_FAILURE() << name << " is in expected.txt but not in the folder";
