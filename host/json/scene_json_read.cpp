@@ -889,7 +889,9 @@ void SceneReader::CloseObject(const Frame& frame) {
 }
 
 bool SceneReader::end_array() {
-    CloseArray(stack_.back());
+    // A full vector, the most common end, has nothing more to check.
+    const Frame& top = stack_.back();
+    if (top.list != List::Floats || static_cast<int>(top.count) != top.want) CloseArray(top);
     stack_.pop_back();
     Next();
     return true;
