@@ -278,6 +278,8 @@ private:
     void Dispatch(const Value& value);
     void Member(SceneObject object, SceneKey key, const Value& value);
     void Element(List list, const Value& value);
+    void ListElement(List list, const Value& value);
+    void ValueElement(List list, const Value& value);
 
     // One handler per kind of object: the member `key` of the object open
     // at the top has the value `value`.
@@ -697,28 +699,36 @@ void SceneReader::Element(List list, const Value& value) {
     case List::Bones: return BeginRecord(SceneObject::kBone, value);
     case List::Animations: return BeginRecord(SceneObject::kAnimation, value);
     case List::Tracks: return BeginRecord(SceneObject::kTrack, value);
-    // The lists of lists.
     case List::Weights:
-        ArrayOf(value);
+    case List::UvStore:
+    case List::UvStoreChannel:
+    case List::MaterialRefs:
+    case List::CornerUvs:
+    case List::Keys: return ListElement(list, value);
+    default: return ValueElement(list, value);
+    }
+}
+
+// An element of a list of lists: the inner list, opened.
+void SceneReader::ListElement(List list, const Value& value) {
+    ArrayOf(value);
+    switch (list) {
+    case List::Weights:
         weights_.push_back(HostVertexWeight{-1, 0.0f});
         return PushArray(List::Weight);
     case List::UvStore:
-        ArrayOf(value);
         if (Element() >= kUvChannels) Fail(FramePath(stack_.size()), "expected two channels");
         return PushArray(List::UvStoreChannel);
     case List::UvStoreChannel: {
-        ArrayOf(value);
         auto& channel = impl_.storeUvs[IndexOf(1)];
         if (channel.size() >= static_cast<size_t>(INT32_MAX)) Fail(FramePath(stack_.size()), "too many entries");
         channel.push_back(HostUv{0, 0.0f, 0.0f, -1});
         return Floats(value, &channel.back().u, 2);
     }
     case List::MaterialRefs:
-        ArrayOf(value);
         refPart_[0] = refPart_[1] = INT64_MIN;
         return PushArray(List::MaterialRef);
     case List::CornerUvs: {
-        ArrayOf(value);
         const size_t c = IndexOf(2);
         std::vector<float>& uvs = faces_.cornerUvs[c];
         uvs.push_back(0.0f);
@@ -727,7 +737,6 @@ void SceneReader::Element(List list, const Value& value) {
         return Floats(value, uvs.data() + uvs.size() - 2, 2);
     }
     case List::Keys: {
-        ArrayOf(value);
         TrackStore& keys = tracks_->keys.back();
         const SceneKey which = stack_[stack_.size() - 2].key;  // of the track
         if (which == SceneKey::kTrackRotationKeys) {
@@ -738,7 +747,14 @@ void SceneReader::Element(List list, const Value& value) {
         vectors.push_back(HostVectorKey{0.0f, {0.0f, 0.0f, 0.0f}});
         return Floats(value, &vectors.back().time, 4);
     }
-    // The lists of values.
+    default:
+        break;
+    }
+}
+
+// An element of a list of values, taken.
+void SceneReader::ValueElement(List list, const Value& value) {
+    switch (list) {
     case List::Floats: {
         const float number = NumberOf(value);
         Frame& top = stack_.back();
@@ -785,6 +801,8 @@ void SceneReader::Element(List list, const Value& value) {
         ++faces_.faces.back().uvIndexCount[c];
         return;
     }
+    default:
+        break;
     }
 }
 
