@@ -331,7 +331,12 @@ private:
     }
 
     void Number() {
-        if (QuickNumber()) return;
+        if (!QuickNumber()) GeneralNumber();
+    }
+
+    // Any number QuickNumber leaves: kept out of line, so that the value
+    // loop stays small for the numbers a scene holds.
+    [[gnu::noinline]] void GeneralNumber() {
         const std::string_view text = TakeWhile(IsNumberChar);
         // The JSON grammar: -?(0|[1-9][0-9]*)(\.[0-9]+)?([eE][+-]?[0-9]+)?
         const char* p = text.data();

@@ -1,5 +1,7 @@
 // The scene store's JSON form, shared by its reader
-// (scene_json_read.cpp) and its writer (scene_json_write.cpp).
+// (scene_json_read.cpp) and its writer (scene_json_write.cpp); the keys
+// below, each kind of object's in the writer's order, come from the one
+// list in scene_keys.h.
 //
 // docs/scene.schema.json describes it as a JSON Schema. One object; the
 // writer puts the keys in this order, the reader takes them in any order

@@ -1,8 +1,16 @@
-// Reading the scene store's JSON form (layout in scene_json.h).
+// Reading the scene store's JSON form (layout in scene_json.h, keys in
+// scene_keys.h): HostScene::loadJson and loadJsonFile.
 //
-// The text is parsed as a stream of events (host/json_events.h) that build the records directly, so that a load holds the scene and a
-// small read buffer, never the text or a document of it: a scene's text is
-// several times the size of the scene, a document of it ten times.
+// The text is parsed as a stream of events (json_events.h) that build the
+// records directly, so that a load holds the scene and a small read buffer,
+// never the text or a document of it: a scene's text is several times the
+// size of the scene, a document of it ten times.
+//
+// Every value the parser meets is handed, as a Value, to the handler of
+// what holds it: the handler of the kind of object it is a member of, which
+// dispatches on the key's name, or that of the kind of list it is an
+// element of. A handler takes the values it expects and refuses any other
+// with what it expected, so that the message names the value's place.
 //
 // Keys may come in any order, so what depends on another list (indices
 // into the vertices, materials, objects, bones and the UV store; the
@@ -21,8 +29,9 @@
 #include <vector>
 
 #include "host/json/json_events.h"
-#include "host/store/scene_impl.h"
 #include "host/json/scene_json.h"
+#include "host/json/scene_keys.h"
+#include "host/store/scene_impl.h"
 #include "host/store/text.h"
 #include "platform/platform.h"
 
@@ -37,70 +46,29 @@ struct LoadError {
 
 // --- The layout ---------------------------------------------------------------
 
-// Every array and object of the layout.
-enum class Ctx : uint8_t {
-    Root,
-    Materials, Material, Textures, Texture, Layers,
-    Vertices, Vertex, Weights, Weight,
+// Every kind of array of the layout (the objects are SceneObject).
+enum class List : uint8_t {
+    Materials, Textures, Layers,
+    Vertices, Weights, Weight,
     UvStore, UvStoreChannel,
-    Objects, Object, MaterialRefs, MaterialRef,
-    FaceGroups, FaceGroup, Faces, Face, VertexIndices, FaceUvChannels, FaceUvChannel, UvIndices, CornerUvs,
-    Bones, Bone,
-    Animations, Animation, Tracks, Track, Keys,
+    Objects, MaterialRefs, MaterialRef,
+    FaceGroups, Faces, VertexIndices, FaceUvChannels, UvIndices, CornerUvs,
+    Bones,
+    Animations, Tracks, Keys,
     Floats,  // a fixed number of floats into `floats`
 };
-
-// The keys of each kind of object, in the order the writer writes them.
-constexpr std::string_view kRootKeys[] = {"format", "materials", "vertices", "uvStore", "objects", "faceGroups", "bones", "animations"};
-constexpr std::string_view kMaterialKeys[] = {"name", "flags", "diffuse", "ambient", "specular", "shininess", "opacity", "textures"};
-constexpr std::string_view kTextureKeys[] = {"channel", "kind", "flags", "path", "layerFlags", "layers"};
-constexpr std::string_view kVertexKeys[] = {"position", "normal", "color", "weights"};
-constexpr std::string_view kObjectKeys[] = {"name", "faceCount", "materialRefs"};
-constexpr std::string_view kFaceGroupKeys[] = {"faces"};
-constexpr std::string_view kFaceKeys[] = {"materialIndex", "objectIndex", "smoothingGroup", "normal", "vertexIndices", "uvChannels"};
-constexpr std::string_view kFaceUvKeys[] = {"uvIndices", "cornerUvs"};
-constexpr std::string_view kBoneKeys[] = {"name", "parentIndex", "translation", "scale", "rotation"};
-constexpr std::string_view kAnimationKeys[] = {"name", "flags", "frameCount", "frameRate", "tracks"};
-constexpr std::string_view kTrackKeys[] = {"positionKeys", "rotationKeys", "scaleKeys"};
-
-struct KeySet {
-    const std::string_view* names;
-    int count;
-};
-
-template <size_t N>
-constexpr KeySet Keys(const std::string_view (&names)[N]) {
-    return KeySet{names, static_cast<int>(N)};
-}
-
-KeySet KeysOf(Ctx ctx) {
-    switch (ctx) {
-    case Ctx::Root: return Keys(kRootKeys);
-    case Ctx::Material: return Keys(kMaterialKeys);
-    case Ctx::Texture: return Keys(kTextureKeys);
-    case Ctx::Vertex: return Keys(kVertexKeys);
-    case Ctx::Object: return Keys(kObjectKeys);
-    case Ctx::FaceGroup: return Keys(kFaceGroupKeys);
-    case Ctx::Face: return Keys(kFaceKeys);
-    case Ctx::FaceUvChannel: return Keys(kFaceUvKeys);
-    case Ctx::Bone: return Keys(kBoneKeys);
-    case Ctx::Animation: return Keys(kAnimationKeys);
-    case Ctx::Track: return Keys(kTrackKeys);
-    default: return KeySet{nullptr, 0};
-    }
-}
 
 // One open array or object. In an object `key` is the member being read;
 // in an array `count` is the number of elements begun so far.
 struct Frame {
-    Ctx ctx;
-    bool isObject;
-    int8_t key = -1;
-    int8_t lastKey = -1;  // the key read last, for the writer's order
-    uint32_t seen = 0;    // keys met so far (bit per key)
-    KeySet keys{nullptr, 0};  // of an object
+    bool isObject = false;
+    SceneObject object = SceneObject::kScene;  // of an object
+    List list = List::Floats;                  // of an array
+    SceneKey key = SceneKey::kNone;
+    SceneKey lastKey = SceneKey::kNone;  // the key read last, for the writer's order
+    uint64_t seen = 0;                   // keys met so far (bit per SceneKey)
     size_t count = 0;
-    // Ctx::Floats: where the numbers go and how many there must be.
+    // List::Floats: where the numbers go and how many there must be.
     float* floats = nullptr;
     int want = 0;
 };
@@ -128,6 +96,21 @@ private:
     static constexpr size_t kDepth = 12;
     Frame frames_[kDepth];
     size_t size_ = 0;
+};
+
+// One event of the parser as the handlers see it: a scalar with its value,
+// or the start of an array or object (whose elements come as later events).
+struct Value {
+    enum Kind : uint8_t { kNull, kBoolean, kInteger, kFloat, kText, kArray, kObject };
+    explicit Value(Kind of) : kind(of) {}
+    explicit Value(int64_t value) : kind(kInteger), integer(value) {}
+    explicit Value(float value) : kind(kFloat), number(value) {}
+    explicit Value(std::string_view value) : kind(kText), text(value) {}
+
+    Kind kind;
+    int64_t integer = 0;
+    float number = 0.0f;
+    std::string_view text;
 };
 
 // A texture is made once its channel and kind are known, whatever the order
@@ -197,44 +180,60 @@ struct ObjectClaim {
     size_t refCount = 0;
 };
 
+// What a value of the wrong kind is told.
+constexpr const char kText[] = "expected a text";
+constexpr const char kInteger[] = "expected an integer";
+constexpr const char kNumber[] = "expected a number";
+constexpr const char kArray[] = "expected an array";
+constexpr const char kObject[] = "expected an object";
+
+// The handler of the parser's events (json_events.h): builds the records of
+// `impl` as the text goes by. Throws LoadError, std::bad_alloc.
 class SceneReader {
 public:
     SceneReader(HostScene::Impl& impl, const JsonSource& source) : impl_(impl), source_(source) {}
 
     // --- Events ---------------------------------------------------------------
-    bool null() {
-        const Frame* top = Top();
-        if (top && top->ctx == Ctx::Texture && top->key == 5) {
-            texture_.hasLayers = true;
-            texture_.layersNull = true;
-            return Next();
-        }
-        FailType();
-    }
-    bool boolean(bool) { FailType(); }
-    bool number_integer(int64_t value) { return Integer(value); }
+    bool null() { return Scalar(Value(Value::kNull)); }
+    bool boolean(bool) { return Scalar(Value(Value::kBoolean)); }
+    bool number_integer(int64_t value) { return Scalar(Value(value)); }
     bool number_unsigned(uint64_t value) {
         if (value > static_cast<uint64_t>(std::numeric_limits<int64_t>::max())) Fail(ValuePath(), "integer out of range");
-        return Integer(static_cast<int64_t>(value));
+        // The floats of vectors and UVs are often written as integers ("0",
+        // "1"): those go straight in, as number_float takes them.
+        if (TakeFloat(static_cast<float>(value))) return true;
+        return Scalar(Value(static_cast<int64_t>(value)));
     }
-    bool number_float(float value, std::string_view) { return Float(value); }
-    bool string(std::string_view value);
-    bool start_object(size_t);
+    bool number_float(float value, std::string_view) {
+        if (TakeFloat(value)) return true;
+        return Scalar(Value(value));
+    }
+    bool string(std::string_view value) { return Scalar(Value(value)); }
+    bool start_object(size_t) {
+        Dispatch(Value(Value::kObject));
+        return true;
+    }
     bool key(std::string_view name);
     bool end_object();
-    bool start_array(size_t);
+    bool start_array(size_t) {
+        if (stack_.empty()) Fail(ValuePath(), kObject);
+        // Every array holds or makes at most this much (a UV pair, a key, a
+        // weight, a list's own record).
+        Charge(32);
+        Dispatch(Value(Value::kArray));
+        return true;
+    }
     bool end_array();
 
-    // The checks and derived data that need the whole text.
+    // The checks and derived data that need the whole text, once it is read.
     void Finish();
 
 private:
-    [[noreturn]] void Fail(const std::string& where, const std::string& what) const {
+    // Failures are rare: kept out of line, so that the checks inline.
+    [[noreturn, gnu::cold, gnu::noinline]] void Fail(const std::string& where, const std::string& what) const {
         throw LoadError{(where.empty() ? std::string("scene") : where) + ": " + what + " (at byte " + std::to_string(source_.TokenOffset()) + ")"};
     }
     [[noreturn]] static void FailAt(const std::string& where, const std::string& what) { throw LoadError{where + ": " + what}; }
-
-    Frame* Top() { return stack_.empty() ? nullptr : &stack_.back(); }
 
     // The place of the frames open now, e.g. faceGroups[0].faces[3].
     std::string FramePath(size_t depth) const;
@@ -243,13 +242,23 @@ private:
     std::string ValuePath() const;
 
     // After a value: an array counts it; an object forgets the key.
-    bool Next() {
+    void Next() {
         Frame& top = stack_.back();
         if (top.isObject) {
-            top.key = -1;
+            top.key = SceneKey::kNone;
         } else {
             ++top.count;
         }
+    }
+
+    // Most numbers of a scene are the floats of a vector or a UV: true when
+    // `value` is one and went straight in, what Element does for them
+    // without its dispatch; false when the general way must take it.
+    bool TakeFloat(float value) {
+        if (stack_.empty()) return false;
+        Frame& top = stack_.back();
+        if (top.isObject || top.list != List::Floats || static_cast<int>(top.count) >= top.want) return false;
+        top.floats[top.count++] = value;
         return true;
     }
 
@@ -258,36 +267,83 @@ private:
     // Which element of the list `up` frames above the top is open.
     size_t IndexOf(size_t up) const { return stack_[stack_.size() - 1 - up].count; }
 
-    // What the value about to be read must be, as the failure message says.
-    const char* Expected() const;
-    [[noreturn]] void FailType() const { Fail(ValuePath(), Expected()); }
+    // --- Dispatch -------------------------------------------------------------
+    // A scalar is taken by its holder, which then moves on; an array or
+    // object opens a frame that its end closes.
+    bool Scalar(const Value& value) {
+        Dispatch(value);
+        Next();
+        return true;
+    }
+    void Dispatch(const Value& value);
+    void Member(SceneObject object, SceneKey key, const Value& value);
+    void Element(List list, const Value& value);
+    void ListElement(List list, const Value& value);
+    void ValueElement(List list, const Value& value);
 
-    bool Integer(int64_t value);
-    bool Float(float value);
-    void Push(Ctx ctx, bool isObject, float* floats = nullptr, int want = 0) {
+    // One handler per kind of object: the member `key` of the object open
+    // at the top has the value `value`.
+    void SceneMember(SceneKey key, const Value& value);
+    void MaterialMember(SceneKey key, const Value& value);
+    void TextureMember(SceneKey key, const Value& value);
+    void VertexMember(SceneKey key, const Value& value);
+    void ObjectMember(SceneKey key, const Value& value);
+    void FaceMember(SceneKey key, const Value& value);
+    void FaceUvMember(SceneKey key, const Value& value);
+    void BoneMember(SceneKey key, const Value& value);
+    void AnimationMember(SceneKey key, const Value& value);
+    void TrackMember(SceneKey key, const Value& value);
+
+    // An element of a list of records begins the record `object`.
+    void BeginRecord(SceneObject object, const Value& value);
+
+    // The value as the handler expects it, or a failure that names its
+    // place and what was expected.
+    int64_t IntegerOf(const Value& value) const {
+        if (value.kind != Value::kInteger) Fail(ValuePath(), kInteger);
+        return value.integer;
+    }
+    // Integers read as floats; the non-finite values are written as texts.
+    float NumberOf(const Value& value) const;
+    std::string_view TextOf(const Value& value) const {
+        if (value.kind != Value::kText) Fail(ValuePath(), kText);
+        return value.text;
+    }
+    void ArrayOf(const Value& value, const char* expected = kArray) const {
+        if (value.kind != Value::kArray) Fail(ValuePath(), expected);
+    }
+    // An array of `count` numbers into `into`.
+    void Floats(const Value& value, float* into, int count) {
+        ArrayOf(value);
+        PushArray(List::Floats, into, count);
+    }
+    void PushArray(List list, float* floats = nullptr, int want = 0) {
         Frame& frame = stack_.Open();
-        frame.ctx = ctx;
-        frame.isObject = isObject;
-        if (isObject) frame.keys = KeysOf(ctx);
+        frame.list = list;
         frame.floats = floats;
         frame.want = want;
     }
-    // What an array element or member `ctx` begins when it is an array.
-    void OpenArray();
-    void OpenObject();
+    void PushObject(SceneObject object) {
+        Frame& frame = stack_.Open();
+        frame.isObject = true;
+        frame.object = object;
+    }
+
     void CloseObject(const Frame& frame);
     void CloseArray(const Frame& frame);
 
     static int64_t Check(int64_t value, int64_t low, int64_t high, const std::string& where);
     int64_t InRange(int64_t value, int64_t low, int64_t high) const {
-        if (value < low || value > high) {
-            Fail(ValuePath(), std::to_string(value) + " is out of range (" + std::to_string(low) + " to " + std::to_string(high) + ")");
-        }
+        if (value < low || value > high) [[unlikely]] FailRange(value, low, high);
         return value;
     }
-    std::u16string Text(std::string_view value) const {
+    [[noreturn, gnu::cold, gnu::noinline]] void FailRange(int64_t value, int64_t low, int64_t high) const {
+        Fail(ValuePath(), std::to_string(value) + " is out of range (" + std::to_string(low) + " to " + std::to_string(high) + ")");
+    }
+    // A text value as a record's wide text.
+    std::u16string WideText(const Value& value) const {
         std::u16string wide;
-        if (!Utf8ToUtf16(value, wide)) Fail(ValuePath(), "text is not valid UTF-8");
+        if (!Utf8ToUtf16(TextOf(value), wide)) Fail(ValuePath(), "text is not valid UTF-8");
         if (wide.size() >= static_cast<size_t>(kDualStringUnits)) Fail(ValuePath(), "text longer than 259 UTF-16 units");
         if (wide.find(u'\0') != std::u16string::npos) Fail(ValuePath(), "text holds a NUL character");
         return wide;
@@ -300,17 +356,21 @@ private:
     // load, or the export after it, grow far beyond the text's size.
     void Charge(size_t bytes) {
         charged_ += bytes;
-        if (charged_ > kBytesPerTextByte * source_.Offset() + kAllowance) {
-            Fail(ValuePath(), "the scene would need more than " + std::to_string(kBytesPerTextByte) + " bytes of memory per byte of its text");
-        }
+        if (charged_ > kBytesPerTextByte * source_.Offset() + kAllowance) [[unlikely]] FailCharge();
     }
-    static size_t RecordCost(Ctx ctx);
+    [[noreturn, gnu::cold, gnu::noinline]] void FailCharge() const {
+        Fail(ValuePath(), "the scene would need more than " + std::to_string(kBytesPerTextByte) + " bytes of memory per byte of its text");
+    }
+    static size_t RecordCost(SceneObject object);
     static size_t CornerCost(size_t corner);
 
     void FinishTexture();
     void FinishFace();
     void FinishFaceGroup();
     void FinishTracks();
+    void CheckBones() const;
+    void CheckFaces();
+    void CheckObjectClaims() const;
 
     HostScene::Impl& impl_;
     const JsonSource& source_;
@@ -338,13 +398,15 @@ private:
     std::vector<uint8_t> faceFlags_;
 };
 
+// --- Places ---------------------------------------------------------------------
+
 std::string SceneReader::FramePath(size_t depth) const {
     std::string text;
     for (size_t i = 1; i < depth; ++i) {
         const Frame& parent = stack_[i - 1];
         if (parent.isObject) {
             if (!text.empty()) text += '.';
-            text += KeysOf(parent.ctx).names[parent.key];
+            text += SceneKeyText(parent.key);
         } else {
             text += '[' + std::to_string(parent.count) + ']';
         }
@@ -357,52 +419,14 @@ std::string SceneReader::ValuePath() const {
     if (stack_.empty()) return text;
     const Frame& top = stack_.back();
     if (top.isObject) {
-        if (top.key >= 0) {
+        if (top.key != SceneKey::kNone) {
             if (!text.empty()) text += '.';
-            text += KeysOf(top.ctx).names[top.key];
+            text += SceneKeyText(top.key);
         }
     } else {
         text += '[' + std::to_string(top.count) + ']';
     }
     return text;
-}
-
-constexpr const char kText[] = "expected a text";
-constexpr const char kInteger[] = "expected an integer";
-constexpr const char kNumber[] = "expected a number";
-constexpr const char kArray[] = "expected an array";
-constexpr const char kObject[] = "expected an object";
-
-const char* SceneReader::Expected() const {
-    if (stack_.empty()) return kObject;
-    const Frame& top = stack_.back();
-    const int key = top.key;
-    switch (top.ctx) {
-    case Ctx::Root: return key == 0 ? kText : kArray;
-    case Ctx::Material: return key == 0 ? kText : key == 1 ? kInteger : key == 5 || key == 6 ? kNumber : kArray;
-    case Ctx::Texture: return key == 3 ? kText : key == 5 ? "expected null or an array" : kInteger;
-    case Ctx::Layers: return kText;
-    case Ctx::Weight: return top.count == 0 ? kInteger : kNumber;
-    case Ctx::Floats: return kNumber;
-    case Ctx::Object: return key == 0 ? kText : key == 1 ? kInteger : kArray;
-    case Ctx::MaterialRef:
-    case Ctx::VertexIndices:
-    case Ctx::UvIndices: return kInteger;
-    case Ctx::Face: return key <= 2 ? kInteger : kArray;
-    case Ctx::Bone: return key == 0 ? kText : key == 1 ? kInteger : kArray;
-    case Ctx::Animation: return key == 0 ? kText : key == 1 ? kInteger : key <= 3 ? kNumber : kArray;
-    case Ctx::Materials:
-    case Ctx::Textures:
-    case Ctx::Vertices:
-    case Ctx::Objects:
-    case Ctx::FaceGroups:
-    case Ctx::Faces:
-    case Ctx::FaceUvChannels:
-    case Ctx::Bones:
-    case Ctx::Animations:
-    case Ctx::Tracks: return kObject;
-    default: return kArray;
-    }
 }
 
 int64_t SceneReader::Check(int64_t value, int64_t low, int64_t high, const std::string& where) {
@@ -412,241 +436,396 @@ int64_t SceneReader::Check(int64_t value, int64_t low, int64_t high, const std::
     return value;
 }
 
-bool SceneReader::Integer(int64_t value) {
-    if (stack_.empty()) FailType();
-    Frame& top = stack_.back();
-    switch (top.ctx) {
-    case Ctx::Floats:
-        return Float(static_cast<float>(value));
-    case Ctx::Material:
-        if (top.key == 1) {
-            impl_.materials.back().flags = static_cast<uint32_t>(InRange(value, 0, UINT32_MAX));
-            return Next();
-        }
-        if (top.key == 5 || top.key == 6) return Float(static_cast<float>(value));
+float SceneReader::NumberOf(const Value& value) const {
+    switch (value.kind) {
+    case Value::kFloat: return value.number;
+    case Value::kInteger: return static_cast<float>(value.integer);
+    case Value::kText:
+        if (value.text == "nan") return std::numeric_limits<float>::quiet_NaN();
+        if (value.text == "inf") return std::numeric_limits<float>::infinity();
+        if (value.text == "-inf") return -std::numeric_limits<float>::infinity();
         break;
-    case Ctx::Texture:
-        if (top.key == 0) {
-            texture_.channel = static_cast<int>(InRange(value, 0, kTextureChannels - 1));
-        } else if (top.key == 1) {
-            texture_.kind = static_cast<int>(InRange(value, kTextureImage, kTextureMultiply));
-            if (texture_.kind != kTextureImage && texture_.kind != kTextureMultiply) Fail(ValuePath(), "kind must be 1 (image) or 4 (multiply)");
-        } else if (top.key == 2) {
-            texture_.flags = static_cast<uint32_t>(InRange(value, 0, UINT32_MAX));
-            texture_.hasFlags = true;
-        } else if (top.key == 4) {
-            texture_.layerFlags = static_cast<int>(InRange(value, 0, 255));
-            texture_.hasLayerFlags = true;
-        } else {
-            break;
-        }
-        return Next();
-    case Ctx::Weight:
-        if (Element() == 0) {
-            weights_.back().boneIndex = static_cast<int>(InRange(value, -1, INT32_MAX));
-            return Next();
-        }
-        if (Element() == 1) return Float(static_cast<float>(value));
-        Fail(FramePath(stack_.size()), "expected [boneIndex, weight]");
-    case Ctx::Object:
-        if (top.key == 1) {
-            claims_.back().faceCount = InRange(value, INT32_MIN, INT32_MAX);
-            claims_.back().hasFaceCount = true;
-            return Next();
-        }
+    default:
         break;
-    case Ctx::MaterialRef:
-        if (Element() >= 2) Fail(FramePath(stack_.size()), "expected [materialIndex, faceCount]");
-        refPart_[Element()] = InRange(value, INT32_MIN, INT32_MAX);
-        return Next();
-    case Ctx::Face: {
-        PendingFaces::Face& face = faces_.faces.back();
-        if (top.key == 0) {
-            face.materialIndex = static_cast<int>(InRange(value, -1, INT32_MAX));
-        } else if (top.key == 1) {
-            face.objectIndex = static_cast<int>(InRange(value, -1, INT32_MAX));
-        } else if (top.key == 2) {
-            face.smoothingGroup = static_cast<int>(InRange(value, INT32_MIN, INT32_MAX));
-        } else {
-            break;
-        }
-        return Next();
     }
-    case Ctx::VertexIndices:
+    Fail(ValuePath(), kNumber);
+}
+
+// The member about to be read: a key of the open object's kind, not given
+// before in it.
+bool SceneReader::key(std::string_view name) {
+    Frame& top = stack_.back();
+    const SceneKey key = FindSceneKey(top.object, name, top.lastKey);
+    if (key == SceneKey::kNone) Fail(FramePath(stack_.size()), "unknown key \"" + std::string(name) + "\"");
+    const uint64_t bit = uint64_t{1} << static_cast<unsigned>(key);
+    if (top.seen & bit) Fail(FramePath(stack_.size()), "key \"" + std::string(name) + "\" given twice");
+    top.seen |= bit;
+    top.key = key;
+    top.lastKey = key;
+    return true;
+}
+
+// --- Dispatch -------------------------------------------------------------------
+
+// Hands `value` to what holds it: the handler of the open object's kind, or
+// of the open list's.
+void SceneReader::Dispatch(const Value& value) {
+    if (stack_.empty()) {
+        // The text is one object, the scene.
+        if (value.kind != Value::kObject) Fail(ValuePath(), kObject);
+        PushObject(SceneObject::kScene);
+        return;
+    }
+    const Frame& top = stack_.back();
+    if (top.isObject) {
+        Member(top.object, top.key, value);
+    } else {
+        Element(top.list, value);
+    }
+}
+
+void SceneReader::Member(SceneObject object, SceneKey key, const Value& value) {
+    switch (object) {
+    case SceneObject::kScene: return SceneMember(key, value);
+    case SceneObject::kMaterial: return MaterialMember(key, value);
+    case SceneObject::kTexture: return TextureMember(key, value);
+    case SceneObject::kVertex: return VertexMember(key, value);
+    case SceneObject::kObject: return ObjectMember(key, value);
+    case SceneObject::kFaceGroup:
+        ArrayOf(value);
+        return PushArray(List::Faces);
+    case SceneObject::kFace: return FaceMember(key, value);
+    case SceneObject::kFaceUvChannel: return FaceUvMember(key, value);
+    case SceneObject::kBone: return BoneMember(key, value);
+    case SceneObject::kAnimation: return AnimationMember(key, value);
+    case SceneObject::kTrack: return TrackMember(key, value);
+    case SceneObject::kCount: break;
+    }
+}
+
+void SceneReader::SceneMember(SceneKey key, const Value& value) {
+    if (key == SceneKey::kSceneFormat) {
+        const std::string_view format = TextOf(value);
+        if (format != kSceneJsonFormat) Fail(ValuePath(), "\"" + std::string(format) + "\" is not a form this reader knows (\"" + kSceneJsonFormat + "\")");
+        return;
+    }
+    ArrayOf(value);
+    switch (key) {
+    case SceneKey::kSceneMaterials: return PushArray(List::Materials);
+    case SceneKey::kSceneVertices: return PushArray(List::Vertices);
+    case SceneKey::kSceneUvStore:
+        uvStoreGiven_ = true;
+        return PushArray(List::UvStore);
+    case SceneKey::kSceneObjects: return PushArray(List::Objects);
+    case SceneKey::kSceneFaceGroups: return PushArray(List::FaceGroups);
+    case SceneKey::kSceneBones: return PushArray(List::Bones);
+    default: return PushArray(List::Animations);  // SceneKey::kSceneAnimations
+    }
+}
+
+void SceneReader::MaterialMember(SceneKey key, const Value& value) {
+    HostMaterial& material = impl_.materials.back();
+    switch (key) {
+    case SceneKey::kMaterialName: return SetDualString(material.name, WideText(value));
+    case SceneKey::kMaterialFlags:
+        material.flags = static_cast<uint32_t>(InRange(IntegerOf(value), 0, UINT32_MAX));
+        return;
+    case SceneKey::kMaterialDiffuse: return Floats(value, material.diffuse, 3);
+    case SceneKey::kMaterialAmbient: return Floats(value, material.ambient, 3);
+    case SceneKey::kMaterialSpecular: return Floats(value, material.specular, 3);
+    case SceneKey::kMaterialShininess:
+        material.shininess = NumberOf(value);
+        return;
+    case SceneKey::kMaterialOpacity:
+        material.opacity = NumberOf(value);
+        return;
+    default:  // SceneKey::kMaterialTextures
+        ArrayOf(value);
+        return PushArray(List::Textures);
+    }
+}
+
+void SceneReader::TextureMember(SceneKey key, const Value& value) {
+    PendingTexture& t = texture_;
+    switch (key) {
+    case SceneKey::kTextureChannel:
+        t.channel = static_cast<int>(InRange(IntegerOf(value), 0, kTextureChannels - 1));
+        return;
+    case SceneKey::kTextureKind:
+        t.kind = static_cast<int>(InRange(IntegerOf(value), kTextureImage, kTextureMultiply));
+        if (t.kind != kTextureImage && t.kind != kTextureMultiply) Fail(ValuePath(), "kind must be 1 (image) or 4 (multiply)");
+        return;
+    case SceneKey::kTextureFlags:
+        t.flags = static_cast<uint32_t>(InRange(IntegerOf(value), 0, UINT32_MAX));
+        t.hasFlags = true;
+        return;
+    case SceneKey::kTexturePath:
+        t.path = WideText(value);
+        t.hasPath = true;
+        return;
+    case SceneKey::kTextureLayerFlags:
+        t.layerFlags = static_cast<int>(InRange(IntegerOf(value), 0, 255));
+        t.hasLayerFlags = true;
+        return;
+    default:  // SceneKey::kTextureLayers
+        // null: a multiply texture without layer paths.
+        if (value.kind != Value::kNull) ArrayOf(value, "expected null or an array");
+        t.hasLayers = true;
+        t.layersNull = value.kind == Value::kNull;
+        if (!t.layersNull) PushArray(List::Layers);
+        return;
+    }
+}
+
+void SceneReader::VertexMember(SceneKey key, const Value& value) {
+    HostVertex& vertex = impl_.vertices.back();
+    switch (key) {
+    case SceneKey::kVertexPosition: return Floats(value, vertex.position, 3);
+    case SceneKey::kVertexNormal: return Floats(value, vertex.normal, 3);
+    case SceneKey::kVertexColor: return Floats(value, vertex.color, 4);
+    default:  // SceneKey::kVertexWeights
+        ArrayOf(value);
+        weights_.clear();
+        return PushArray(List::Weights);
+    }
+}
+
+void SceneReader::ObjectMember(SceneKey key, const Value& value) {
+    ObjectClaim& claim = claims_.back();
+    switch (key) {
+    case SceneKey::kObjectName: return SetDualString(impl_.objects.back().name, WideText(value));
+    case SceneKey::kObjectFaceCount:
+        claim.faceCount = InRange(IntegerOf(value), INT32_MIN, INT32_MAX);
+        claim.hasFaceCount = true;
+        return;
+    default:  // SceneKey::kObjectMaterialRefs
+        ArrayOf(value);
+        claim.hasRefs = true;
+        claim.firstRef = refClaims_.size();
+        return PushArray(List::MaterialRefs);
+    }
+}
+
+void SceneReader::FaceMember(SceneKey key, const Value& value) {
+    PendingFaces::Face& face = faces_.faces.back();
+    switch (key) {
+    case SceneKey::kFaceMaterialIndex:
+        face.materialIndex = static_cast<int>(InRange(IntegerOf(value), -1, INT32_MAX));
+        return;
+    case SceneKey::kFaceObjectIndex:
+        face.objectIndex = static_cast<int>(InRange(IntegerOf(value), -1, INT32_MAX));
+        return;
+    case SceneKey::kFaceSmoothingGroup:
+        face.smoothingGroup = static_cast<int>(InRange(IntegerOf(value), INT32_MIN, INT32_MAX));
+        return;
+    case SceneKey::kFaceNormal: return Floats(value, face.normal, 3);
+    case SceneKey::kFaceVertexIndices:
+        ArrayOf(value);
+        face.hasCorners = true;
+        return PushArray(List::VertexIndices);
+    default:  // SceneKey::kFaceUvChannels
+        ArrayOf(value);
+        face.flags |= kFaceHasChannels;
+        return PushArray(List::FaceUvChannels);
+    }
+}
+
+void SceneReader::FaceUvMember(SceneKey key, const Value& value) {
+    ArrayOf(value);
+    // The channel is the element of the face's list of channels.
+    const size_t c = IndexOf(1);
+    if (key == SceneKey::kFaceUvChannelUvIndices) {
+        faces_.faces.back().flags |= static_cast<uint8_t>(kFaceHasUvIndices << c);
+        return PushArray(List::UvIndices);
+    }
+    faces_.faces.back().flags |= static_cast<uint8_t>(kFaceHasCornerUvs << c);
+    PushArray(List::CornerUvs);
+}
+
+void SceneReader::BoneMember(SceneKey key, const Value& value) {
+    HostBone& bone = impl_.bones.back();
+    switch (key) {
+    case SceneKey::kBoneName: return SetDualString(bone.name, WideText(value));
+    case SceneKey::kBoneParentIndex: {
+        const int64_t parent = InRange(IntegerOf(value), -1, INT32_MAX);
+        if (parent == static_cast<int64_t>(impl_.bones.size()) - 1) Fail(ValuePath(), "a bone cannot be its own parent");
+        bone.parentIndex = static_cast<int>(parent);
+        return;
+    }
+    case SceneKey::kBoneTranslation: return Floats(value, bone.translation, 3);
+    case SceneKey::kBoneScale: return Floats(value, bone.scale, 3);
+    default: return Floats(value, bone.rotation, 4);  // SceneKey::kBoneRotation
+    }
+}
+
+void SceneReader::AnimationMember(SceneKey key, const Value& value) {
+    HostAnimation& animation = impl_.animations.back();
+    switch (key) {
+    case SceneKey::kAnimationName: return SetDualString(animation.name, WideText(value));
+    case SceneKey::kAnimationFlags:
+        animation.flags = static_cast<int>(InRange(IntegerOf(value), INT32_MIN, INT32_MAX));
+        return;
+    case SceneKey::kAnimationFrameCount:
+        animation.frameCount = NumberOf(value);
+        return;
+    case SceneKey::kAnimationFrameRate:
+        animation.frameRate = NumberOf(value);
+        return;
+    default:  // SceneKey::kAnimationTracks
+        ArrayOf(value);
+        tracks_ = std::make_unique<AnimationStore>();
+        return PushArray(List::Tracks);
+    }
+}
+
+void SceneReader::TrackMember(SceneKey, const Value& value) {
+    // Which list of keys it is stays in the track's frame, for the keys.
+    ArrayOf(value);
+    PushArray(List::Keys);
+}
+
+// The handler of the lists: `value` is the next element of the open list,
+// of kind `list`.
+void SceneReader::Element(List list, const Value& value) {
+    switch (list) {
+    // The lists of records.
+    case List::Materials: return BeginRecord(SceneObject::kMaterial, value);
+    case List::Textures: return BeginRecord(SceneObject::kTexture, value);
+    case List::Vertices: return BeginRecord(SceneObject::kVertex, value);
+    case List::Objects: return BeginRecord(SceneObject::kObject, value);
+    case List::FaceGroups: return BeginRecord(SceneObject::kFaceGroup, value);
+    case List::Faces: return BeginRecord(SceneObject::kFace, value);
+    case List::FaceUvChannels: return BeginRecord(SceneObject::kFaceUvChannel, value);
+    case List::Bones: return BeginRecord(SceneObject::kBone, value);
+    case List::Animations: return BeginRecord(SceneObject::kAnimation, value);
+    case List::Tracks: return BeginRecord(SceneObject::kTrack, value);
+    case List::Weights:
+    case List::UvStore:
+    case List::UvStoreChannel:
+    case List::MaterialRefs:
+    case List::CornerUvs:
+    case List::Keys: return ListElement(list, value);
+    default: return ValueElement(list, value);
+    }
+}
+
+// An element of a list of lists: the inner list, opened.
+void SceneReader::ListElement(List list, const Value& value) {
+    ArrayOf(value);
+    switch (list) {
+    case List::Weights:
+        weights_.push_back(HostVertexWeight{-1, 0.0f});
+        return PushArray(List::Weight);
+    case List::UvStore:
+        if (Element() >= kUvChannels) Fail(FramePath(stack_.size()), "expected two channels");
+        return PushArray(List::UvStoreChannel);
+    case List::UvStoreChannel: {
+        auto& channel = impl_.storeUvs[IndexOf(1)];
+        if (channel.size() >= static_cast<size_t>(INT32_MAX)) Fail(FramePath(stack_.size()), "too many entries");
+        channel.push_back(HostUv{0, 0.0f, 0.0f, -1});
+        return Floats(value, &channel.back().u, 2);
+    }
+    case List::MaterialRefs:
+        refPart_[0] = refPart_[1] = INT64_MIN;
+        return PushArray(List::MaterialRef);
+    case List::CornerUvs: {
+        const size_t c = IndexOf(2);
+        std::vector<float>& uvs = faces_.cornerUvs[c];
+        uvs.push_back(0.0f);
+        uvs.push_back(0.0f);
+        ++faces_.faces.back().cornerUvCount[c];
+        return Floats(value, uvs.data() + uvs.size() - 2, 2);
+    }
+    case List::Keys: {
+        TrackStore& keys = tracks_->keys.back();
+        const SceneKey which = stack_[stack_.size() - 2].key;  // of the track
+        if (which == SceneKey::kTrackRotationKeys) {
+            keys.rotation.push_back(HostRotationKey{0.0f, {0.0f, 0.0f, 0.0f, 1.0f}});
+            return Floats(value, &keys.rotation.back().time, 5);
+        }
+        std::vector<HostVectorKey>& vectors = which == SceneKey::kTrackPositionKeys ? keys.position : keys.scale;
+        vectors.push_back(HostVectorKey{0.0f, {0.0f, 0.0f, 0.0f}});
+        return Floats(value, &vectors.back().time, 4);
+    }
+    default:
+        break;
+    }
+}
+
+// An element of a list of values, taken.
+void SceneReader::ValueElement(List list, const Value& value) {
+    switch (list) {
+    case List::Floats: {
+        const float number = NumberOf(value);
+        Frame& top = stack_.back();
+        if (static_cast<int>(top.count) >= top.want) Fail(FramePath(stack_.size()), "expected " + std::to_string(top.want) + " numbers");
+        top.floats[top.count] = number;
+        return;
+    }
+    case List::Layers: {
+        TextOf(value);
+        if (Element() >= 2) Fail(FramePath(stack_.size()), "expected two layer paths");
+        texture_.layers[Element()] = WideText(value);
+        return;
+    }
+    case List::Weight: {
+        if (Element() == 0) {
+            weights_.back().boneIndex = static_cast<int>(InRange(IntegerOf(value), -1, INT32_MAX));
+            return;
+        }
+        const float weight = NumberOf(value);
+        if (Element() > 1) Fail(FramePath(stack_.size()), "expected [boneIndex, weight]");
+        weights_.back().weight = weight;
+        return;
+    }
+    case List::MaterialRef: {
+        const int64_t part = IntegerOf(value);
+        if (Element() >= 2) Fail(FramePath(stack_.size()), "expected [materialIndex, faceCount]");
+        refPart_[Element()] = InRange(part, INT32_MIN, INT32_MAX);
+        return;
+    }
+    case List::VertexIndices: {
+        const int64_t index = IntegerOf(value);
         if (Element() >= static_cast<size_t>(INT32_MAX) / 8) Fail(FramePath(stack_.size()), "too many corners");
         Charge(CornerCost(Element()));
-        faces_.vertexIndices.push_back(static_cast<int>(InRange(value, 0, INT32_MAX)));
+        faces_.vertexIndices.push_back(static_cast<int>(InRange(index, 0, INT32_MAX)));
         ++faces_.faces.back().corners;
-        return Next();
-    case Ctx::UvIndices: {
+        return;
+    }
+    case List::UvIndices: {
+        const int64_t index = IntegerOf(value);
         const size_t c = IndexOf(2);
         // Their slots in the store are the corners'.
         Charge(kGrowth * sizeof(int));
-        faces_.uvIndices[c].push_back(static_cast<int>(InRange(value, 0, INT32_MAX)));
+        faces_.uvIndices[c].push_back(static_cast<int>(InRange(index, 0, INT32_MAX)));
         ++faces_.faces.back().uvIndexCount[c];
-        return Next();
+        return;
     }
-    case Ctx::Bone:
-        if (top.key == 1) {
-            const int64_t parent = InRange(value, -1, INT32_MAX);
-            if (parent == static_cast<int64_t>(impl_.bones.size()) - 1) Fail(ValuePath(), "a bone cannot be its own parent");
-            impl_.bones.back().parentIndex = static_cast<int>(parent);
-            return Next();
-        }
-        break;
-    case Ctx::Animation:
-        if (top.key == 1) {
-            impl_.animations.back().flags = static_cast<int>(InRange(value, INT32_MIN, INT32_MAX));
-            return Next();
-        }
-        if (top.key == 2 || top.key == 3) return Float(static_cast<float>(value));
-        break;
     default:
         break;
     }
-    FailType();
 }
 
-bool SceneReader::Float(float value) {
-    if (stack_.empty()) FailType();
-    Frame& top = stack_.back();
-    switch (top.ctx) {
-    case Ctx::Floats:
-        if (static_cast<int>(top.count) >= top.want) Fail(FramePath(stack_.size()), "expected " + std::to_string(top.want) + " numbers");
-        top.floats[top.count] = value;
-        return Next();
-    case Ctx::Material:
-        if (top.key == 5) {
-            impl_.materials.back().shininess = value;
-            return Next();
-        }
-        if (top.key == 6) {
-            impl_.materials.back().opacity = value;
-            return Next();
-        }
-        break;
-    case Ctx::Weight:
-        if (Element() == 1) {
-            weights_.back().weight = value;
-            return Next();
-        }
-        if (Element() > 1) Fail(FramePath(stack_.size()), "expected [boneIndex, weight]");
-        break;
-    case Ctx::Animation:
-        if (top.key == 2) {
-            impl_.animations.back().frameCount = value;
-            return Next();
-        }
-        if (top.key == 3) {
-            impl_.animations.back().frameRate = value;
-            return Next();
-        }
-        break;
-    default:
-        break;
-    }
-    FailType();
-}
-
-bool SceneReader::string(std::string_view value) {
-    if (stack_.empty()) FailType();
-    Frame& top = stack_.back();
-    // The non-finite numbers are written as these texts.
-    const bool wantsFloat = Expected() == kNumber;
-    if (wantsFloat) {
-        if (value == "nan") return Float(std::numeric_limits<float>::quiet_NaN());
-        if (value == "inf") return Float(std::numeric_limits<float>::infinity());
-        if (value == "-inf") return Float(-std::numeric_limits<float>::infinity());
-        Fail(ValuePath(), "expected a number");
-    }
-    switch (top.ctx) {
-    case Ctx::Root:
-        if (top.key == 0) {
-            if (value != kSceneJsonFormat) Fail(ValuePath(), "\"" + std::string(value) + "\" is not a form this reader knows (\"" + kSceneJsonFormat + "\")");
-            return Next();
-        }
-        break;
-    case Ctx::Material:
-        if (top.key == 0) {
-            SetDualString(impl_.materials.back().name, Text(value));
-            return Next();
-        }
-        break;
-    case Ctx::Texture:
-        if (top.key == 3) {
-            texture_.path = Text(value);
-            texture_.hasPath = true;
-            return Next();
-        }
-        break;
-    case Ctx::Layers:
-        if (Element() >= 2) Fail(FramePath(stack_.size()), "expected two layer paths");
-        texture_.layers[Element()] = Text(value);
-        return Next();
-    case Ctx::Object:
-        if (top.key == 0) {
-            SetDualString(impl_.objects.back().name, Text(value));
-            return Next();
-        }
-        break;
-    case Ctx::Bone:
-        if (top.key == 0) {
-            SetDualString(impl_.bones.back().name, Text(value));
-            return Next();
-        }
-        break;
-    case Ctx::Animation:
-        if (top.key == 0) {
-            SetDualString(impl_.animations.back().name, Text(value));
-            return Next();
-        }
-        break;
-    default:
-        break;
-    }
-    FailType();
-}
-
-bool SceneReader::key(std::string_view name) {
-    Frame& top = stack_.back();
-    const KeySet keys = top.keys;
-    // The writer's order first: the key after the last one.
-    int k = top.lastKey + 1;
-    if (k >= keys.count || name != keys.names[k]) {
-        for (k = 0; k < keys.count && name != keys.names[k]; ++k) {
-        }
-        if (k == keys.count) Fail(FramePath(stack_.size()), "unknown key \"" + std::string(name) + "\"");
-    }
-    if (top.seen & (1u << k)) Fail(FramePath(stack_.size()), "key \"" + std::string(name) + "\" given twice");
-    top.seen |= 1u << k;
-    top.key = static_cast<int8_t>(k);
-    top.lastKey = static_cast<int8_t>(k);
-    return true;
-}
-
-bool SceneReader::start_object(size_t) {
-    OpenObject();
-    return true;
-}
-
-size_t SceneReader::RecordCost(Ctx ctx) {
-    switch (ctx) {
-    case Ctx::Material: return sizeof(HostMaterial) + sizeof(MaterialTextures);
-    case Ctx::Texture: return sizeof(TextureRecord);
-    case Ctx::Vertex: return sizeof(HostVertex) + sizeof(HostVertexWeight*);
-    case Ctx::Object: return sizeof(HostObject) + sizeof(ObjectClaim);
-    case Ctx::FaceGroup: return sizeof(HostFaceGroup) + sizeof(FaceStore);
+// What a record of kind `object` costs at the most, for Charge.
+size_t SceneReader::RecordCost(SceneObject object) {
+    switch (object) {
+    case SceneObject::kMaterial: return sizeof(HostMaterial) + sizeof(MaterialTextures);
+    case SceneObject::kTexture: return sizeof(TextureRecord);
+    case SceneObject::kVertex: return sizeof(HostVertex) + sizeof(HostVertexWeight*);
+    case SceneObject::kObject: return sizeof(HostObject) + sizeof(ObjectClaim);
+    case SceneObject::kFaceGroup: return sizeof(HostFaceGroup) + sizeof(FaceStore);
     // The lean face and its flags now, its corner count, its record and
     // first three slots in the store later; the triangles it becomes are
     // its corners'.
-    case Ctx::Face: return kGrowth * (sizeof(PendingFaces::Face) + sizeof(uint8_t)) + sizeof(int) + kFaceRecordBytes + 3 * kFaceSlotBytes;
-    case Ctx::Bone: return sizeof(HostBone);
-    case Ctx::Animation: return sizeof(HostAnimation) + sizeof(AnimationStore);
-    case Ctx::Track: return sizeof(HostTrack) + sizeof(TrackStore);
+    case SceneObject::kFace: return kGrowth * (sizeof(PendingFaces::Face) + sizeof(uint8_t)) + sizeof(int) + kFaceRecordBytes + 3 * kFaceSlotBytes;
+    case SceneObject::kBone: return sizeof(HostBone);
+    case SceneObject::kAnimation: return sizeof(HostAnimation) + sizeof(AnimationStore);
+    case SceneObject::kTrack: return sizeof(HostTrack) + sizeof(TrackStore);
     default: return 0;
     }
 }
 
+// What the corner `corner` (from 0) of a face costs at the most, for Charge.
 size_t SceneReader::CornerCost(size_t corner) {
     // Its index in the lean list; from the fourth corner (3) on a slot of
     // its own in the store; from the third (2) on the triangle it adds to
@@ -655,73 +834,53 @@ size_t SceneReader::CornerCost(size_t corner) {
     return kGrowth * sizeof(int) + (corner >= 3 ? kFaceSlotBytes : 0) + (corner >= 2 ? kTriangleBytes : 0);
 }
 
-// The kind of object each list holds; Root for the rest, which hold none.
-Ctx ElementObject(Ctx list) {
-    switch (list) {
-    case Ctx::Materials: return Ctx::Material;
-    case Ctx::Textures: return Ctx::Texture;
-    case Ctx::Vertices: return Ctx::Vertex;
-    case Ctx::Objects: return Ctx::Object;
-    case Ctx::FaceGroups: return Ctx::FaceGroup;
-    case Ctx::Faces: return Ctx::Face;
-    case Ctx::FaceUvChannels: return Ctx::FaceUvChannel;
-    case Ctx::Bones: return Ctx::Bone;
-    case Ctx::Animations: return Ctx::Animation;
-    case Ctx::Tracks: return Ctx::Track;
-    default: return Ctx::Root;
-    }
-}
-
-void SceneReader::OpenObject() {
-    if (stack_.empty()) {
-        Push(Ctx::Root, true);
-        return;
-    }
-    const Ctx ctx = ElementObject(stack_.back().ctx);
-    if (ctx == Ctx::Root) FailType();
+void SceneReader::BeginRecord(SceneObject object, const Value& value) {
+    if (value.kind != Value::kObject) Fail(ValuePath(), kObject);
     // Charged before the record is made, so that a flood fails before it
     // allocates.
-    Charge(RecordCost(ctx));
-    switch (ctx) {
-    case Ctx::Material:
+    Charge(RecordCost(object));
+    switch (object) {
+    case SceneObject::kMaterial:
         impl_.AppendMaterial(nullptr);
         break;
-    case Ctx::Texture:
+    case SceneObject::kTexture:
         texture_ = PendingTexture{};
         break;
-    case Ctx::Vertex:
+    case SceneObject::kVertex:
         if (impl_.vertices.size() >= static_cast<size_t>(INT32_MAX)) Fail(ValuePath(), "too many vertices");
         impl_.ResizeVertices(static_cast<int>(impl_.vertices.size()) + 1);
         break;
-    case Ctx::Object:
+    case SceneObject::kObject:
         impl_.AppendObject(nullptr);
         claims_.emplace_back();
         break;
-    case Ctx::FaceGroup:
+    case SceneObject::kFaceGroup:
         impl_.AppendFaceGroup();
         faces_.Clear();
         break;
-    case Ctx::Face:
+    case SceneObject::kFace:
         if (Element() >= static_cast<size_t>(INT32_MAX)) Fail(ValuePath(), "too many faces");
         faces_.faces.emplace_back();
         break;
-    case Ctx::FaceUvChannel:
+    case SceneObject::kFaceUvChannel:
         if (Element() >= kUvChannels) Fail(FramePath(stack_.size()), "expected two channels");
         break;
-    case Ctx::Bone:
+    case SceneObject::kBone:
         impl_.AppendBone(nullptr);
         break;
-    case Ctx::Animation:
+    case SceneObject::kAnimation:
         impl_.AppendAnimation(nullptr);
         break;
-    default:  // Ctx::Track
+    default:  // SceneObject::kTrack
         if (Element() >= static_cast<size_t>(INT32_MAX)) Fail(ValuePath(), "too many tracks");
         tracks_->tracks.push_back(HostTrack{});
         tracks_->keys.emplace_back();
         break;
     }
-    Push(ctx, true);
+    PushObject(object);
 }
+
+// --- Ends -----------------------------------------------------------------------
 
 bool SceneReader::end_object() {
     CloseObject(stack_.back());
@@ -730,15 +889,16 @@ bool SceneReader::end_object() {
     return true;
 }
 
+// What the end of an object of each kind completes.
 void SceneReader::CloseObject(const Frame& frame) {
-    switch (frame.ctx) {
-    case Ctx::Texture:
+    switch (frame.object) {
+    case SceneObject::kTexture:
         FinishTexture();
         break;
-    case Ctx::Face:
+    case SceneObject::kFace:
         FinishFace();
         break;
-    case Ctx::FaceGroup:
+    case SceneObject::kFaceGroup:
         FinishFaceGroup();
         break;
     default:
@@ -746,184 +906,49 @@ void SceneReader::CloseObject(const Frame& frame) {
     }
 }
 
-bool SceneReader::start_array(size_t) {
-    OpenArray();
-    return true;
-}
-
-void SceneReader::OpenArray() {
-    if (stack_.empty()) FailType();
-    // Every array holds or makes at most this much (a UV pair, a key, a
-    // weight, a list's own record).
-    Charge(32);
-    Frame& top = stack_.back();
-    const int key = top.key;
-    auto floats = [&](float* into, int count) { Push(Ctx::Floats, false, into, count); };
-    switch (top.ctx) {
-    case Ctx::Root: {
-        static constexpr Ctx kLists[] = {Ctx::Root, Ctx::Materials, Ctx::Vertices, Ctx::UvStore, Ctx::Objects, Ctx::FaceGroups, Ctx::Bones, Ctx::Animations};
-        if (key <= 0) break;
-        if (kLists[key] == Ctx::UvStore) uvStoreGiven_ = true;
-        Push(kLists[key], false);
-        return;
-    }
-    case Ctx::Material: {
-        HostMaterial& material = impl_.materials.back();
-        if (key == 2) return floats(material.diffuse, 3);
-        if (key == 3) return floats(material.ambient, 3);
-        if (key == 4) return floats(material.specular, 3);
-        if (key == 7) return Push(Ctx::Textures, false);
-        break;
-    }
-    case Ctx::Texture:
-        if (key == 5) {
-            texture_.hasLayers = true;
-            return Push(Ctx::Layers, false);
-        }
-        break;
-    case Ctx::Vertex: {
-        HostVertex& vertex = impl_.vertices.back();
-        if (key == 0) return floats(vertex.position, 3);
-        if (key == 1) return floats(vertex.normal, 3);
-        if (key == 2) return floats(vertex.color, 4);
-        if (key == 3) {
-            weights_.clear();
-            return Push(Ctx::Weights, false);
-        }
-        break;
-    }
-    case Ctx::Weights:
-        weights_.push_back(HostVertexWeight{-1, 0.0f});
-        return Push(Ctx::Weight, false);
-    case Ctx::UvStore: {
-        if (Element() >= kUvChannels) Fail(FramePath(stack_.size()), "expected two channels");
-        return Push(Ctx::UvStoreChannel, false);
-    }
-    case Ctx::UvStoreChannel: {
-        auto& channel = impl_.storeUvs[IndexOf(1)];
-        if (channel.size() >= static_cast<size_t>(INT32_MAX)) Fail(FramePath(stack_.size()), "too many entries");
-        channel.push_back(HostUv{0, 0.0f, 0.0f, -1});
-        return floats(&channel.back().u, 2);
-    }
-    case Ctx::Object:
-        if (key == 2) {
-            claims_.back().hasRefs = true;
-            claims_.back().firstRef = refClaims_.size();
-            return Push(Ctx::MaterialRefs, false);
-        }
-        break;
-    case Ctx::MaterialRefs:
-        refPart_[0] = refPart_[1] = INT64_MIN;
-        return Push(Ctx::MaterialRef, false);
-    case Ctx::FaceGroup:
-        if (key == 0) return Push(Ctx::Faces, false);
-        break;
-    case Ctx::Face: {
-        PendingFaces::Face& face = faces_.faces.back();
-        if (key == 3) return floats(face.normal, 3);
-        if (key == 4) {
-            face.hasCorners = true;
-            return Push(Ctx::VertexIndices, false);
-        }
-        if (key == 5) {
-            face.flags |= kFaceHasChannels;
-            return Push(Ctx::FaceUvChannels, false);
-        }
-        break;
-    }
-    case Ctx::FaceUvChannel: {
-        const size_t c = IndexOf(1);
-        if (key == 0) {
-            faces_.faces.back().flags |= static_cast<uint8_t>(kFaceHasUvIndices << c);
-            return Push(Ctx::UvIndices, false);
-        }
-        if (key == 1) {
-            faces_.faces.back().flags |= static_cast<uint8_t>(kFaceHasCornerUvs << c);
-            return Push(Ctx::CornerUvs, false);
-        }
-        break;
-    }
-    case Ctx::CornerUvs: {
-        const size_t c = IndexOf(2);
-        std::vector<float>& uvs = faces_.cornerUvs[c];
-        uvs.push_back(0.0f);
-        uvs.push_back(0.0f);
-        ++faces_.faces.back().cornerUvCount[c];
-        return floats(uvs.data() + uvs.size() - 2, 2);
-    }
-    case Ctx::Bone: {
-        HostBone& bone = impl_.bones.back();
-        if (key == 2) return floats(bone.translation, 3);
-        if (key == 3) return floats(bone.scale, 3);
-        if (key == 4) return floats(bone.rotation, 4);
-        break;
-    }
-    case Ctx::Animation:
-        if (key == 4) {
-            tracks_ = std::make_unique<AnimationStore>();
-            return Push(Ctx::Tracks, false);
-        }
-        break;
-    case Ctx::Track:
-        if (key >= 0) return Push(Ctx::Keys, false);
-        break;
-    case Ctx::Keys: {
-        TrackStore& keys = tracks_->keys.back();
-        const int which = stack_[stack_.size() - 2].key;  // of the track
-        if (which == 1) {
-            keys.rotation.push_back(HostRotationKey{0.0f, {0.0f, 0.0f, 0.0f, 1.0f}});
-            return floats(&keys.rotation.back().time, 5);
-        }
-        std::vector<HostVectorKey>& list = which == 0 ? keys.position : keys.scale;
-        list.push_back(HostVectorKey{0.0f, {0.0f, 0.0f, 0.0f}});
-        return floats(&list.back().time, 4);
-    }
-    default:
-        break;
-    }
-    FailType();
-}
-
 bool SceneReader::end_array() {
-    CloseArray(stack_.back());
+    // A full vector, the most common end, has nothing more to check.
+    const Frame& top = stack_.back();
+    if (top.list != List::Floats || static_cast<int>(top.count) != top.want) CloseArray(top);
     stack_.pop_back();
     Next();
     return true;
 }
 
+// What the end of a list of each kind checks or completes.
 void SceneReader::CloseArray(const Frame& frame) {
-    switch (frame.ctx) {
-    case Ctx::Floats:
+    switch (frame.list) {
+    case List::Floats:
         if (static_cast<int>(frame.count) != frame.want) Fail(FramePath(stack_.size()), "expected " + std::to_string(frame.want) + " numbers");
         break;
-    case Ctx::Layers:
+    case List::Layers:
         if (frame.count != 2) Fail(FramePath(stack_.size()), "expected two layer paths");
         break;
-    case Ctx::Weight:
+    case List::Weight:
         if (frame.count != 2) Fail(FramePath(stack_.size()), "expected [boneIndex, weight]");
         break;
-    case Ctx::Weights: {
+    case List::Weights: {
         if (weights_.size() > static_cast<size_t>(INT32_MAX)) Fail(FramePath(stack_.size()), "too many weights");
         const int v = static_cast<int>(impl_.vertices.size()) - 1;
         HostVertex* vertex = impl_.SetWeights(v, static_cast<int>(weights_.size()));
         std::copy(weights_.begin(), weights_.end(), vertex->weights);
         break;
     }
-    case Ctx::UvStore:
+    case List::UvStore:
         if (frame.count != kUvChannels) Fail(FramePath(stack_.size()), "expected two channels");
         break;
-    case Ctx::MaterialRef:
+    case List::MaterialRef:
         if (frame.count != 2) Fail(FramePath(stack_.size()), "expected [materialIndex, faceCount]");
         refClaims_.emplace_back(refPart_[0], refPart_[1]);
         ++claims_.back().refCount;
         break;
-    case Ctx::FaceUvChannels:
+    case List::FaceUvChannels:
         if (frame.count != kUvChannels) Fail(FramePath(stack_.size()), "expected two channels");
         break;
-    case Ctx::Tracks:
+    case List::Tracks:
         FinishTracks();
         break;
-    case Ctx::FaceGroups:
+    case List::FaceGroups:
         faces_.ReleaseMemory();
         break;
     default:
@@ -931,6 +956,8 @@ void SceneReader::CloseArray(const Frame& frame) {
     }
 }
 
+// The texture whose object just ended, made on the last material from what
+// its keys said once they agree with each other and the material.
 void SceneReader::FinishTexture() {
     const std::string where = FramePath(stack_.size());
     const PendingTexture& t = texture_;
@@ -957,6 +984,8 @@ void SceneReader::FinishTexture() {
     }
 }
 
+// Checks the face whose object just ended: it has corners, and one UV index
+// and one UV per corner in each channel that gives them.
 void SceneReader::FinishFace() {
     // The place's name is made for a failure only: this runs for every face.
     auto where = [&] { return FramePath(stack_.size()); };
@@ -973,6 +1002,9 @@ void SceneReader::FinishFace() {
     }
 }
 
+// Moves the pending faces of the group that just ended into a store of
+// their final size, installed on the last group; keeps their flags for the
+// checks at the end.
 void SceneReader::FinishFaceGroup() {
     const size_t count = faces_.faces.size();
     std::vector<int> cornerCounts(count);
@@ -1011,6 +1043,8 @@ void SceneReader::FinishFaceGroup() {
     impl_.InstallFaces(static_cast<int>(impl_.groups.size()) - 1, std::move(store));
 }
 
+// Points the tracks of the last animation at their keys and hands their
+// store to the scene.
 void SceneReader::FinishTracks() {
     AnimationStore& store = *tracks_;
     for (size_t t = 0; t < store.tracks.size(); ++t) {
@@ -1031,6 +1065,23 @@ void SceneReader::FinishTracks() {
 }
 
 void SceneReader::Finish() {
+    CheckBones();
+    CheckFaces();
+    Release(faceFlags_);
+
+    if (uvStoreGiven_) {
+        impl_.RebuildObjectRefs();
+        impl_.SyncContext();
+    } else {
+        impl_.RebuildUvStore();
+        impl_.RebuildObjectRefs();
+    }
+    CheckObjectClaims();
+    impl_.SyncContext();
+}
+
+// Every parent and every weight names a bone of the scene.
+void SceneReader::CheckBones() const {
     const int64_t bones = static_cast<int64_t>(impl_.bones.size());
     for (size_t b = 0; b < impl_.bones.size(); ++b) {
         Check(impl_.bones[b].parentIndex, -1, bones - 1, "bones[" + std::to_string(b) + "].parentIndex");
@@ -1043,6 +1094,12 @@ void SceneReader::Finish() {
             if (bone < -1 || bone >= bones) Check(bone, -1, bones - 1, "vertices[" + std::to_string(v) + "].weights[" + std::to_string(w) + "][0]");
         }
     }
+}
+
+// Every face's indices name a vertex, material, object and UV store entry
+// of the scene; with a UV store every face names its UVs there, and corners
+// without their own UVs take them from it.
+void SceneReader::CheckFaces() {
     const int64_t vertices = static_cast<int64_t>(impl_.vertices.size());
     const int64_t materials = static_cast<int64_t>(impl_.materials.size());
     const int64_t objects = static_cast<int64_t>(impl_.objects.size());
@@ -1080,17 +1137,11 @@ void SceneReader::Finish() {
             }
         }
     }
-    Release(faceFlags_);
+}
 
-    if (uvStoreGiven_) {
-        impl_.RebuildObjectRefs();
-        impl_.SyncContext();
-    } else {
-        impl_.RebuildUvStore();
-        impl_.RebuildObjectRefs();
-    }
-
-    // What the file claims about its objects must agree with its faces.
+// What the file claims about its objects agrees with their faces, as the
+// rebuilt counts and references say.
+void SceneReader::CheckObjectClaims() const {
     for (size_t o = 0; o < claims_.size(); ++o) {
         const std::string where = "objects[" + std::to_string(o) + "]";
         const HostObject& object = impl_.objects[o];
@@ -1106,7 +1157,6 @@ void SceneReader::Finish() {
         }
         if (!same) FailAt(where + ".materialRefs", "does not match the materials the object's faces use, in first-use order");
     }
-    impl_.SyncContext();
 }
 
 // Parses `source` into `impl`, which starts empty; on failure leaves it

@@ -1,4 +1,5 @@
-// Writing the scene store's JSON form (layout in scene_json.h).
+// Writing the scene store's JSON form (layout in scene_json.h, keys from the
+// one list in scene_keys.h): HostScene::saveJson and writeJson.
 //
 // The text goes out as it is made, through a small buffer, without a
 // document in memory: a scene's text is several times the size of the scene.
@@ -14,6 +15,7 @@
 
 #include "host/store/scene_impl.h"
 #include "host/json/scene_json.h"
+#include "host/json/scene_keys.h"
 #include "host/store/text.h"
 
 namespace asehost {
@@ -61,11 +63,8 @@ public:
 
     void Raw(std::string_view text) { out_.Put(text); }
     void Raw(char c) { out_.Put(c); }
-    void Key(const char* key) {
-        out_.Put('"');
-        out_.Put(key);
-        out_.Put("\":");
-    }
+    // "key": with the text of the one list of keys.
+    void Key(SceneKey key) { out_.Put(InfoOf(key).quoted); }
     void Int(int64_t value) {
         char buffer[24];
         const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
@@ -129,7 +128,7 @@ public:
 
     // "key": [ then one record per line, then ] — `each(i)` writes record i.
     template <class Each>
-    void List(const char* key, size_t count, bool last, Each each) {
+    void List(SceneKey key, size_t count, bool last, Each each) {
         out_.Put('\t');
         Key(key);
         if (count == 0) {
@@ -163,17 +162,17 @@ public:
     Object& operator=(const Object&) = delete;
 
     // The key only; the caller writes the value.
-    Writer& Member(const char* key) {
+    Writer& Member(SceneKey key) {
         if (!first_) w_.Raw(',');
         first_ = false;
         w_.Key(key);
         return w_;
     }
-    void Int(const char* key, int64_t value) { Member(key).Int(value); }
-    void Num(const char* key, float value) { Member(key).Num(value); }
-    void Floats(const char* key, const float* values, int count) { Member(key).Floats(values, count); }
-    void Ints(const char* key, const int* values, int count) { Member(key).Ints(values, count); }
-    void Text(const char* key, const DualString& text) { Member(key).Text(text); }
+    void Int(SceneKey key, int64_t value) { Member(key).Int(value); }
+    void Num(SceneKey key, float value) { Member(key).Num(value); }
+    void Floats(SceneKey key, const float* values, int count) { Member(key).Floats(values, count); }
+    void Ints(SceneKey key, const int* values, int count) { Member(key).Ints(values, count); }
+    void Text(SceneKey key, const DualString& text) { Member(key).Text(text); }
 
 private:
     Writer& w_;
@@ -193,18 +192,19 @@ void PairList(Writer& w, int count, Pair pair) {
     w.Raw(']');
 }
 
+// One texture of channel `channel`, the keys its kind has.
 void WriteTexture(Writer& w, int channel, const HostTexture& texture) {
     Object o(w);
-    o.Int("channel", channel);
-    o.Int("kind", texture.kind);
-    o.Int("flags", texture.flags);
+    o.Int(SceneKey::kTextureChannel, channel);
+    o.Int(SceneKey::kTextureKind, texture.kind);
+    o.Int(SceneKey::kTextureFlags, texture.flags);
     if (texture.kind != kTextureMultiply) {
-        o.Text("path", texture.path);
+        o.Text(SceneKey::kTexturePath, texture.path);
         return;
     }
     const HostLayeredTexture& layered = *reinterpret_cast<const HostLayeredTexture*>(&texture);
-    o.Int("layerFlags", layered.layerFlags);
-    Writer& layers = o.Member("layers");
+    o.Int(SceneKey::kTextureLayerFlags, layered.layerFlags);
+    Writer& layers = o.Member(SceneKey::kTextureLayers);
     if (!layered.layers) {
         layers.Raw("null");
         return;
@@ -216,16 +216,17 @@ void WriteTexture(Writer& w, int channel, const HostTexture& texture) {
     layers.Raw(']');
 }
 
+// One material with its textures, on one line.
 void WriteMaterial(Writer& w, const HostMaterial& material) {
     Object o(w);
-    o.Text("name", material.name);
-    o.Int("flags", material.flags);
-    o.Floats("diffuse", material.diffuse, 3);
-    o.Floats("ambient", material.ambient, 3);
-    o.Floats("specular", material.specular, 3);
-    o.Num("shininess", material.shininess);
-    o.Num("opacity", material.opacity);
-    o.Member("textures").Raw('[');
+    o.Text(SceneKey::kMaterialName, material.name);
+    o.Int(SceneKey::kMaterialFlags, material.flags);
+    o.Floats(SceneKey::kMaterialDiffuse, material.diffuse, 3);
+    o.Floats(SceneKey::kMaterialAmbient, material.ambient, 3);
+    o.Floats(SceneKey::kMaterialSpecular, material.specular, 3);
+    o.Num(SceneKey::kMaterialShininess, material.shininess);
+    o.Num(SceneKey::kMaterialOpacity, material.opacity);
+    o.Member(SceneKey::kMaterialTextures).Raw('[');
     bool first = true;
     for (int c = 0; c < kTextureChannels; ++c) {
         if (!material.textures[c]) continue;
@@ -236,43 +237,46 @@ void WriteMaterial(Writer& w, const HostMaterial& material) {
     w.Raw(']');
 }
 
+// One vertex with its weights, on one line.
 void WriteVertex(Writer& w, const HostVertex& vertex) {
     Object o(w);
-    o.Floats("position", vertex.position, 3);
-    o.Floats("normal", vertex.normal, 3);
-    o.Floats("color", vertex.color, 4);
-    PairList(o.Member("weights"), vertex.weightCount, [&](int k) {
+    o.Floats(SceneKey::kVertexPosition, vertex.position, 3);
+    o.Floats(SceneKey::kVertexNormal, vertex.normal, 3);
+    o.Floats(SceneKey::kVertexColor, vertex.color, 4);
+    PairList(o.Member(SceneKey::kVertexWeights), vertex.weightCount, [&](int k) {
         w.Int(vertex.weights[k].boneIndex);
         w.Raw(',');
         w.Num(vertex.weights[k].weight);
     });
 }
 
+// One object with its material references, on one line.
 void WriteObject(Writer& w, const HostObject& object) {
     Object o(w);
-    o.Text("name", object.name);
-    o.Int("faceCount", object.faceCount);
-    PairList(o.Member("materialRefs"), object.materialRefCount, [&](int r) {
+    o.Text(SceneKey::kObjectName, object.name);
+    o.Int(SceneKey::kObjectFaceCount, object.faceCount);
+    PairList(o.Member(SceneKey::kObjectMaterialRefs), object.materialRefCount, [&](int r) {
         w.Int(object.materialRefs[r].materialIndex);
         w.Raw(',');
         w.Int(object.materialRefs[r].faceCount);
     });
 }
 
+// One face with both UV channels, on one line.
 void WriteFace(Writer& w, const HostFace& face) {
     Object o(w);
-    o.Int("materialIndex", face.materialIndex);
-    o.Int("objectIndex", face.objectIndex);
-    o.Int("smoothingGroup", face.smoothingGroup);
-    o.Floats("normal", face.normal, 3);
-    o.Ints("vertexIndices", face.vertexIndices, face.cornerCount);
-    o.Member("uvChannels").Raw('[');
+    o.Int(SceneKey::kFaceMaterialIndex, face.materialIndex);
+    o.Int(SceneKey::kFaceObjectIndex, face.objectIndex);
+    o.Int(SceneKey::kFaceSmoothingGroup, face.smoothingGroup);
+    o.Floats(SceneKey::kFaceNormal, face.normal, 3);
+    o.Ints(SceneKey::kFaceVertexIndices, face.vertexIndices, face.cornerCount);
+    o.Member(SceneKey::kFaceUvChannels).Raw('[');
     for (int c = 0; c < kUvChannels; ++c) {
         const HostFaceUvChannel& channel = face.uvData->channels[c];
         if (c) w.Raw(',');
         Object ch(w);
-        ch.Ints("uvIndices", channel.uvIndices, face.cornerCount);
-        ch.Member("cornerUvs").Raw('[');
+        ch.Ints(SceneKey::kFaceUvChannelUvIndices, channel.uvIndices, face.cornerCount);
+        ch.Member(SceneKey::kFaceUvChannelCornerUvs).Raw('[');
         for (int k = 0; k < face.cornerCount; ++k) {
             if (k) w.Raw(',');
             w.Uv(channel.cornerUvs[k]);
@@ -282,17 +286,19 @@ void WriteFace(Writer& w, const HostFace& face) {
     w.Raw(']');
 }
 
+// One bone, on one line.
 void WriteBone(Writer& w, const HostBone& bone) {
     Object o(w);
-    o.Text("name", bone.name);
-    o.Int("parentIndex", bone.parentIndex);
-    o.Floats("translation", bone.translation, 3);
-    o.Floats("scale", bone.scale, 3);
-    o.Floats("rotation", bone.rotation, 4);
+    o.Text(SceneKey::kBoneName, bone.name);
+    o.Int(SceneKey::kBoneParentIndex, bone.parentIndex);
+    o.Floats(SceneKey::kBoneTranslation, bone.translation, 3);
+    o.Floats(SceneKey::kBoneScale, bone.scale, 3);
+    o.Floats(SceneKey::kBoneRotation, bone.rotation, 4);
 }
 
+// The member `name` of a track: its keys as [time, values...] lists.
 template <class Key>
-void WriteKeys(Object& o, const char* name, const Key* keys, int count) {
+void WriteKeys(Object& o, SceneKey name, const Key* keys, int count) {
     Writer& w = o.Member(name);
     PairList(w, count, [&](int k) {
         w.Num(keys[k].time);
@@ -303,34 +309,37 @@ void WriteKeys(Object& o, const char* name, const Key* keys, int count) {
     });
 }
 
+// One animation, a line per track.
 void WriteAnimation(Writer& w, const HostAnimation& animation) {
     Object o(w);
-    o.Text("name", animation.name);
-    o.Int("flags", animation.flags);
-    o.Num("frameCount", animation.frameCount);
-    o.Num("frameRate", animation.frameRate);
-    o.Member("tracks").Raw('[');
+    o.Text(SceneKey::kAnimationName, animation.name);
+    o.Int(SceneKey::kAnimationFlags, animation.flags);
+    o.Num(SceneKey::kAnimationFrameCount, animation.frameCount);
+    o.Num(SceneKey::kAnimationFrameRate, animation.frameRate);
+    o.Member(SceneKey::kAnimationTracks).Raw('[');
     for (int t = 0; t < animation.trackCount; ++t) {
         const HostTrack& track = animation.tracks[t];
         w.Raw(t ? ",\n\t\t\t" : "\n\t\t\t");
         Object keys(w);
-        WriteKeys(keys, "positionKeys", track.positionKeys, track.positionKeyCount);
-        WriteKeys(keys, "rotationKeys", track.rotationKeys, track.rotationKeyCount);
-        WriteKeys(keys, "scaleKeys", track.scaleKeys, track.scaleKeyCount);
+        WriteKeys(keys, SceneKey::kTrackPositionKeys, track.positionKeys, track.positionKeyCount);
+        WriteKeys(keys, SceneKey::kTrackRotationKeys, track.rotationKeys, track.rotationKeyCount);
+        WriteKeys(keys, SceneKey::kTrackScaleKeys, track.scaleKeys, track.scaleKeyCount);
     }
     w.Raw(animation.trackCount > 0 ? "\n\t\t]" : "]");
 }
 
+// The whole scene in the layout of scene_json.h, the keys in the order of
+// scene_keys.h, a record per line.
 void WriteScene(const HostScene::Impl& impl, Output& out) {
     Writer w(out);
     w.Raw("{\n\t");
-    w.Key("format");
+    w.Key(SceneKey::kSceneFormat);
     w.Raw(" \"");
     w.Raw(kSceneJsonFormat);
     w.Raw("\",\n");
-    w.List("materials", impl.materials.size(), false, [&](size_t m) { WriteMaterial(w, impl.materials[m]); });
-    w.List("vertices", impl.vertices.size(), false, [&](size_t v) { WriteVertex(w, impl.vertices[v]); });
-    w.List("uvStore", kUvChannels, false, [&](size_t c) {
+    w.List(SceneKey::kSceneMaterials, impl.materials.size(), false, [&](size_t m) { WriteMaterial(w, impl.materials[m]); });
+    w.List(SceneKey::kSceneVertices, impl.vertices.size(), false, [&](size_t v) { WriteVertex(w, impl.vertices[v]); });
+    w.List(SceneKey::kSceneUvStore, kUvChannels, false, [&](size_t c) {
         const auto& channel = impl.storeUvs[c];
         w.Raw('[');
         for (size_t k = 0; k < channel.size(); ++k) {
@@ -339,14 +348,16 @@ void WriteScene(const HostScene::Impl& impl, Output& out) {
         }
         w.Raw(']');
     });
-    w.List("objects", impl.objects.size(), false, [&](size_t o) { WriteObject(w, impl.objects[o]); });
+    w.List(SceneKey::kSceneObjects, impl.objects.size(), false, [&](size_t o) { WriteObject(w, impl.objects[o]); });
     // Face groups: one face per line inside each group.
     w.Raw('\t');
-    w.Key("faceGroups");
+    w.Key(SceneKey::kSceneFaceGroups);
     w.Raw(impl.groupStores.empty() ? " []" : " [\n");
     for (size_t g = 0; g < impl.groupStores.size(); ++g) {
         const FaceStore& faces = impl.groupStores[g];
-        w.Raw("\t\t{\"faces\": [");
+        w.Raw("\t\t{");
+        w.Key(SceneKey::kFaceGroupFaces);
+        w.Raw(" [");
         for (size_t f = 0; f < faces.faceCount; ++f) {
             w.Raw(f ? ",\n\t\t\t" : "\n\t\t\t");
             WriteFace(w, faces.faces[f]);
@@ -355,8 +366,8 @@ void WriteScene(const HostScene::Impl& impl, Output& out) {
         w.Raw(g + 1 < impl.groupStores.size() ? ",\n" : "\n\t]");
     }
     w.Raw(",\n");
-    w.List("bones", impl.bones.size(), false, [&](size_t b) { WriteBone(w, impl.bones[b]); });
-    w.List("animations", impl.animations.size(), true, [&](size_t a) { WriteAnimation(w, impl.animations[a]); });
+    w.List(SceneKey::kSceneBones, impl.bones.size(), false, [&](size_t b) { WriteBone(w, impl.bones[b]); });
+    w.List(SceneKey::kSceneAnimations, impl.animations.size(), true, [&](size_t a) { WriteAnimation(w, impl.animations[a]); });
     w.Raw("}\n");
 }
 

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <iterator>
 #include <random>
 #include <string>
 #include <vector>
@@ -19,6 +20,7 @@
 #include "host/json/json_events.h"
 #include "host/store/scene.h"
 #include "host/json/scene_json.h"
+#include "host/json/scene_keys.h"
 
 #include "tests/host/replaced_new.h"
 #include "tests/test_files.h"
@@ -259,6 +261,109 @@ TEST(HostSceneJson, KeysInAnyOrderGiveTheSameScene) {
     std::string error;
     ASSERT_TRUE(scene.loadJson(sorted, error)) << error;
     EXPECT_EQ(scene.saveJson(), text);
+}
+
+// --- The one list of keys --------------------------------------------------------
+
+using asehost::SceneKey;
+using asehost::SceneObject;
+
+// Where a record of each kind of object sits in a scene of one record per
+// list, as a message names it, and the scene with `member` inside it.
+struct Place {
+    SceneObject owner;
+    const char* path;
+    const char* before;
+    const char* after;
+};
+constexpr Place kPlaces[] = {
+    {SceneObject::kScene, "", "{", "}"},
+    {SceneObject::kMaterial, "materials[0]", R"({"materials":[{)", "}]}"},
+    {SceneObject::kTexture, "materials[0].textures[0]", R"({"materials":[{"textures":[{)", "}]}]}"},
+    {SceneObject::kVertex, "vertices[0]", R"({"vertices":[{)", "}]}"},
+    {SceneObject::kObject, "objects[0]", R"({"objects":[{)", "}]}"},
+    {SceneObject::kFaceGroup, "faceGroups[0]", R"({"faceGroups":[{)", "}]}"},
+    {SceneObject::kFace, "faceGroups[0].faces[0]", R"({"faceGroups":[{"faces":[{)", "}]}]}"},
+    {SceneObject::kFaceUvChannel, "faceGroups[0].faces[0].uvChannels[0]", R"({"faceGroups":[{"faces":[{"uvChannels":[{)", "}]}]}]}"},
+    {SceneObject::kBone, "bones[0]", R"({"bones":[{)", "}]}"},
+    {SceneObject::kAnimation, "animations[0]", R"({"animations":[{)", "}]}"},
+    {SceneObject::kTrack, "animations[0].tracks[0]", R"({"animations":[{"tracks":[{)", "}]}]}"},
+};
+static_assert(std::size(kPlaces) == static_cast<size_t>(SceneObject::kCount));
+
+bool OwnsText(SceneObject owner, std::string_view text) {
+    for (const auto& key : asehost::kSceneKeys) {
+        if (key.owner == owner && key.text == text) return true;
+    }
+    return false;
+}
+
+// Every key of the list reaches its own object's handler, which names it
+// when its value is of no kind a member takes (an object); in every other
+// kind of object that has no key of that text it is unknown.
+TEST(HostSceneJson, EveryKeyIsReadByNameInItsOwnObjectOnly) {
+    for (const auto& key : asehost::kSceneKeys) {
+        const std::string text(key.text);
+        for (const Place& place : kPlaces) {
+            SCOPED_TRACE(text + " in " + (*place.path ? place.path : "the scene"));
+            HostScene scene;
+            std::string error;
+            ASSERT_FALSE(scene.loadJson(std::string(place.before) + "\"" + text + "\":{}" + place.after, error));
+            const std::string where = *place.path ? place.path : "scene";
+            if (place.owner == key.owner) {
+                const std::string path = (*place.path ? where + "." : "") + text;
+                EXPECT_EQ(error.rfind(path + ": expected ", 0), 0u) << error;
+            } else if (!OwnsText(place.owner, key.text)) {
+                EXPECT_EQ(error.rfind(where + ": unknown key \"" + text + "\"", 0), 0u) << error;
+            }
+        }
+    }
+}
+
+// The writer writes each object's keys in the list's order, every key of
+// the kind but a texture's (whose kind decides between a path and layers),
+// so that the reader's guess of the next key holds for a saved scene.
+TEST(HostSceneJson, TheWriterFollowsTheListOfKeys) {
+    HostScene scene;
+    std::string error;
+    ASSERT_TRUE(scene.loadJson(ReadDataFile("rich_scene.json"), error)) << error;
+    const auto saved = nlohmann::ordered_json::parse(scene.saveJson());
+    int objects = 0;
+    auto expect = [&](const nlohmann::ordered_json& object, SceneObject owner) {
+        ++objects;
+        std::vector<std::string> want;
+        for (const auto& key : asehost::kSceneKeys) {
+            if (key.owner == owner) want.emplace_back(key.text);
+        }
+        std::vector<std::string> got;
+        for (const auto& item : object.items()) got.push_back(item.key());
+        if (owner == SceneObject::kTexture) {
+            std::erase_if(want, [&](const std::string& k) { return !object.contains(k); });
+            EXPECT_GE(got.size(), 4u);
+        }
+        EXPECT_EQ(got, want);
+    };
+    expect(saved, SceneObject::kScene);
+    for (const auto& material : saved["materials"]) {
+        expect(material, SceneObject::kMaterial);
+        for (const auto& texture : material["textures"]) expect(texture, SceneObject::kTexture);
+    }
+    for (const auto& vertex : saved["vertices"]) expect(vertex, SceneObject::kVertex);
+    for (const auto& object : saved["objects"]) expect(object, SceneObject::kObject);
+    for (const auto& group : saved["faceGroups"]) {
+        expect(group, SceneObject::kFaceGroup);
+        for (const auto& face : group["faces"]) {
+            expect(face, SceneObject::kFace);
+            for (const auto& channel : face["uvChannels"]) expect(channel, SceneObject::kFaceUvChannel);
+        }
+    }
+    for (const auto& bone : saved["bones"]) expect(bone, SceneObject::kBone);
+    for (const auto& animation : saved["animations"]) {
+        expect(animation, SceneObject::kAnimation);
+        for (const auto& track : animation["tracks"]) expect(track, SceneObject::kTrack);
+    }
+    // One record of each kind at least, two textures.
+    EXPECT_GE(objects, static_cast<int>(SceneObject::kCount) + 1);
 }
 
 // A group's faces are gathered in lists that the next group reuses: a
