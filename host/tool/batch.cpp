@@ -5,11 +5,15 @@
 
 #include <algorithm>
 #include <charconv>
+#include <condition_variable>
 #include <cstdio>
 #include <functional>
 #include <iostream>
+#include <mutex>
+#include <new>
 #include <optional>
 #include <string_view>
+#include <thread>
 
 #include <nlohmann/json.hpp>
 
@@ -346,46 +350,108 @@ int RunBatchImport(const BatchRequest& request) {
     });
 }
 
-int RunBatchCheck(const BatchRequest& request) {
+namespace {
+
+// Runs `work` on the files numbered 0..count-1 on `jobs` threads and calls
+// `report` on this thread for each in order, as soon as it and all before
+// it are done; a progress line on standard error, when that is a terminal,
+// between reports. A `work` that throws gives an unread file with the
+// reason. Returns how many were reported (all of them).
+size_t RunOnThreads(size_t count, int jobs, const std::function<CheckedFile(size_t)>& work,
+                    const std::function<void(size_t, CheckedFile&)>& report) {
+    const bool progress = platform::StandardErrorIsTerminal();
+    std::vector<std::optional<CheckedFile>> results(count);
+    std::mutex mutex;
+    std::condition_variable doneOne;
+    size_t next = 0, ended = 0;
+
+    auto worker = [&] {
+        for (;;) {
+            size_t k;
+            {
+                const std::lock_guard<std::mutex> lock(mutex);
+                if (next == count) return;
+                k = next++;
+            }
+            CheckedFile result;
+            try {
+                result = work(k);
+            } catch (const std::bad_alloc&) {
+                result = CheckedFile{};
+                result.reason = "out of memory";
+            } catch (...) {
+                result = CheckedFile{};
+                result.reason = "stopped by an unexpected error";
+            }
+            const std::lock_guard<std::mutex> lock(mutex);
+            results[k] = std::move(result);
+            ++ended;
+            doneOne.notify_one();
+        }
+    };
+    std::vector<std::thread> threads;
+    const size_t threadCount = std::min(static_cast<size_t>(std::clamp(jobs, 1, 64)), count);
+    for (size_t t = 0; t < threadCount; ++t) threads.emplace_back(worker);
+
+    size_t reported = 0;
+    std::unique_lock<std::mutex> lock(mutex);
+    while (reported < count) {
+        doneOne.wait(lock, [&] { return results[reported].has_value(); });
+        while (reported < count && results[reported].has_value()) {
+            CheckedFile result = std::move(*results[reported]);
+            results[reported].reset();
+            const size_t endedNow = ended;
+            // Printing needs no lock: the workers touch only other entries.
+            lock.unlock();
+            if (progress) std::cerr << "\r\033[K" << std::flush;
+            report(reported, result);
+            ++reported;
+            if (progress && reported < count) std::cerr << "\rasehost: " << endedNow << " of " << count << " files done" << std::flush;
+            lock.lock();
+        }
+    }
+    lock.unlock();
+    for (std::thread& thread : threads) thread.join();
+    if (progress) std::cerr << "\r\033[K" << std::flush;
+    return reported;
+}
+
+}  // namespace
+
+int RunBatchCheck(const BatchRequest& request, const CheckOneFile& check) {
     std::vector<BatchFile> files;
     std::string error;
     if (!CollectBatchFiles(request.inputs, std::u16string(), files, error)) {
         std::cerr << "asehost: " << error << "\n";
         return 1;
     }
-    std::vector<std::vector<std::u16string>> commands;
-    for (const BatchFile& file : files) {
-        std::vector<std::u16string> arguments{u"check"};
-        arguments.insert(arguments.end(), request.childOptions.begin(), request.childOptions.end());
-        arguments.insert(arguments.end(), {u"--", file.path});
-        commands.push_back(std::move(arguments));
-    }
+    // Absolute before any file is read: the import moves the current folder.
+    std::vector<std::u16string> paths;
+    for (const BatchFile& file : files) paths.push_back(Absolute(file.path));
     int exitCode = 0;
     int64_t totals[3] = {0, 0, 0};
     int64_t unreadable = 0;
     if (request.json) std::cout << "{\n\"files\": [";
-    const size_t done = RunChildren(commands, request.jobs, [&](size_t k, ChildResult& result) {
-        const bool read = result.counted;
-        if (!read) {
-            ++unreadable;
-            const std::string reason = LastMessage(result.errors);
-            if (request.json) {
-                std::string entry = UnreadableCheckJson(files[k].display, reason);
-                std::cout << (k > 0 ? ",\n" : "\n") << entry.substr(0, entry.size() - 1);
+    const size_t done = RunOnThreads(
+        files.size(), request.jobs, [&](size_t k) { return check(paths[k], files[k].display); },
+        [&](size_t k, CheckedFile& result) {
+            if (!result.opened) {
+                ++unreadable;
+                if (request.json) {
+                    std::string entry = UnreadableCheckJson(files[k].display, result.reason);
+                    std::cout << (k > 0 ? ",\n" : "\n") << entry.substr(0, entry.size() - 1);
+                } else {
+                    std::cout << files[k].display << ": cannot be read: " << result.reason << "\n";
+                }
+                exitCode = WorseExitCode(exitCode, 1);
             } else {
-                std::cout << files[k].display << ": cannot be read: " << reason << "\n";
+                for (int n = 0; n < 3; ++n) totals[n] += result.counts[n];
+                while (!result.output.empty() && request.json && result.output.back() == '\n') result.output.pop_back();
+                std::cout << (request.json ? (k > 0 ? ",\n" : "\n") : "") << result.output;
+                exitCode = WorseExitCode(exitCode, result.exitCode);
             }
-            exitCode = WorseExitCode(exitCode, 1);
-        } else {
-            for (int n = 0; n < 3; ++n) totals[n] += result.counts[n];
-            while (!result.output.empty() && request.json && result.output.back() == '\n') result.output.pop_back();
-            std::cout << (request.json ? (k > 0 ? ",\n" : "\n") : "") << result.output;
-            exitCode = WorseExitCode(exitCode, result.exitCode);
-            // Warnings the child gave besides its findings.
-            std::cerr << result.errors;
-        }
-        std::cout.flush();
-    });
+            std::cout.flush();
+        });
     if (request.json) {
         const nlohmann::ordered_json count = {{"files", done}, {"errors", totals[0]}, {"warnings", totals[1]},
                                               {"notes", totals[2]}, {"unreadable", unreadable}};

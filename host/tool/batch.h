@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -66,11 +67,32 @@ struct BatchRequest {
     bool json = false;                        // check: one JSON document
 };
 
+// What checking one file gave: check's output for it (its findings and
+// summary, or its JSON object), its counts (errors, warnings, notes) and
+// exit code; or, for a file that cannot be read, `opened` false and the
+// reason.
+struct CheckedFile {
+    bool opened = false;
+    std::string output;
+    std::string reason;
+    int64_t counts[3] = {0, 0, 0};
+    int exitCode = 1;
+};
+
+// Checks the file at `path` (absolute), named `display` in what it prints.
+// Called from several threads at once: it must touch no shared state and
+// print nothing.
+using CheckOneFile = std::function<CheckedFile(const std::u16string& path, const std::string& display)>;
+
 // One handler per command; each returns the run's exit code (2 when a
-// child was cancelled, which stops the run).
+// child was cancelled, which stops the run). convert and import run each
+// file in an asehost process of its own (the plug-in's state is
+// process-wide); check needs no plug-in module and checks its files on
+// `request.jobs` threads of this process with `check`, which spares each
+// file a process start.
 int RunBatchConvert(const BatchRequest& request);
 int RunBatchImport(const BatchRequest& request);
-int RunBatchCheck(const BatchRequest& request);
+int RunBatchCheck(const BatchRequest& request, const CheckOneFile& check);
 
 // check --json's entry for a file that cannot be read: its name and reason.
 std::string UnreadableCheckJson(const std::string& file, const std::string& reason);

@@ -129,7 +129,9 @@ struct BatchOptions {
                                "Take every argument as an input (files, and folders walked for .ase files) and write the outputs, "
                                "named after them and with folders mirrored, into this folder");
         }
-        command.add_option("-j,--jobs", jobs, "Files worked on at once, each by an asehost process of its own")
+        command.add_option("-j,--jobs", jobs,
+                           outputs ? "Files worked on at once, each by an asehost process of its own"
+                                   : "Files checked at once, each on a thread of its own")
             ->check(CLI::Range(1, 64))
             ->capture_default_str();
         command.add_flag(kBatchChildFlag, child, "One file of a batch run")->group("");
@@ -156,19 +158,47 @@ std::string SceneCountsLine(HostScene& scene) {
     return CountsLine(c.objectCount, faces, 0);
 }
 
+// check of one file for a batch: what RunCheck prints for it, made on a
+// worker thread. An unreadable file's reason is the message a run on it
+// alone ends with.
+CheckedFile CheckForBatch(const std::u16string& path, const std::string& display, bool json, bool notes) {
+    CheckedFile out;
+    if (path.size() >= static_cast<size_t>(kDualStringUnits)) {
+        out.reason = "\"" + display + "\" is " + std::to_string(path.size()) + " characters long as a full path; the host's file names hold " +
+                     std::to_string(kDualStringUnits - 1);
+        return out;
+    }
+    if (const std::string reason = UnreadableReason(path); !reason.empty()) {
+        out.reason = "cannot open \"" + display + "\": " + reason;
+        return out;
+    }
+    const CheckReport report = CheckAseFile(path, display);
+    if (!report.opened) {
+        out.reason = report.openError.empty() ? std::string() : display + ": " + report.openError;
+        return out;
+    }
+    out.opened = true;
+    out.output = json ? FormatCheckJson(report, notes) : FormatCheckText(report, notes);
+    out.counts[0] = report.errors;
+    out.counts[1] = report.warnings;
+    out.counts[2] = report.notes;
+    out.exitCode = CheckExitCode(report);
+    return out;
+}
+
 // check: one file as it always was (its JSON object, or its findings and
-// summary), several files or a folder as a batch of children. A batch
-// child ends with its counts line.
+// summary), several files or a folder on threads of this process. A batch
+// child (of an older parent) ends with its counts line.
 int RunCheck(const std::vector<std::string>& files, bool json, bool notes, const BatchOptions& batch) {
     // One name that is no folder and no wildcard (Windows) is one file.
     const bool single = files.size() == 1 && (batch.child || (platform::KindOfPath(PathArgument(files[0]).c_str()) != platform::PathKind::kFolder &&
                                                                platform::ExpandWildcards(ArgumentToWide(files[0])).front() == ArgumentToWide(files[0])));
     if (!single) {
         BatchRequest request = batch.Request(files, std::string());
-        if (json) request.childOptions.push_back(u"--json");
-        if (notes) request.childOptions.push_back(u"--notes");
         request.json = json;
-        return RunBatchCheck(request);
+        return RunBatchCheck(request, [json, notes](const std::u16string& path, const std::string& display) {
+            return CheckForBatch(path, display, json, notes);
+        });
     }
     const std::string& file = files[0];
     const std::u16string path = PathArgument(file);

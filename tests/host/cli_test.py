@@ -758,6 +758,28 @@ class CheckFolders(CliTestCase):
         out, _ = self.expect(1, "check", "tree.ase", "missing.ase", "empty.ase")
         self.assertRegex(out.decode(), r"(?m)^missing\.ase: cannot be read: .*\n(.|\n)*1 unreadable")
 
+    def test_threads_print_what_each_file_alone_prints_in_order(self):
+        # Many files on several threads of one process: each file's lines
+        # whole and in the order named, as a run on it alone prints them,
+        # whatever folder an import moved to meanwhile.
+        names = []
+        for k, source in enumerate(round_trip_inputs()):
+            os.makedirs(self.folder.file(f"d{k % 3}"), exist_ok=True)
+            names.append(f"d{k % 3}/{k:02d}.ase")
+            shutil.copy(source, self.folder.file(names[-1]))
+        names.insert(len(names) // 2, "missing.ase")
+        alone = b""
+        for name in names:
+            _, out, _ = self.folder.run("check", name)
+            alone += out if name != "missing.ase" else b""
+        for jobs in ("1", "4"):
+            code, out, _ = self.folder.run("check", "-j", jobs, *names)
+            self.assertEqual(code, 1)
+            lines = out.split(b"\n")
+            self.assertIn(b"missing.ase: cannot be read: cannot open \"missing.ase\"", out)
+            kept = b"\n".join(l for l in lines if not l.startswith((b"missing.ase", b"total: ")))
+            self.assertEqual(kept, alone)
+
     def test_json_documents(self):
         import json
         out, _ = self.expect(4, "check", "--json", "tree.ase")
