@@ -76,6 +76,18 @@ void ReportFailure(const HostScene& scene, const char* fallback) {
 }
 
 
+// Loads the plug-in `plugin` names and imports `path` into `scene` through
+// it: kExitOk, or the exit code of what failed, with its message printed.
+int LoadAndImport(PluginLoader& loader, const std::string& plugin, HostScene& scene, const std::u16string& path) {
+    if (!OpenPlugin(loader, plugin)) return kExitHostError;
+    scene.setOperationLogEnabled(false);
+    if (ImportFile(loader, scene, path.c_str()) != 1) {
+        ReportFailure(scene, "import failed");
+        return kExitPluginFailed;
+    }
+    return kExitOk;
+}
+
 // `notCarried`: what the import that made `scene` left out of its file,
 // listed with what the written file leaves out unless `quiet`.
 int RunExport(const PluginLoader& loader, HostScene& scene, const std::string& argument, const DialogChoices& choices,
@@ -296,12 +308,7 @@ struct ImportCommand {
         }
         PluginLoader loader;
         HostScene scene;
-        if (!OpenPlugin(loader, plugin)) return kExitHostError;
-        scene.setOperationLogEnabled(false);
-        if (ImportFile(loader, scene, path.c_str()) != 1) {
-            ReportFailure(scene, "import failed");
-            return kExitPluginFailed;
-        }
+        if (const int code = LoadAndImport(loader, plugin, scene, path); code != kExitOk) return code;
         if (!quiet && !batch.child) PrintLosses(std::cerr, "not carried", UncarriedContent(path));
         if (!json) {
             std::ostringstream summary;
@@ -396,12 +403,7 @@ struct ConvertCommand {
         DialogChoices choices = options.Choices(*app);
         PluginLoader loader;
         HostScene scene;
-        if (!OpenPlugin(loader, plugin)) return kExitHostError;
-        scene.setOperationLogEnabled(false);
-        if (ImportFile(loader, scene, path.c_str()) != 1) {
-            ReportFailure(scene, "import failed");
-            return kExitPluginFailed;
-        }
+        if (const int code = LoadAndImport(loader, plugin, scene, path); code != kExitOk) return code;
         options.ApplyConvertDefaults(scene, choices);
         if (!pluginAxes) TurnForExport(scene);
         // A batch child's lines would break its file's one line.
